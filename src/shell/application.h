@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <exception>
+#include <vector>
+
+class QEventLoop;
+class TForm;
+
+// The application object: title, main window, the windows it owns, the message loop and its
+// nested modal loops, and the default error box. One per process, reached through Application.
+class TApplication : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit TApplication(const QString& executablePath);
+  ~TApplication() override;
+
+  [[nodiscard]] const QString& Title() const { return title_; }
+  [[nodiscard]] TForm* MainForm() const { return mainForm_; }
+  // Hands the main-window role to another window; nothing is shown, hidden or re-created.
+  void SetMainForm(TForm* form) { mainForm_ = form; }
+  [[nodiscard]] bool Terminated() const { return terminated_; }
+
+  // Creates a window owned by the application. The reference holds the window before its layout
+  // is loaded, and is cleared again when loading fails. The first window becomes MainForm.
+  template <typename Form>
+  void CreateForm(Form*& reference) {
+    auto* form = new Form();
+    reference = form;
+    try {
+      Adopt(form);
+    } catch (...) {
+      reference = nullptr;
+      throw;
+    }
+  }
+
+  // Shows the main window and runs the message loop until Terminate.
+  void Run();
+  // Asks the application to end: one quit message, however often it is called.
+  void Terminate();
+  // Dispatches every waiting event (paint, input, timers), then returns.
+  void ProcessMessages();
+  // Destroys the owned windows, newest first.
+  void DestroyForms();
+
+  // Reports the failure being handled (call from a catch block); EAbort stays silent.
+  void HandleException(QObject* sender);
+  void ShowException(std::exception_ptr failure);
+
+  // Runs a nested loop until it is exited; a Terminate ends the innermost loop first and then,
+  // once its caller's code has run on, each enclosing one.
+  void RunModalLoop(QEventLoop& loop);
+
+ protected:
+  bool event(QEvent* event) override;
+
+ private:
+  void Adopt(TForm* form);
+  void ExitInnermostLoop();
+
+  QString title_;
+  TForm* mainForm_ = nullptr;
+  bool terminated_ = false;
+  bool quitPosted_ = false;
+  std::vector<QPointer<TForm>> forms_;
+  std::vector<QEventLoop*> loops_;
+};
+
+extern TApplication* Application;
+
+// "CLIENT.EXE" -> "Client", "client.new.exe" -> "client": the file name, cut at its first ".",
+// lower case after the first character.
+[[nodiscard]] QString ApplicationTitleFromPath(const QString& executablePath);

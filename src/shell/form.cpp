@@ -1,0 +1,137 @@
+#include "shell/form.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QFontMetrics>
+#include <QScreen>
+
+#include "shell/application.h"
+#include "shell/errors.h"
+#include "shell/events.h"
+
+namespace {
+constexpr char16_t kCannotMakeVisibleWindowModal[] = u"Cannot make a visible window modal";
+
+QRect ScaledRect(const QRect& r, double f) {
+  return QRect(qRound(r.x() * f), qRound(r.y() * f), qRound(r.width() * f), qRound(r.height() * f));
+}
+}  // namespace
+
+TForm::TForm(int designedTextHeight) : QWidget(nullptr), designedTextHeight_(designedTextHeight) {
+  setAttribute(Qt::WA_DeleteOnClose, false);
+}
+
+TForm::~TForm() = default;
+
+void TForm::Construct() {
+  SetupLayout();
+  ApplyTextSizeScaling();
+  if (CentredAtCreation()) CentreOnScreen();
+}
+
+void TForm::ApplyTextSizeScaling() {
+  // Qt already turns point sizes into pixels with the screen's dots per inch; what is left is the
+  // face's own size: when "0" is taller or shorter than designed, the layout follows the text.
+  const int measured = QFontMetrics(font()).height();
+  if (measured > 0 && measured != designedTextHeight_) {
+    ScaleLayout(static_cast<double>(measured) / designedTextHeight_);
+  }
+}
+
+void TForm::ScaleLayout(double factor) {
+  const QList<QWidget*> children = findChildren<QWidget*>();
+  for (QWidget* child : children) {
+    if (child->isWindow()) continue;
+    const bool fixed = child->minimumSize() == child->maximumSize();
+    const QRect scaled = ScaledRect(child->geometry(), factor);
+    if (fixed) child->setFixedSize(scaled.size());
+    child->setGeometry(scaled);
+  }
+  const QSize client(qRound(width() * factor), qRound(height() * factor));
+  if (minimumSize() == maximumSize()) setFixedSize(client);
+  resize(client);
+}
+
+void TForm::CentreOnScreen() {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) return;
+  QRect frame = frameGeometry();
+  frame.moveCenter(screen->availableGeometry().center());
+  move(frame.topLeft());
+}
+
+void TForm::Show() {
+  show();
+  raise();
+  activateWindow();
+}
+
+void TForm::Hide() { hide(); }
+
+void TForm::Close() {
+  if (modalLoop_ != nullptr) {
+    SetModalResult(mrCancel);
+    return;
+  }
+  TCloseAction action = TCloseAction::caHide;
+  if (OnClose) OnClose(action);
+  if (action == TCloseAction::caNone) return;
+  if (Application != nullptr && Application->MainForm() == this) {
+    Application->Terminate();
+  } else {
+    Hide();
+  }
+}
+
+void TForm::closeEvent(QCloseEvent* event) {
+  // The window system never closes a window by itself: the close rule decides.
+  event->ignore();
+  Dispatch(this, [this] { Close(); });
+}
+
+void TForm::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (OnShow && !event->spontaneous()) Dispatch(this, OnShow);
+}
+
+void TForm::hideEvent(QHideEvent* event) {
+  QWidget::hideEvent(event);
+  if (OnHide && !event->spontaneous()) Dispatch(this, OnHide);
+}
+
+void TForm::SetModalResult(int result) {
+  modalResult_ = result;
+  if (modalLoop_ != nullptr && result != mrNone) modalLoop_->exit();
+}
+
+int TForm::ShowModal() {
+  if (isVisible() || !isEnabled() || modalLoop_ != nullptr) {
+    throw EInvalidOperation(QString::fromUtf16(kCannotMakeVisibleWindowModal));
+  }
+  if (QWidget* grabber = QWidget::mouseGrabber()) grabber->releaseMouse();
+  const QPointer<QWidget> previousWindow = QApplication::activeWindow();
+  const QPointer<QWidget> previousFocus = QApplication::focusWidget();
+
+  setWindowModality(Qt::ApplicationModal);
+  modalResult_ = mrNone;
+  QEventLoop loop;
+  modalLoop_ = &loop;
+  Show();
+  // A show handler may already have set the result; the loop would then never be told to end.
+  if (modalResult_ == mrNone) {
+    if (Application != nullptr) {
+      Application->RunModalLoop(loop);
+    } else {
+      loop.exec();
+    }
+  }
+  modalLoop_ = nullptr;
+  if (modalResult_ == mrNone) modalResult_ = mrCancel;  // ended by Terminate
+  hide();
+  setWindowModality(Qt::NonModal);
+
+  if (previousWindow) previousWindow->activateWindow();
+  if (previousFocus) previousFocus->setFocus();
+  return modalResult_;
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+
+class QEventLoop;
+
+// Modal results.
+enum TModalResult : int { mrNone = 0, mrOk = 1, mrCancel = 2, mrYes = 6, mrNo = 7 };
+
+// What a close handler may decide.
+enum class TCloseAction { caNone, caHide, caFree, caMinimize };
+
+// Base of every top-level window: two-phase construction (the application assigns the global
+// reference, then Construct loads the layout), the close rule, modal showing and the text-size
+// scaling of the designed layout.
+class TForm : public QWidget {
+  Q_OBJECT
+
+ public:
+  // designedTextHeight: height of "0" in the window's font when its layout was designed at 96 dpi.
+  explicit TForm(int designedTextHeight = 13);
+  ~TForm() override;
+
+  // Loads the layout (SetupLayout), applies the scaling rule and places the window.
+  void Construct();
+
+  void Show();
+  void Hide();
+  // The close rule: a modal window gets "cancel"; otherwise the close handler runs, then the main
+  // window ends the application and any other window is hidden.
+  void Close();
+  // Shows the window modally and returns its modal result.
+  int ShowModal();
+
+  [[nodiscard]] int ModalResult() const { return modalResult_; }
+  void SetModalResult(int result);
+  [[nodiscard]] bool IsModal() const { return modalLoop_ != nullptr; }
+
+  // Multiplies every position and size of the window's children and its client area.
+  void ScaleLayout(double factor);
+  // Centres the window on the primary screen's work area.
+  void CentreOnScreen();
+
+  std::function<void(TCloseAction&)> OnClose;
+  std::function<void()> OnShow;
+  std::function<void()> OnHide;
+
+ protected:
+  // Sets up the declared layout (uic) and binds handlers; runs once, from Construct.
+  virtual void SetupLayout() {}
+  // Whether the window is centred on the screen when created (all but the session window).
+  [[nodiscard]] virtual bool CentredAtCreation() const { return true; }
+
+  void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+
+ private:
+  void ApplyTextSizeScaling();
+
+  int designedTextHeight_;
+  int modalResult_ = mrNone;
+  QEventLoop* modalLoop_ = nullptr;
+};

@@ -1,0 +1,73 @@
+#include "shell/startup.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QIcon>
+
+#include "shell/application.h"
+#include "shell/boxes.h"
+#include "shell/errors.h"
+#include "shell/fonts.h"
+
+namespace {
+
+// Every exception that escapes an event Qt delivers ends in the default error box, as the
+// message loop's own catch-all; the binding helper catches earlier, this is the last line.
+class GuardedApplication : public QApplication {
+ public:
+  using QApplication::QApplication;
+  bool notify(QObject* receiver, QEvent* event) override {
+    try {
+      return QApplication::notify(receiver, event);
+    } catch (...) {
+      if (Application != nullptr) Application->HandleException(receiver);
+      return false;
+    }
+  }
+};
+
+QIcon ApplicationIcon() {
+  QIcon icon;
+  for (int size : {16, 32, 48, 64, 128, 256}) {
+    icon.addFile(QStringLiteral(":/icons/zentra-%1.png").arg(size), QSize(size, size));
+  }
+  return icon;
+}
+
+QString MessageWithPeriod(const QString& message) {
+  return message.endsWith(u'.') ? message : message + u'.';
+}
+
+}  // namespace
+
+QString FatalStartupReportText(std::exception_ptr failure, const QString& module) {
+  // Linux has no module-relative fault address to report here; the report keeps its shape.
+  return QStringLiteral("Exception %1 in module %2 at 00000000.\n%3")
+      .arg(ExceptionKind(failure), module, MessageWithPeriod(ExceptionMessage(failure)));
+}
+
+int RunApplication(int& argc, char** argv, const std::function<void()>& createForms) {
+  GuardedApplication qtApplication(argc, argv);
+  QGuiApplication::setQuitOnLastWindowClosed(false);
+  const QString executable = QCoreApplication::applicationFilePath();
+  TApplication application(executable);
+  QCoreApplication::setApplicationName(application.Title());
+  QGuiApplication::setDesktopFileName(application.Title());
+  QGuiApplication::setWindowIcon(ApplicationIcon());
+  LoadBundledFonts();
+
+  try {
+    createForms();
+  } catch (...) {
+    const std::exception_ptr failure = std::current_exception();
+    application.DestroyForms();
+    ShowBox({QString::fromUtf16(kFatalReportCaption),
+             FatalStartupReportText(failure, QFileInfo(executable).fileName()), BoxIcon::Error,
+             {QString::fromUtf16(kOkButton)}, 0});
+    return 1;
+  }
+
+  application.Run();
+  application.DestroyForms();
+  return 0;
+}

@@ -1,0 +1,64 @@
+#include "testapp.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <memory>
+
+#include "shell/application.h"
+#include "shell/fonts.h"
+
+namespace testing_support {
+namespace {
+std::deque<int>& Answers() {
+  static std::deque<int> answers;
+  return answers;
+}
+}  // namespace
+
+std::vector<BoxRequest>& ShownBoxes() {
+  static std::vector<BoxRequest> boxes;
+  return boxes;
+}
+
+void AnswerNextBox(int buttonIndex) { Answers().push_back(buttonIndex); }
+
+void ClearBoxes() {
+  ShownBoxes().clear();
+  Answers().clear();
+}
+
+bool WaitForImpl(const std::function<bool()>& pred, int timeoutMs) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!pred()) {
+    if (clock.elapsed() > timeoutMs) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(1);
+  }
+  return true;
+}
+
+}  // namespace testing_support
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  ::testing::InitGoogleTest(&argc, argv);
+  QApplication qtApplication(argc, argv);
+  QGuiApplication::setQuitOnLastWindowClosed(false);
+  auto application = std::make_unique<TApplication>(QStringLiteral("zentra"));
+  LoadBundledFonts();
+  SetBoxInterceptor([](const BoxRequest& request) {
+    testing_support::ShownBoxes().push_back(request);
+    auto& answers = testing_support::Answers();
+    if (answers.empty()) return request.defaultButton;
+    const int answer = answers.front();
+    answers.pop_front();
+    return answer;
+  });
+  const int result = RUN_ALL_TESTS();
+  application.reset();
+  return result;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <deque>
+#include <vector>
+
+#include "shell/boxes.h"
+
+// The test process's application: Qt (offscreen unless QT_QPA_PLATFORM says otherwise), our
+// application object titled "zentra", and a box recorder in place of real boxes.
+namespace testing_support {
+
+// Boxes the code under test asked for, oldest first.
+std::vector<BoxRequest>& ShownBoxes();
+// Answers for the next boxes, by button index; without one, a box takes its default button.
+void AnswerNextBox(int buttonIndex);
+void ClearBoxes();
+
+// Processes events until pred is true or timeoutMs (unscaled) passes; returns pred().
+template <typename Pred>
+bool WaitFor(Pred pred, int timeoutMs = 5000);
+
+bool WaitForImpl(const std::function<bool()>& pred, int timeoutMs);
+
+template <typename Pred>
+bool WaitFor(Pred pred, int timeoutMs) {
+  return WaitForImpl(std::function<bool()>(pred), timeoutMs);
+}
+
+}  // namespace testing_support
