@@ -1,4 +1,6 @@
 #include "createforms.h"
 #include "shell/startup.h"
 
-int main(int argc, char** argv) { return RunApplication(argc, argv, CreateApplicationForms); }
+int main(int argc, char** argv) {
+  return RunApplication(argc, argv, CreateApplicationForms);
+}

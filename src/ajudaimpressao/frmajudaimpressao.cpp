@@ -5,8 +5,11 @@
 
 TFrmAjudaImpressao* FrmAjudaImpressao = nullptr;
 
-TFrmAjudaImpressao::TFrmAjudaImpressao() : TForm(13), ui_(std::make_unique<Ui::TFrmAjudaImpressao>()) {}
+TFrmAjudaImpressao::TFrmAjudaImpressao()
+    : TForm(13), ui_(std::make_unique<Ui::TFrmAjudaImpressao>()) {}
 
 TFrmAjudaImpressao::~TFrmAjudaImpressao() = default;
 
-void TFrmAjudaImpressao::SetupLayout() { ui_->setupUi(this); }
+void TFrmAjudaImpressao::SetupLayout() {
+  ui_->setupUi(this);
+}

@@ -5,8 +5,11 @@
 
 TFrmAjudaTransferencia* FrmAjudaTransferencia = nullptr;
 
-TFrmAjudaTransferencia::TFrmAjudaTransferencia() : TForm(13), ui_(std::make_unique<Ui::TFrmAjudaTransferencia>()) {}
+TFrmAjudaTransferencia::TFrmAjudaTransferencia()
+    : TForm(13), ui_(std::make_unique<Ui::TFrmAjudaTransferencia>()) {}
 
 TFrmAjudaTransferencia::~TFrmAjudaTransferencia() = default;
 
-void TFrmAjudaTransferencia::SetupLayout() { ui_->setupUi(this); }
+void TFrmAjudaTransferencia::SetupLayout() {
+  ui_->setupUi(this);
+}

@@ -9,4 +9,6 @@ TFrmAtualiza::TFrmAtualiza() : TForm(13), ui_(std::make_unique<Ui::TFrmAtualiza>
 
 TFrmAtualiza::~TFrmAtualiza() = default;
 
-void TFrmAtualiza::SetupLayout() { ui_->setupUi(this); }
+void TFrmAtualiza::SetupLayout() {
+  ui_->setupUi(this);
+}

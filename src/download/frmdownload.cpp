@@ -9,4 +9,6 @@ TFrmDownload::TFrmDownload() : TForm(13), ui_(std::make_unique<Ui::TFrmDownload>
 
 TFrmDownload::~TFrmDownload() = default;
 
-void TFrmDownload::SetupLayout() { ui_->setupUi(this); }
+void TFrmDownload::SetupLayout() {
+  ui_->setupUi(this);
+}

@@ -9,4 +9,6 @@ TFrmLogin::TFrmLogin() : TForm(19), ui_(std::make_unique<Ui::TFrmLogin>()) {}
 
 TFrmLogin::~TFrmLogin() = default;
 
-void TFrmLogin::SetupLayout() { ui_->setupUi(this); }
+void TFrmLogin::SetupLayout() {
+  ui_->setupUi(this);
+}

@@ -9,6 +9,10 @@ TFrmPrincipal::TFrmPrincipal() : TForm(13), ui_(std::make_unique<Ui::TFrmPrincip
 
 TFrmPrincipal::~TFrmPrincipal() = default;
 
-void TFrmPrincipal::SetupLayout() { ui_->setupUi(this); }
+void TFrmPrincipal::SetupLayout() {
+  ui_->setupUi(this);
+}
 
-void TFrmPrincipal::BecomeMainForm() { Application->SetMainForm(this); }
+void TFrmPrincipal::BecomeMainForm() {
+  Application->SetMainForm(this);
+}

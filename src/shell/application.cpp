@@ -82,7 +82,9 @@ void TApplication::RunModalLoop(QEventLoop& loop) {
   }
 }
 
-void TApplication::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void TApplication::ProcessMessages() {
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 void TApplication::DestroyForms() {
   while (!forms_.empty()) {

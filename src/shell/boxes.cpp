@@ -31,7 +31,9 @@ QMessageBox::Icon ToQt(BoxIcon icon) {
 
 }  // namespace
 
-void SetBoxInterceptor(BoxInterceptor interceptor) { Interceptor() = std::move(interceptor); }
+void SetBoxInterceptor(BoxInterceptor interceptor) {
+  Interceptor() = std::move(interceptor);
+}
 
 int ShowBox(const BoxRequest& request) {
   if (Interceptor()) return Interceptor()(request);
@@ -60,11 +62,17 @@ int ShowBox(const BoxRequest& request) {
 }
 
 void ShowMessage(const QString& text) {
-  ShowBox({Application ? Application->Title() : QString(), text, BoxIcon::None,
-           {QString::fromUtf16(kOkButton)}, 0});
+  ShowBox({Application ? Application->Title() : QString(),
+           text,
+           BoxIcon::None,
+           {QString::fromUtf16(kOkButton)},
+           0});
 }
 
 void ShowErrorBox(const QString& text) {
-  ShowBox({Application ? Application->Title() : QString(), text, BoxIcon::Error,
-           {QString::fromUtf16(kOkButton)}, 0});
+  ShowBox({Application ? Application->Title() : QString(),
+           text,
+           BoxIcon::Error,
+           {QString::fromUtf16(kOkButton)},
+           0});
 }

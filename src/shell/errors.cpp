@@ -7,7 +7,8 @@
 #include <typeinfo>
 #include <vector>
 
-Exception::Exception(QString message) : message_(std::move(message)), utf8_(message_.toStdString()) {}
+Exception::Exception(QString message)
+    : message_(std::move(message)), utf8_(message_.toStdString()) {}
 
 namespace {
 
@@ -34,8 +35,8 @@ void CollectChain(std::exception_ptr failure, std::vector<QString>& chain) {
 
 QString Demangle(const char* mangled) {
   int status = 0;
-  std::unique_ptr<char, void (*)(void*)> name(abi::__cxa_demangle(mangled, nullptr, nullptr, &status),
-                                              std::free);
+  std::unique_ptr<char, void (*)(void*)> name(
+      abi::__cxa_demangle(mangled, nullptr, nullptr, &status), std::free);
   return QString::fromUtf8(status == 0 && name ? name.get() : mangled);
 }
 

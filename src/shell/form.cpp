@@ -67,7 +67,9 @@ void TForm::Show() {
   activateWindow();
 }
 
-void TForm::Hide() { hide(); }
+void TForm::Hide() {
+  hide();
+}
 
 void TForm::Close() {
   if (modalLoop_ != nullptr) {

@@ -62,8 +62,10 @@ int RunApplication(int& argc, char** argv, const std::function<void()>& createFo
     const std::exception_ptr failure = std::current_exception();
     application.DestroyForms();
     ShowBox({QString::fromUtf16(kFatalReportCaption),
-             FatalStartupReportText(failure, QFileInfo(executable).fileName()), BoxIcon::Error,
-             {QString::fromUtf16(kOkButton)}, 0});
+             FatalStartupReportText(failure, QFileInfo(executable).fileName()),
+             BoxIcon::Error,
+             {QString::fromUtf16(kOkButton)},
+             0});
     return 1;
   }
 

@@ -23,7 +23,9 @@ std::vector<BoxRequest>& ShownBoxes() {
   return boxes;
 }
 
-void AnswerNextBox(int buttonIndex) { Answers().push_back(buttonIndex); }
+void AnswerNextBox(int buttonIndex) {
+  Answers().push_back(buttonIndex);
+}
 
 void ClearBoxes() {
   ShownBoxes().clear();

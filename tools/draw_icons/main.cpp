@@ -54,7 +54,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   for (int size : {16, 32, 48, 64, 128, 256}) {
-    const QString path = QStringLiteral("%1/zentra-%2.png").arg(QString::fromLocal8Bit(argv[1])).arg(size);
+    const QString path =
+        QStringLiteral("%1/zentra-%2.png").arg(QString::fromLocal8Bit(argv[1])).arg(size);
     if (!DrawIcon(size).save(path)) {
       std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
       return 1;
