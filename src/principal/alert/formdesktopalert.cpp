@@ -117,8 +117,9 @@ void TFormDesktopAlert::LayoutChildren() {
 }
 
 void TFormDesktopAlert::ShowWithoutActivating() {
+  // The stays-on-top hint puts it above the other windows; WA_ShowWithoutActivating keeps the
+  // focus where it is.
   setVisible(true);
-  raise();
 }
 
 void TFormDesktopAlert::CloseAlert() {
