@@ -43,7 +43,13 @@ using TWorkAreaSource = std::function<std::optional<QRect>()>;
 [[nodiscard]] QRect PrimaryScreenRect();
 
 // The connection status alert: a non-visual component owning one pop-up window, reused for every
-// display, and the fade animator that drives its opacity.
+// display, and the fade animator that drives its opacity. The session window owns it:
+//   DesktopAlert1 = new TDesktopAlert(this);
+//   LoadSessionAlertSettings(*DesktopAlert1);
+//   connecting:    SetMessageText(...); SetImage(AlertImages().at(kAlertImageConnecting));
+//   Execute(); connected:     Close(false); disconnected:  SetMessageText(...);
+//   SetImage(AlertImages().at(kAlertImageDisconnected)); Execute();
+// The daoCanClick flag is kept but no click action exists: the message never reacts to clicks.
 class TDesktopAlert : public QObject {
   Q_OBJECT
 

@@ -18,9 +18,9 @@
 namespace {
 
 constexpr int kMouseInterval = 200;
-// Marlett: "r" is the close cross, "u" the menu arrow.
+// Marlett: "r" is the close cross, "6" the menu arrow.
 constexpr char16_t kCloseGlyph = u'r';
-constexpr char16_t kDropDownGlyph = u'u';
+constexpr char16_t kDropDownGlyph = u'6';
 constexpr int kButtonSize = 15;
 constexpr int kButtonTop = 10;
 // The close button sits this far left of the right edge; the menu button 16 pixels left of it.
