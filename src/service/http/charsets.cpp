@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <QRegularExpression>
+#include <QStringDecoder>
 #include <cerrno>
 #include <vector>
 
@@ -179,8 +180,11 @@ QString DecodeText(const QByteArray& body, const QString& charset) {
   switch (known->decoder) {
     case TDecoder::Ascii:
       return DecodeAscii(body);
-    case TDecoder::Utf8:
-      return QString::fromUtf8(body);
+    case TDecoder::Utf8: {
+      // Unlike QString::fromUtf8, keeps a leading byte-order mark as the text's first character.
+      QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+      return decoder.decode(body);
+    }
     case TDecoder::Iconv:
       return DecodeIconv(body, known->iconvName);
   }
