@@ -95,13 +95,16 @@ TReplyFields ParseFields(const TReplyHead& head) {
 }
 
 TReplyReader::TReplyReader(TByteSource& source, TWorkProgress& progress)
-    : source_(source), progress_(progress) {}
+    : source_(source), progress_(progress) {
+  // Room for a block being filled and the next read, so that a body never reallocates.
+  buffer_.reserve(4 * kReceiveBlock);
+}
 
 bool TReplyReader::ReceiveOnce() {
   if (closed_) return false;
-  // Keep the buffer small: what was taken goes before new bytes arrive.
+  // Keep the buffer small: what was taken goes once the next read would not fit behind it.
   if (start_ > 0 &&
-      (start_ >= buffer_.size() / 2 || buffer_.capacity() - buffer_.size() < kReceiveBlock)) {
+      (start_ == buffer_.size() || buffer_.capacity() - buffer_.size() < kReceiveBlock)) {
     buffer_.remove(0, start_);
     start_ = 0;
   }
