@@ -11,6 +11,7 @@
 #include "httptestutil.h"
 #include "scriptedpeer.h"
 #include "service/http/httptransfer.h"
+#include "service/http/replyreader.h"
 #include "testapp.h"
 
 using namespace std::chrono_literals;
@@ -115,6 +116,8 @@ TEST(HttpReply, CasesGiveBodyProgressAndFailureText) {
   const std::string page300(300, 'p');
   const std::string head = "HTTP/1.1 200 OK\r\n";
   const std::string longLine(16400, 'a');
+  std::string manyHeaders;
+  for (int i = 0; i <= kMaxHeaderLines; ++i) manyHeaders += "X-" + std::to_string(i) + ": 1\r\n";
   const std::string xml = "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\x80";
   const std::string longestLine = std::string("X: ") + std::string(16384 - 3, 'b');
   const TReplyCase cases[] = {
@@ -211,6 +214,13 @@ TEST(HttpReply, CasesGiveBodyProgressAndFailureText) {
        {},
        "",
        u"Max line length exceeded."_qs},
+      {"header block too large",
+       {ReadRequest(), Send(head + manyHeaders + "\r\n")},
+       false,
+       {},
+       {},
+       "",
+       u"Reply header too large."_qs},
       {"close before the status line",
        {ReadRequest(), CloseNow()},
        false,
@@ -295,6 +305,18 @@ TEST(HttpReply, CasesGiveBodyProgressAndFailureText) {
       EXPECT_EQ(outcome.text, c.text);
     }
   }
+}
+
+TEST(HttpReply, TextBodyIsBoundedInMemory) {
+  const qsizetype size = kMaxTextBodyBytes + 1;
+  TScriptedPeer peer(
+      {{ReadRequest(),
+        Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(size) + "\r\n\r\n"),
+        Send(std::string(size, 'x'))}});
+  THttpTransfer http;
+  Quick(http);
+  EXPECT_EQ(RunGet(http, peer.Url(QStringLiteral("/")), false).error, u"Reply body too large."_qs);
+  EXPECT_FALSE(http.Connected());
 }
 
 TEST(HttpReply, RefusedConnection) {
