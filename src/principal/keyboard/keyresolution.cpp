@@ -25,6 +25,23 @@ bool CountsFor(const TKeyModifier& alternate, const QString& language, const QSt
          alternate.Language == base;
 }
 
+// The alternate in force: the first latched one made for this language, else the first latched
+// one for every language. Every-language alternates come first in a key's list, so taking the
+// first of the list would hide the captions made for one language (the Czech "Ú" on the key
+// beside P, which every language also shifts with Caps Lock) and label the key with a character
+// that it does not type.
+const TKeyModifier* FindAlternate(const TVirtualKey& key, const QString& language,
+                                  const QString& base, const QStringList& latchedModifiers) {
+  for (const bool ownLanguage : {true, false}) {
+    for (const TKeyModifier& alternate : key.Modifiers) {
+      if (alternate.Language.isEmpty() == ownLanguage) continue;
+      if (!CountsFor(alternate, language, base)) continue;
+      if (IsLatched(alternate.ModifierName, latchedModifiers)) return &alternate;
+    }
+  }
+  return nullptr;
+}
+
 bool GivesCode(const TKeyLanguage& variant) {
   return variant.Vk != kNoKeyCode || variant.ScanCode != kNoKeyCode;
 }
@@ -66,10 +83,8 @@ TResolvedKey ResolveKey(const TVirtualKey& key, const QString& language,
                         const QStringList& latchedModifiers, const TCaptionOverrides& overrides) {
   const QString base = BaseLanguage(language);
   TResolvedKey result = LanguageForm(key, language);
-  for (const TKeyModifier& alternate : key.Modifiers) {
-    if (!CountsFor(alternate, language, base)) continue;
-    if (!IsLatched(alternate.ModifierName, latchedModifiers)) continue;
-    if (const TKeyLanguage* variant = FindVariant(alternate.Languages, language, base)) {
+  if (const TKeyModifier* alternate = FindAlternate(key, language, base, latchedModifiers)) {
+    if (const TKeyLanguage* variant = FindVariant(alternate->Languages, language, base)) {
       if (!variant->Caption.isEmpty()) result.Caption = variant->Caption;
       result.KeyImage = variant->KeyImage;
       if (GivesCode(*variant)) {
@@ -78,10 +93,9 @@ TResolvedKey ResolveKey(const TVirtualKey& key, const QString& language,
         if (variant->ScanCode != kNoKeyCode) result.ScanCode = variant->ScanCode;
       }
     } else {
-      result =
-          TResolvedKey{alternate.Caption, alternate.KeyImage, alternate.Vk, alternate.ScanCode, {}};
+      result = TResolvedKey{
+          alternate->Caption, alternate->KeyImage, alternate->Vk, alternate->ScanCode, {}};
     }
-    break;
   }
   if (!key.PublishedName.isEmpty()) {
     const auto override = overrides.constFind(key.PublishedName);

@@ -44,9 +44,10 @@ struct TResolvedKey {
 // and key-up of a modifier or toggle key send, and what two keys are compared by.
 [[nodiscard]] TResolvedKey LanguageForm(const TVirtualKey& key, const QString& language);
 
-// The key as typed and labelled: its language variant, then the first modifier alternate whose
-// modifier is latched (latchedModifiers: the ModifierName of every latched key), then any caption
-// override for its PublishedName (shown with KeyImage kKeyImageCaptionOverride).
+// The key as typed and labelled: its language variant, then the alternate of a latched modifier
+// (latchedModifiers: the ModifierName of every latched key; one made for the language wins over
+// one for every language, else list order decides), then any caption override for its
+// PublishedName (shown with KeyImage kKeyImageCaptionOverride).
 [[nodiscard]] TResolvedKey ResolveKey(const TVirtualKey& key, const QString& language,
                                       const QStringList& latchedModifiers,
                                       const TCaptionOverrides& overrides = {});
