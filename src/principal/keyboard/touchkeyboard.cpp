@@ -446,6 +446,18 @@ void TCustomTouchKeyboard::PointerDown(int id, QPoint at) {
     }
     return;
   }
+  if (!b->Toggle()) {
+    // Both Shift keys are one key: pressing the twin of a latched one is its second press.
+    const TResolvedKey form = LanguageFormOf(*b);
+    for (Button*& twin : FUnclick) {
+      if (twin != b && SameKey(form, LanguageFormOf(*twin))) {
+        twin->Down = false;
+        twin = b;
+        b->Down = true;
+        break;
+      }
+    }
+  }
   if (b->Toggle()) {
     if (!b->Down) ChangeLook(b, TKeyDrawState::dsPressed, true);
   } else if (!b->Down) {
@@ -576,7 +588,7 @@ bool TCustomTouchKeyboard::event(QEvent* e) {
         for (const QEventPoint& point : touch->points()) {
           // Touch ids start at 0 in Qt; the mouse is pointer 0 here.
           const int id = point.id() + 1;
-          const QPoint at = point.position().toPoint();
+          const QPoint at = mapFromGlobal(point.globalPosition()).toPoint();
           switch (point.state()) {
             case QEventPoint::Pressed:
               PointerDown(id, at);
