@@ -5,7 +5,6 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <QCollator>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -136,18 +135,15 @@ QStringList SerialCandidatesFrom(const QStringList& devEntries) {
   QStringList found;
   for (const auto& entry : devEntries)
     if (kSerial.match(entry).hasMatch()) found << entry;
-  QCollator natural;
-  natural.setNumericMode(true);
-  // Kind first (ttyS, ttyUSB, ttyACM as listed), then number: COM1 stays the first UART.
-  auto rank = [](const QString& name) {
-    if (name.startsWith(QStringLiteral("ttyUSB"))) return 1;
-    if (name.startsWith(QStringLiteral("ttyACM"))) return 2;
-    return 0;
+  // Kind first (ttyS, ttyUSB, ttyACM), then number: COM1 stays the first UART.
+  auto key = [](const QString& name) {
+    const auto m = kSerial.match(name);
+    const QString kind = m.captured(1);
+    const int rank = kind == QStringLiteral("S") ? 0 : kind == QStringLiteral("USB") ? 1 : 2;
+    return std::pair(rank, name.mid(name.indexOf(kind) + kind.size()).toInt());
   };
-  std::sort(found.begin(), found.end(), [&](const QString& a, const QString& b) {
-    if (rank(a) != rank(b)) return rank(a) < rank(b);
-    return natural.compare(a, b) < 0;
-  });
+  std::sort(found.begin(), found.end(),
+            [&](const QString& a, const QString& b) { return key(a) < key(b); });
   return found;
 }
 

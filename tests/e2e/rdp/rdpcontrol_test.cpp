@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPixmap>
@@ -13,10 +14,17 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QWheelEvent>
+#include <algorithm>
+#include <iostream>
 #include <memory>
 
+#include <QApplication>
+#include <QToolButton>
 #include "platform/registry.h"
 #include "principal/rdp/msrdpclient.h"
+#include "principal/rdp/rdpdevices.h"
+#include "principal/rdp/rdpfullscreen.h"
+#include "principal/rdp/rdpgeometry.h"
 #include "rdptestserver.h"
 #include "shell/errors.h"
 #include "testapp.h"
@@ -349,6 +357,119 @@ TEST_F(RdpControlTest, SessionWithPrintersRedirectedKeepsFlowing) {
   }
   EXPECT_EQ(client_->Connected(), TMsRdpClient::kConnectedState);
   EXPECT_FALSE(events_.contains("disconnected"));
+}
+
+TEST_F(RdpControlTest, FullScreenShowsTheDesktopScaledAndCtrlAltEnterReturns) {
+  Configure(QString::fromLatin1(TestRdpServer::kPassword));
+  client_->SetFullScreen(true);  // asked before connecting: honoured once connected
+  EXPECT_TRUE(client_->FullScreen());
+  ASSERT_TRUE(ConnectAndWait());
+  ASSERT_TRUE(ShowsColour(QStringLiteral("#3060a0")));
+
+  auto fullScreen = [] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* f = qobject_cast<TRdpFullScreen*>(w); f != nullptr && f->isVisible()) return f;
+    return static_cast<TRdpFullScreen*>(nullptr);
+  };
+  ASSERT_TRUE(WaitFor([&] { return fullScreen() != nullptr; }, 5000));
+  TRdpFullScreen* screen = fullScreen();
+  const QRect target = screen->Target();
+  EXPECT_EQ(target, FitRect(screen->size(), {1024, 768}));
+  const QImage shown = screen->grab().toImage();
+  EXPECT_TRUE(Near(shown.pixel(target.center()), QColor(QStringLiteral("#3060a0"))));
+
+  // A click on the scaled picture lands on the remote pixel under it.
+  const QString log = server_.Folder() + QStringLiteral("/xev-full.log");
+  ASSERT_NE(server_.Launch(
+                QStringLiteral("sh"),
+                {QStringLiteral("-c"),
+                 QStringLiteral("exec xev -geometry 1024x768+0+0 -event button > '%1'").arg(log)}),
+            nullptr);
+  ASSERT_EQ(server_.Run(QStringLiteral("timeout"),
+                        {QStringLiteral("10"), QStringLiteral("xdotool"), QStringLiteral("search"),
+                         QStringLiteral("--sync"), QStringLiteral("--name"),
+                         QStringLiteral("Event Tester")},
+                        12000),
+            0);
+  const QPointF at(target.x() + target.width() / 2.0, target.y() + target.height() / 4.0);
+  for (auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+    QMouseEvent event(type, at, screen->mapToGlobal(at), Qt::LeftButton,
+                      type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(screen, &event);
+  }
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        QFile file(log);
+        return file.open(QIODevice::ReadOnly) && file.readAll().contains("root:(512,192)");
+      },
+      kPictureTimeoutMs));
+
+  // Ctrl+Alt+Enter gives the window back; the session goes on.
+  QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::ControlModifier | Qt::AltModifier, 36, 0,
+                  0);
+  QCoreApplication::sendEvent(screen, &press);
+  EXPECT_FALSE(client_->FullScreen());
+  ASSERT_TRUE(WaitFor([&] { return fullScreen() == nullptr; }, 5000));
+  EXPECT_EQ(client_->Connected(), TMsRdpClient::kConnectedState);
+
+  // The bar's restore button does the same.
+  client_->SetFullScreen(true);
+  ASSERT_TRUE(WaitFor([&] { return fullScreen() != nullptr; }, 5000));
+  auto* restore = fullScreen()->findChild<QToolButton*>(QStringLiteral("FullScreenRestore"));
+  ASSERT_NE(restore, nullptr);
+  EXPECT_EQ(restore->text(), QStringLiteral("Restaurar"));
+  restore->click();
+  ASSERT_TRUE(WaitFor([&] { return fullScreen() == nullptr; }, 5000));
+  EXPECT_FALSE(client_->FullScreen());
+}
+
+// The devices each redirection switch hands over, from this computer's real facts: the home
+// folder, CUPS queues of a private scheduler, the stored printer mode, the serial ports present.
+TEST(RdpDeviceRedirection, DevicesPerSwitchFromThisComputer) {
+  QTemporaryDir home;
+  ASSERT_TRUE(home.isValid());
+  qputenv("HOME", home.path().toUtf8());
+  qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
+  TestCupsScheduler cups;
+  ASSERT_TRUE(cups.Start());
+  ASSERT_TRUE(cups.AddQueue(QStringLiteral("Escritorio"), false));
+  ASSERT_TRUE(cups.AddQueue(QStringLiteral("PDFCreator"), true));
+  ASSERT_TRUE(cups.AddQueue(QStringLiteral("Recepcao"), false));
+
+  auto devices = [](bool drives, bool printers, bool ports) {
+    return RdpDeviceChannels(GatherRedirectionInputs(drives, printers, ports));
+  };
+  EXPECT_TRUE(devices(false, false, false).empty());
+
+  const auto drives = devices(true, false, false);
+  ASSERT_FALSE(drives.empty());
+  EXPECT_EQ(drives[0].value(0), QStringLiteral("drive"));
+  EXPECT_EQ(drives[0].value(2), home.path());
+  for (const auto& d : drives) EXPECT_EQ(d.value(0), QStringLiteral("drive"));
+
+  // No stored mode: the default printer only.
+  EXPECT_EQ(devices(false, true, false), (std::vector<QStringList>{{"printer", "PDFCreator"}}));
+  // The mode the session window stores: every queue, the default first.
+  TRegistry registry;
+  ASSERT_TRUE(registry.OpenKey(QString::fromUtf16(kRdpdrKey), true));
+  registry.WriteInteger(QString::fromUtf16(kFilterQueueTypeValue), -1);
+  registry.CloseKey();
+  auto all = devices(false, true, false);
+  ASSERT_EQ(all.size(), 3u);
+  EXPECT_EQ(all[0], (QStringList{"printer", "PDFCreator"}));
+  std::sort(all.begin() + 1, all.end());
+  EXPECT_EQ(all[1], (QStringList{"printer", "Escritorio"}));
+  EXPECT_EQ(all[2], (QStringList{"printer", "Recepcao"}));
+
+  // Ports: whatever this machine has, each one readable and named in order.
+  const auto ports = devices(false, false, true);
+  for (size_t i = 0; i < ports.size(); ++i) {
+    EXPECT_EQ(ports[i].value(0), QStringLiteral("serial"));
+    EXPECT_EQ(ports[i].value(1), QStringLiteral("COM%1").arg(i + 1));
+    EXPECT_TRUE(QFileInfo(ports[i].value(2)).isReadable()) << ports[i].value(2).toStdString();
+  }
+  std::cout << "serial ports on this machine: " << ports.size() << "\n";
 }
 
 }  // namespace
