@@ -51,7 +51,7 @@ class RdpControlTest : public ::testing::Test {
     qputenv("HOME", home_.path().toUtf8());
     qputenv("XDG_CONFIG_HOME", home_.filePath(QStringLiteral("config")).toUtf8());
     testing_support::ClearBoxes();
-    ASSERT_TRUE(server_.Start()) << "RDP server did not start";
+    ASSERT_TRUE(server_.Start()) << server_.Failure().toStdString();
 
     client_ = std::make_unique<TMsRdpClient>();
     client_->resize(1100, 850);

@@ -71,8 +71,8 @@ TestRdpServer::~TestRdpServer() {
   StopProcess(xvfb_.get());
 }
 
-bool TestRdpServer::Start() {
-  if (!dir_.isValid()) return false;
+bool TestRdpServer::StartDisplay() {
+  StopProcess(xvfb_.get());
   xvfb_ = std::make_unique<QProcess>();
   xvfb_->setProcessChannelMode(QProcess::SeparateChannels);
   xvfb_->start(QStringLiteral("Xvfb"),
@@ -83,11 +83,28 @@ bool TestRdpServer::Start() {
   clock.start();
   QByteArray number;
   while (!number.contains('\n') && clock.elapsed() < kStartTimeoutMs) {
-    if (!xvfb_->waitForReadyRead(200) && xvfb_->state() == QProcess::NotRunning) return false;
+    if (!xvfb_->waitForReadyRead(200) && xvfb_->state() == QProcess::NotRunning) break;
     number += xvfb_->readAllStandardOutput();
   }
-  if (!number.contains('\n')) return false;
+  if (!number.contains('\n')) {
+    failure_ =
+        QStringLiteral("Xvfb gave no display: ") + QString::fromUtf8(xvfb_->readAllStandardError());
+    return false;
+  }
   display_ = QStringLiteral(":") + QString::fromLatin1(number.trimmed());
+  // A display number whose socket another server still holds is of no use; check it answers.
+  if (Run(QStringLiteral("xdpyinfo"), {}, kStartTimeoutMs) != 0) {
+    failure_ = QStringLiteral("display %1 does not answer").arg(display_);
+    return false;
+  }
+  return true;
+}
+
+bool TestRdpServer::Start() {
+  if (!dir_.isValid()) return false;
+  bool display = false;
+  for (int attempt = 0; attempt < 3 && !display; ++attempt) display = StartDisplay();
+  if (!display) return false;
 
   QProcess hash;
   hash.start(QStringLiteral("winpr-hash"),
@@ -97,7 +114,12 @@ bool TestRdpServer::Start() {
   if (!WriteFile(dir_.filePath(QStringLiteral("sam")), hash.readAllStandardOutput())) return false;
 
   port_ = FreeLoopbackPort();
-  return port_ != 0 && StartServer();
+  if (port_ != 0 && StartServer()) return true;
+  QFile log(dir_.filePath(QStringLiteral("server.log")));
+  failure_ =
+      QStringLiteral("server on port %1 did not answer: ").arg(port_) +
+      (log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll().right(2000)) : QString());
+  return false;
 }
 
 bool TestRdpServer::StartServer(const QString& serverHome) {

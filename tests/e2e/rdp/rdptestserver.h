@@ -27,6 +27,8 @@ class TestRdpServer {
   [[nodiscard]] int Port() const { return port_; }
   [[nodiscard]] QString Display() const { return display_; }
   [[nodiscard]] QString Folder() const { return dir_.path(); }
+  // Why Start failed.
+  [[nodiscard]] QString Failure() const { return failure_; }
 
   // Runs a program on the server display and waits for it (bounded); returns its exit code.
   int Run(const QString& program, const QStringList& arguments, int timeoutMs = 10000);
@@ -36,8 +38,11 @@ class TestRdpServer {
   bool PaintRoot(const QString& colour);
 
  private:
+  bool StartDisplay();
+
   QTemporaryDir dir_;
   QString display_;
+  QString failure_;
   int port_ = 0;
   std::unique_ptr<QProcess> xvfb_;
   std::unique_ptr<QProcess> server_;
