@@ -21,9 +21,9 @@ int main() {
   const int screen = DefaultScreen(display);
   XSetWindowAttributes attributes{};
   attributes.override_redirect = True;
-  const Window window = XCreateWindow(display, RootWindow(display, screen), 0, 0, kWidth, kHeight,
-                                      0, CopyFromParent, InputOutput, CopyFromParent,
-                                      CWOverrideRedirect, &attributes);
+  const Window window =
+      XCreateWindow(display, RootWindow(display, screen), 0, 0, kWidth, kHeight, 0, CopyFromParent,
+                    InputOutput, CopyFromParent, CWOverrideRedirect, &attributes);
   XMapRaised(display, window);
   const GC gc = DefaultGC(display, screen);
   std::vector<std::uint32_t> pixels(static_cast<size_t>(kWidth) * kHeight);

@@ -87,7 +87,8 @@ int RunClient(int argc, char** argv, int port) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc >= 3 && QByteArray(argv[1]) == "--client") return RunClient(argc, argv, std::atoi(argv[2]));
+  if (argc >= 3 && QByteArray(argv[1]) == "--client")
+    return RunClient(argc, argv, std::atoi(argv[2]));
   const int seconds = argc >= 2 ? std::max(1, std::atoi(argv[1])) : 15;
 
   QCoreApplication application(argc, argv);
@@ -115,7 +116,8 @@ int main(int argc, char** argv) {
   }
   QTemporaryDir home;
   auto env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":") + QString::fromLatin1(number.trimmed()));
+  env.insert(QStringLiteral("DISPLAY"),
+             QStringLiteral(":") + QString::fromLatin1(number.trimmed()));
   env.insert(QStringLiteral("HOME"), home.path());
   env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
   env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
@@ -125,15 +127,16 @@ int main(int argc, char** argv) {
   const QString animation = QDir(QCoreApplication::applicationDirPath())
                                 .filePath(QStringLiteral("zentra_rdp_bench_animation"));
   const QStringList ours = {QStringLiteral("--client"), QString::number(server.Port())};
-  const QStringList theirs = {QStringLiteral("/v:127.0.0.1:%1").arg(server.Port()),
-                              QStringLiteral("/u:%1").arg(QString::fromLatin1(TestRdpServer::kUser)),
-                              QStringLiteral("/p:%1").arg(QString::fromLatin1(TestRdpServer::kPassword)),
-                              QStringLiteral("/cert:ignore"),
-                              QStringLiteral("/size:1024x768"),
-                              QStringLiteral("/bpp:32"),
-                              QStringLiteral("/rfx"),
-                              QStringLiteral("-gfx"),
-                              QStringLiteral("-decorations")};
+  const QStringList theirs = {
+      QStringLiteral("/v:127.0.0.1:%1").arg(server.Port()),
+      QStringLiteral("/u:%1").arg(QString::fromLatin1(TestRdpServer::kUser)),
+      QStringLiteral("/p:%1").arg(QString::fromLatin1(TestRdpServer::kPassword)),
+      QStringLiteral("/cert:ignore"),
+      QStringLiteral("/size:1024x768"),
+      QStringLiteral("/bpp:32"),
+      QStringLiteral("/rfx"),
+      QStringLiteral("-gfx"),
+      QStringLiteral("-decorations")};
 
   QProcess* moving = server.Launch(animation, {});
   if (moving == nullptr) {
@@ -141,7 +144,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   Sleep(1000);
-  std::printf("session benchmark: %d s per client, 1024x768 animation, RemoteFX, 32 bpp\n", seconds);
+  std::printf("session benchmark: %d s per client, 1024x768 animation, RemoteFX, 32 bpp\n",
+              seconds);
   std::fflush(stdout);
   const auto oursMoving = Measure(self, ours, env, seconds);
   const auto theirsMoving = Measure(QStringLiteral("xfreerdp"), theirs, env, seconds);
@@ -159,8 +163,8 @@ int main(int argc, char** argv) {
   if (oursMoving && theirsMoving && *theirsMoving > 0)
     std::printf("ratio ours/xfreerdp: %.2f (target at most 0.80)\n", *oursMoving / *theirsMoving);
   if (oursStill)
-    std::printf("still desktop ours:  %.2f s CPU = %.2f%% of a core (target under 1%%)\n", *oursStill,
-                100.0 * *oursStill / seconds);
+    std::printf("still desktop ours:  %.2f s CPU = %.2f%% of a core (target under 1%%)\n",
+                *oursStill, 100.0 * *oursStill / seconds);
   else
     std::printf("still desktop ours:  failed\n");
   clientDisplay.terminate();

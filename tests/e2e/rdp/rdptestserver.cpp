@@ -113,8 +113,11 @@ bool TestRdpServer::Start() {
   if (!hash.waitForFinished(kStartTimeoutMs) || hash.exitCode() != 0) return false;
   if (!WriteFile(dir_.filePath(QStringLiteral("sam")), hash.readAllStandardOutput())) return false;
 
-  port_ = FreeLoopbackPort();
-  if (port_ != 0 && StartServer()) return true;
+  // A port found free can be taken by someone else before the server binds it: try another.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    port_ = FreeLoopbackPort();
+    if (port_ != 0 && StartServer()) return true;
+  }
   QFile log(dir_.filePath(QStringLiteral("server.log")));
   failure_ =
       QStringLiteral("server on port %1 did not answer: ").arg(port_) +
