@@ -11,6 +11,7 @@
 
 #include "login/signin.h"
 #include "principal/frmprincipal.h"
+#include "principal/rdp/msrdpclient.h"
 #include "service/endpoints.h"
 #include "service/http/httptransfer.h"
 #include "shell/boxes.h"
@@ -85,14 +86,17 @@ bool TFrmLogin::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TFrmLogin::Edit1Exit() {
-  ui_->RadioGroup1->setVisible(StripDigits(ui_->Edit1->text()) == QString::fromUtf16(kSpecialAccount));
+  ui_->RadioGroup1->setVisible(StripDigits(ui_->Edit1->text()) ==
+                               QString::fromUtf16(kSpecialAccount));
 }
 
 void TFrmLogin::Edit1KeyUp(int key, Qt::KeyboardModifiers /*shift*/) {
   if (key == Qt::Key_Return || key == Qt::Key_Enter) ui_->Button1->click();
 }
 
-void TFrmLogin::RadioGroup1Click() { ui_->Button1->setFocus(Qt::OtherFocusReason); }
+void TFrmLogin::RadioGroup1Click() {
+  ui_->Button1->setFocus(Qt::OtherFocusReason);
+}
 
 void TFrmLogin::CheckBox1Click() {
   if (ui_->CheckBox1->isChecked()) ShowMessage(QString::fromUtf16(kMsgRotaAlternativa));
@@ -122,13 +126,13 @@ void TFrmLogin::SignIn() {
     return;
   }
 
-  TMsRdpClient& client = FrmPrincipal->MsRdpClient71();
-  client.SetUserName(ui_->Edit1->text());
-  client.AdvancedSettings2().SetClearTextPassword(ui_->Edit2->text());
-  client.SetDesktopWidth(kSessionDesktopWidth);
-  client.SetDesktopHeight(kSessionDesktopHeight);
-  client.SetServer(reply.host);
-  client.AdvancedSettings2().SetRDPPort(PortFromText(reply.port));
+  TMsRdpClient* client = FrmPrincipal->MsRdpClient71();
+  client->SetUserName(ui_->Edit1->text());
+  client->AdvancedSettings2()->SetClearTextPassword(ui_->Edit2->text());
+  client->SetDesktopWidth(kSessionDesktopWidth);
+  client->SetDesktopHeight(kSessionDesktopHeight);
+  client->SetServer(reply.host);
+  client->AdvancedSettings2()->SetRDPPort(PortFromText(reply.port));
 
   FrmPrincipal->BecomeMainForm();
   FrmPrincipal->Show();

@@ -37,7 +37,9 @@ LookupReply SplitLookupReply(const QString& reply) {
 }
 
 int PortFromText(const QString& text) {
-  const auto fail = [&text]() -> int { throw Exception(QString::fromUtf16(kNotAValidInteger).arg(text)); };
+  const auto fail = [&text]() -> int {
+    throw Exception(QString::fromUtf16(kNotAValidInteger).arg(text));
+  };
   qsizetype i = 0;
   while (i < text.size() && text[i] == u' ') ++i;
   bool negative = false;
@@ -47,7 +49,8 @@ int PortFromText(const QString& text) {
   if (i < text.size() && (text[i] == u'$' || text[i] == u'x' || text[i] == u'X')) {
     hex = true;
     ++i;
-  } else if (i + 1 < text.size() && text[i] == u'0' && (text[i + 1] == u'x' || text[i + 1] == u'X')) {
+  } else if (i + 1 < text.size() && text[i] == u'0' &&
+             (text[i + 1] == u'x' || text[i + 1] == u'X')) {
     hex = true;
     i += 2;
   }

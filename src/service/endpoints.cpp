@@ -4,6 +4,7 @@
 const char* const kLookupUrl = "http://" ZENTRA_LOGIN_HOST ":52/app/login.php?usuario=";
 const char* const kLookupUrlAlternative = "http://" ZENTRA_LOGIN2_HOST ":52/app/login.php?usuario=";
 
+const char* const kWebHost = ZENTRA_WEB_HOST;
 const char* const kSupportUrl = "http://" ZENTRA_WEB_HOST;
 const char* const kPdfInstallerUrl = "http://" ZENTRA_WEB_HOST "/ferramentas/pdf.exe";
 const char* const kUpdaterUrlX64 = "http://" ZENTRA_WEB_HOST "/remoto/update/x64/atualiza.exe";

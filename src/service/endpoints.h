@@ -9,6 +9,8 @@ extern const char* const kLookupUrl;
 // The same lookup through the alternative route ("Rota Alternativa").
 extern const char* const kLookupUrlAlternative;
 
+// The provider's web host name alone (the support button hands "http://" + it to the browser).
+extern const char* const kWebHost;
 // The provider's web host: support site (handed to the browser) and the two downloads.
 extern const char* const kSupportUrl;
 extern const char* const kPdfInstallerUrl;
