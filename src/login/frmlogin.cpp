@@ -10,6 +10,7 @@
 #include <QValidator>
 
 #include "login/signin.h"
+#include "platform/jpeg.h"
 #include "principal/frmprincipal.h"
 #include "principal/rdp/msrdpclient.h"
 #include "service/endpoints.h"
@@ -21,6 +22,8 @@
 TFrmLogin* FrmLogin = nullptr;
 
 namespace {
+
+constexpr char16_t kLoginPicture[] = u":/login/login.jpg";
 
 // The user-name field takes every character in lower case, typed or pasted.
 class LowerCaseValidator : public QValidator {
@@ -45,6 +48,7 @@ void TFrmLogin::SetupLayout() {
   setPalette(white);
   setAutoFillBackground(true);
 
+  ui_->Image1->setPixmap(QPixmap::fromImage(LoadJpeg(QString::fromUtf16(kLoginPicture))));
   ui_->Edit1->setValidator(new LowerCaseValidator(ui_->Edit1));
   ui_->RadioGroup1->hide();
   siteChoice_ = new QButtonGroup(this);
