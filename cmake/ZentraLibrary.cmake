@@ -7,11 +7,16 @@ function(zentra_add_library name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE zentra_warnings)
 endfunction()
 
-# A test executable registered with CTest: zentra_add_test(NAME SOURCES ... DEPS ... [LABELS ...]).
+# A test executable registered with CTest:
+#   zentra_add_test(NAME SOURCES ... DEPS ... [LABELS ...] [RUN_WITH command args...])
+# RUN_WITH runs the tests (and their discovery) through a wrapper such as tests/support/netns-run.
 function(zentra_add_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS;RUN_WITH" ${ARGN})
   add_executable(${name} ${ARG_SOURCES} $<TARGET_OBJECTS:zentra_resources>)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} zentra_test_support zentra_warnings)
+  if(ARG_RUN_WITH)
+    set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "${ARG_RUN_WITH}")
+  endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS "${ARG_LABELS}" ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()

@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QFontMetrics>
+#include <QRawFont>
 #include <QScreen>
 
 #include "shell/application.h"
@@ -16,7 +17,30 @@ constexpr char16_t kCannotMakeVisibleWindowModal[] = u"Cannot make a visible win
 QRect ScaledRect(const QRect& r, double f) {
   return QRect(qRound(r.x() * f), qRound(r.y() * f), qRound(r.width() * f), qRound(r.height() * f));
 }
+quint16 BigEndian16(const QByteArray& table, int offset) {
+  if (table.size() < offset + 2) return 0;
+  return static_cast<quint16>((static_cast<quint8>(table[offset]) << 8) |
+                              static_cast<quint8>(table[offset + 1]));
+}
+
 }  // namespace
+
+int DesignTextHeight(const QFont& font) {
+  // The layouts were measured with the face's Windows cell height (usWinAscent + usWinDescent of
+  // its OS/2 table at the pixel size), which FreeType's line metrics do not report; read it from
+  // the face itself so that a face of the designed size leaves the layout unscaled.
+  const QRawFont raw = QRawFont::fromFont(font);
+  const QByteArray os2 = raw.fontTable("OS/2");
+  const QByteArray head = raw.fontTable("head");
+  const int unitsPerEm = BigEndian16(head, 18);
+  const int winAscent = BigEndian16(os2, 74);
+  const int winDescent = BigEndian16(os2, 76);
+  if (unitsPerEm > 0 && winAscent + winDescent > 0) {
+    const double pixels = raw.pixelSize();
+    return qRound(pixels * winAscent / unitsPerEm) + qRound(pixels * winDescent / unitsPerEm);
+  }
+  return QFontMetrics(font).height();
+}
 
 TForm::TForm(int designedTextHeight) : QWidget(nullptr), designedTextHeight_(designedTextHeight) {
   setAttribute(Qt::WA_DeleteOnClose, false);
@@ -33,7 +57,7 @@ void TForm::Construct() {
 void TForm::ApplyTextSizeScaling() {
   // Qt already turns point sizes into pixels with the screen's dots per inch; what is left is the
   // face's own size: when "0" is taller or shorter than designed, the layout follows the text.
-  const int measured = QFontMetrics(font()).height();
+  const int measured = DesignTextHeight(font());
   if (measured > 0 && measured != designedTextHeight_) {
     ScaleLayout(static_cast<double>(measured) / designedTextHeight_);
   }

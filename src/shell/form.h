@@ -12,6 +12,9 @@ enum TModalResult : int { mrNone = 0, mrOk = 1, mrCancel = 2, mrYes = 6, mrNo = 
 // What a close handler may decide.
 enum class TCloseAction { caNone, caHide, caFree, caMinimize };
 
+// The height of "0" in a font as the window layouts were measured: the face's cell height.
+[[nodiscard]] int DesignTextHeight(const QFont& font);
+
 // Base of every top-level window: two-phase construction (the application assigns the global
 // reference, then Construct loads the layout), the close rule, modal showing and the text-size
 // scaling of the designed layout.

@@ -3,9 +3,16 @@
 #include <QString>
 #include <QStringList>
 #include <deque>
+#include <functional>
+#include <ostream>
 #include <vector>
 
 #include "shell/boxes.h"
+
+// Readable QString values in test failure messages.
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
 
 // The test process's application: Qt (offscreen unless QT_QPA_PLATFORM says otherwise), our
 // application object titled "zentra", and a box recorder in place of real boxes.

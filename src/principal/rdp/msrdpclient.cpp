@@ -1,0 +1,452 @@
+#include "principal/rdp/msrdpclient.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMetaObject>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QScreen>
+#include <QScrollBar>
+#include <QWheelEvent>
+
+#include "principal/rdp/rdpcontrolerror.h"
+#include "principal/rdp/rdpdevices.h"
+#include "principal/rdp/rdpfullscreen.h"
+#include "principal/rdp/rdpgeometry.h"
+#include "principal/rdp/rdpkeymap.h"
+#include "principal/rdp/rdpsession.h"
+#include "shell/boxes.h"
+#include "shell/events.h"
+
+namespace {
+
+constexpr int kMinDesktopSize = 200;
+constexpr int kMaxDesktopSize = 8192;
+constexpr int kMinPort = 1;
+constexpr int kMaxPort = 65535;
+// How long the control waits for an ended session's thread before it lets it finish alone.
+constexpr int kSessionEndWaitMs = 5000;
+const QColor kBackground(0x20, 0x20, 0x20);
+
+constexpr char16_t kBadPortText[] = u"The RDP port must be a number from 1 to 65535";
+constexpr char16_t kBadDesktopSizeText[] =
+    u"The desktop width and height must be from 200 to 8192 pixels";
+constexpr char16_t kBusyText[] =
+    u"The connection settings cannot be changed while connected or connecting";
+constexpr char16_t kAlreadyConnectedText[] = u"The control is already connected or connecting";
+constexpr char16_t kNoServerText[] = u"No server name was given";
+
+constexpr char16_t kCertificateChangedText[] =
+    u"O certificado do servidor %1 mudou desde a última conexão.\n\n"
+    u"Isso pode indicar que outro computador está se passando pelo servidor.\n"
+    u"Novo certificado: %2\nImpressão digital: %3\n\n"
+    u"Deseja conectar mesmo assim?";
+constexpr char16_t kYesCaption[] = u"&Sim";
+constexpr char16_t kNoCaption[] = u"&Não";
+
+}  // namespace
+
+// Hands the session's reports (already on the UI thread) to the control.
+class TRdpSessionBridge : public TRdpSessionEvents {
+ public:
+  explicit TRdpSessionBridge(TMsRdpClient& client) : client_(client) {}
+
+  void SessionConnected() override {
+    client_.connected_ = TMsRdpClient::kConnectedState;
+    if (client_.fullScreenWanted_) client_.ShowFullScreenWindow();
+    client_.Emit(&TMsRdpClient::OnConnected);
+  }
+  void SessionDisconnected(int reason) override { client_.SessionEnded(reason); }
+  void SessionFrame(const RdpFrame& frame) override { client_.SetFrame(frame.Image()); }
+  void SessionInvalidated(const QRegion& region) override { client_.Invalidate(region); }
+  void SessionCursor(const QImage& image, QPoint hotSpot, bool visible) override {
+    if (!visible)
+      client_.SetRemoteCursor(QCursor(Qt::BlankCursor));
+    else if (image.isNull())
+      client_.SetRemoteCursor(QCursor(Qt::ArrowCursor));
+    else
+      client_.SetRemoteCursor(QCursor(QPixmap::fromImage(image), hotSpot.x(), hotSpot.y()));
+  }
+  bool SessionConfirmChangedCertificate(const QString& host, const QString& subject,
+                                        const QString& fingerprint) override {
+    BoxRequest request;
+    request.caption = Application != nullptr ? Application->Title() : QString();
+    request.text = QString::fromUtf16(kCertificateChangedText).arg(host, subject, fingerprint);
+    request.icon = BoxIcon::Warning;
+    request.buttons = {QString::fromUtf16(kYesCaption), QString::fromUtf16(kNoCaption)};
+    request.defaultButton = 1;
+    return ShowBox(request) == 0;
+  }
+
+ private:
+  TMsRdpClient& client_;
+};
+
+// ---- advanced settings
+
+TMsRdpClientAdvancedSettings::~TMsRdpClientAdvancedSettings() {
+  password_.fill(QChar(0));
+}
+
+void TMsRdpClientAdvancedSettings::SetRDPPort(int port) {
+  owner_.RefuseWhileActive();
+  if (port < kMinPort || port > kMaxPort)
+    throw ERdpControlError(QString::fromUtf16(kBadPortText), kResultInvalidArgument);
+  port_ = port;
+}
+
+void TMsRdpClientAdvancedSettings::SetClearTextPassword(const QString& password) {
+  owner_.RefuseWhileActive();
+  password_.fill(QChar(0));
+  password_ = password;
+}
+
+void TMsRdpClientAdvancedSettings::SetRedirectDrives(bool on) {
+  owner_.RefuseWhileActive();
+  redirectDrives_ = on;
+}
+
+void TMsRdpClientAdvancedSettings::SetRedirectPrinters(bool on) {
+  owner_.RefuseWhileActive();
+  redirectPrinters_ = on;
+}
+
+void TMsRdpClientAdvancedSettings::SetRedirectPorts(bool on) {
+  owner_.RefuseWhileActive();
+  redirectPorts_ = on;
+}
+
+// ---- the control
+
+TMsRdpClient::TMsRdpClient(QWidget* parent)
+    : QAbstractScrollArea(parent),
+      advanced_(*this),
+      bridge_(std::make_unique<TRdpSessionBridge>(*this)) {
+  setObjectName(QStringLiteral("MsRdpClient71"));
+  setFocusPolicy(Qt::StrongFocus);
+  setFrameShape(QFrame::NoFrame);
+  viewport()->setMouseTracking(true);
+  viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+  viewport()->setAutoFillBackground(false);
+  setAttribute(Qt::WA_InputMethodEnabled, false);
+}
+
+TMsRdpClient::~TMsRdpClient() {
+  delete fullScreen_.data();
+  if (session_) {
+    session_->Detach();
+    session_->Abort();
+    (void)session_->Wait(kSessionEndWaitMs);
+    session_.reset();
+  }
+}
+
+void TMsRdpClient::RefuseWhileActive() const {
+  if (connected_ != kNotConnected)
+    throw ERdpControlError(QString::fromUtf16(kBusyText), kResultUnexpected);
+}
+
+void TMsRdpClient::SetServer(const QString& server) {
+  RefuseWhileActive();
+  server_ = server;
+}
+
+void TMsRdpClient::SetUserName(const QString& userName) {
+  RefuseWhileActive();
+  userName_ = userName;
+}
+
+void TMsRdpClient::SetDesktopWidth(int width) {
+  RefuseWhileActive();
+  if (width < kMinDesktopSize || width > kMaxDesktopSize)
+    throw ERdpControlError(QString::fromUtf16(kBadDesktopSizeText), kResultInvalidArgument);
+  desktopWidth_ = width;
+}
+
+void TMsRdpClient::SetDesktopHeight(int height) {
+  RefuseWhileActive();
+  if (height < kMinDesktopSize || height > kMaxDesktopSize)
+    throw ERdpControlError(QString::fromUtf16(kBadDesktopSizeText), kResultInvalidArgument);
+  desktopHeight_ = height;
+}
+
+bool TMsRdpClient::FullScreen() const {
+  return fullScreenWanted_;
+}
+
+void TMsRdpClient::SetFullScreen(bool on) {
+  fullScreenWanted_ = on;
+  // Before the session is up the wish is kept and honoured once it is.
+  if (on && connected_ == kConnectedState)
+    ShowFullScreenWindow();
+  else if (!on)
+    CloseFullScreenWindow();
+}
+
+void TMsRdpClient::ShowFullScreenWindow() {
+  if (fullScreen_) return;
+  auto* screen =
+      window()->screen() != nullptr ? window()->screen() : QGuiApplication::primaryScreen();
+  fullScreen_ = new TRdpFullScreen(*this);
+  fullScreen_->setCursor(viewport()->cursor());
+  if (screen != nullptr) {
+    fullScreen_->setScreen(screen);
+    fullScreen_->setGeometry(screen->geometry());
+  }
+  fullScreen_->showFullScreen();
+  fullScreen_->activateWindow();
+  fullScreen_->setFocus(Qt::ActiveWindowFocusReason);
+}
+
+void TMsRdpClient::CloseFullScreenWindow() {
+  if (!fullScreen_) return;
+  ReleaseHeldKeys();
+  fullScreen_->hide();
+  fullScreen_->deleteLater();
+  fullScreen_ = nullptr;
+  window()->activateWindow();
+  setFocus(Qt::ActiveWindowFocusReason);
+}
+
+void TMsRdpClient::Connect() {
+  if (connected_ != kNotConnected)
+    throw ERdpControlError(QString::fromUtf16(kAlreadyConnectedText), kResultUnexpected);
+  if (server_.trimmed().isEmpty())
+    throw ERdpControlError(QString::fromUtf16(kNoServerText), kResultInvalidArgument);
+  if (session_) {
+    // The previous session has reported its end; its thread is finishing or finished.
+    session_->Detach();
+    (void)session_->Wait(kSessionEndWaitMs);
+    session_.reset();
+  }
+
+  RdpConnectParams params;
+  params.server = server_.trimmed();
+  params.userName = userName_;
+  params.password = advanced_.password_;
+  params.port = advanced_.port_;
+  params.width = desktopWidth_;
+  params.height = desktopHeight_;
+  params.keyboardLayout = TRdpSession::LocalKeyboardLayout();
+  params.devices = RdpDeviceChannels(GatherRedirectionInputs(
+      advanced_.redirectDrives_, advanced_.redirectPrinters_, advanced_.redirectPorts_));
+  params.sound = true;
+
+  connected_ = kConnecting;
+  lastMouseAt_ = {-1, -1};
+  session_ = std::make_unique<TRdpSession>(std::move(params), this, bridge_.get());
+  // Queued before the session can report anything, so it always comes first.
+  QMetaObject::invokeMethod(
+      this, [this] { Emit(&TMsRdpClient::OnConnecting); }, Qt::QueuedConnection);
+  session_->Start();
+}
+
+void TMsRdpClient::Disconnect() {
+  if (connected_ == kNotConnected || !session_) return;
+  session_->Abort();
+}
+
+void TMsRdpClient::SessionEnded(int reason) {
+  connected_ = kNotConnected;
+  heldKeys_.clear();
+  if (fullScreen_) {
+    // Keep the wish for the next connection, but give the person their desktop back now.
+    const bool wanted = fullScreenWanted_;
+    CloseFullScreenWindow();
+    fullScreenWanted_ = wanted;
+  }
+  SetFrame(QImage());
+  viewport()->unsetCursor();
+  Dispatch(this, [this, reason] { emit OnDisconnected(reason); });
+}
+
+void TMsRdpClient::Emit(void (TMsRdpClient::*signal)()) {
+  Dispatch(this, [this, signal] { emit(this->*signal)(); });
+}
+
+QString TMsRdpClient::DisconnectReasonText(int discReason) {
+  return TRdpSession::ReasonText(discReason);
+}
+
+void TMsRdpClient::SendScanCode(std::uint16_t code, bool extended, bool down) {
+  if (!session_ || connected_ != kConnectedState || code == 0) return;
+  if (down)
+    heldKeys_.insert({code, extended});
+  else
+    heldKeys_.erase({code, extended});
+  session_->SendScanCode(code, extended, down);
+}
+
+void TMsRdpClient::ReleaseHeldKeys() {
+  // Keys still down when the view loses the keyboard would stay down on the remote side.
+  const auto held = heldKeys_;
+  for (const auto& [code, extended] : held) SendScanCode(code, extended, false);
+  heldKeys_.clear();
+}
+
+// ---- view
+
+QRect TMsRdpClient::DesktopRect() const {
+  if (frame_.isNull()) return {};
+  return DesktopRectInView(viewport()->size(), frame_.size(),
+                           {horizontalScrollBar()->value(), verticalScrollBar()->value()});
+}
+
+void TMsRdpClient::UpdateScrollBars() {
+  const QSize range = ScrollRange(viewport()->size(), frame_.isNull() ? QSize() : frame_.size());
+  horizontalScrollBar()->setRange(0, range.width());
+  verticalScrollBar()->setRange(0, range.height());
+  horizontalScrollBar()->setPageStep(viewport()->width());
+  verticalScrollBar()->setPageStep(viewport()->height());
+  horizontalScrollBar()->setSingleStep(20);
+  verticalScrollBar()->setSingleStep(20);
+}
+
+void TMsRdpClient::SetFrame(const QImage& frame) {
+  frame_ = frame;
+  UpdateScrollBars();
+  viewport()->update();
+  if (fullScreen_) fullScreen_->update();
+}
+
+void TMsRdpClient::Invalidate(const QRegion& region) {
+  if (frame_.isNull()) return;
+  const QRect desktop = DesktopRect();
+  viewport()->update(region.translated(desktop.topLeft()));
+  if (fullScreen_) fullScreen_->Invalidate(region);
+}
+
+void TMsRdpClient::SetRemoteCursor(const QCursor& cursor) {
+  viewport()->setCursor(cursor);
+  if (fullScreen_) fullScreen_->setCursor(cursor);
+}
+
+void TMsRdpClient::paintEvent(QPaintEvent* event) {
+  QPainter painter(viewport());
+  const QRect desktop = DesktopRect();
+  const QRegion background = event->region() - QRegion(desktop);
+  for (const QRect& r : background) painter.fillRect(r, kBackground);
+  if (frame_.isNull()) return;
+  for (const QRect& r : event->region() & desktop)
+    painter.drawImage(r.topLeft(), frame_, r.translated(-desktop.topLeft()));
+}
+
+void TMsRdpClient::resizeEvent(QResizeEvent* event) {
+  QAbstractScrollArea::resizeEvent(event);
+  UpdateScrollBars();
+}
+
+void TMsRdpClient::scrollContentsBy(int, int) {
+  viewport()->update();
+}
+
+bool TMsRdpClient::event(QEvent* event) {
+  // While connected every key belongs to the remote desktop, window shortcuts included.
+  if (event->type() == QEvent::ShortcutOverride && connected_ == kConnectedState) {
+    event->accept();
+    return true;
+  }
+  return QAbstractScrollArea::event(event);
+}
+
+bool TMsRdpClient::focusNextPrevChild(bool next) {
+  if (connected_ == kConnectedState) return false;  // Tab goes to the remote desktop
+  return QAbstractScrollArea::focusNextPrevChild(next);
+}
+
+void TMsRdpClient::HandleKey(QKeyEvent* event, bool down) {
+  if (connected_ != kConnectedState) {
+    event->ignore();
+    return;
+  }
+  const bool ctrlAlt = (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) ==
+                       (Qt::ControlModifier | Qt::AltModifier);
+  if (fullScreen_ && down && ctrlAlt &&
+      (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+    SetFullScreen(false);
+    event->accept();
+    return;
+  }
+  if (!down && event->isAutoRepeat()) {
+    event->accept();  // a held key repeats its press; its one release comes at the end
+    return;
+  }
+  const RdpScanCode scan = ScanCodeForKeyEvent(event->nativeScanCode(), event->key());
+  if (!scan.Valid()) {
+    event->ignore();
+    return;
+  }
+  SendScanCode(scan.code, scan.extended, down);
+  event->accept();
+}
+
+void TMsRdpClient::keyPressEvent(QKeyEvent* event) {
+  HandleKey(event, true);
+}
+
+void TMsRdpClient::keyReleaseEvent(QKeyEvent* event) {
+  HandleKey(event, false);
+}
+
+void TMsRdpClient::focusInEvent(QFocusEvent* event) {
+  QAbstractScrollArea::focusInEvent(event);
+}
+
+void TMsRdpClient::focusOutEvent(QFocusEvent* event) {
+  if (!fullScreen_) ReleaseHeldKeys();
+  QAbstractScrollArea::focusOutEvent(event);
+}
+
+void TMsRdpClient::HandleMouseButton(QMouseEvent* event, bool down, QPoint desktopAt) {
+  if (!session_ || connected_ != kConnectedState) return;
+  // The remote side clicks where its pointer is: bring it here first if it is elsewhere.
+  if (desktopAt != lastMouseAt_) HandleMouseMove(desktopAt);
+  session_->SendMouseButton(event->button(), down, desktopAt);
+  event->accept();
+}
+
+void TMsRdpClient::HandleMouseMove(QPoint desktopAt) {
+  if (!session_ || connected_ != kConnectedState) return;
+  lastMouseAt_ = desktopAt;
+  session_->SendMouseMove(desktopAt);
+}
+
+void TMsRdpClient::HandleWheel(QWheelEvent* event, QPoint desktopAt) {
+  if (!session_ || connected_ != kConnectedState) {
+    event->ignore();
+    return;
+  }
+  if (desktopAt != lastMouseAt_) HandleMouseMove(desktopAt);
+  const QPoint delta = event->angleDelta();
+  if (delta.y() != 0) session_->SendWheel(delta.y(), false, desktopAt);
+  // Qt counts a turn to the left as positive; the protocol counts a turn to the right.
+  if (delta.x() != 0) session_->SendWheel(-delta.x(), true, desktopAt);
+  event->accept();
+}
+
+void TMsRdpClient::mouseMoveEvent(QMouseEvent* event) {
+  HandleMouseMove(ViewToDesktop(event->position().toPoint(), DesktopRect(), frame_.size()));
+}
+
+void TMsRdpClient::mousePressEvent(QMouseEvent* event) {
+  if (!hasFocus()) setFocus(Qt::MouseFocusReason);
+  HandleMouseButton(event, true,
+                    ViewToDesktop(event->position().toPoint(), DesktopRect(), frame_.size()));
+}
+
+void TMsRdpClient::mouseReleaseEvent(QMouseEvent* event) {
+  HandleMouseButton(event, false,
+                    ViewToDesktop(event->position().toPoint(), DesktopRect(), frame_.size()));
+}
+
+void TMsRdpClient::mouseDoubleClickEvent(QMouseEvent* event) {
+  // The remote side counts clicks itself; the second press is a press like the first.
+  mousePressEvent(event);
+}
+
+void TMsRdpClient::wheelEvent(QWheelEvent* event) {
+  HandleWheel(event, ViewToDesktop(event->position().toPoint(), DesktopRect(), frame_.size()));
+}

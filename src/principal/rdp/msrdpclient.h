@@ -1,0 +1,138 @@
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <QImage>
+#include <QPointer>
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <utility>
+
+#include "principal/rdp/msrdpclientadvancedsettings.h"
+
+class TRdpSession;
+class TRdpFullScreen;
+class TRdpSessionBridge;
+class QKeyEvent;
+class QMouseEvent;
+class QWheelEvent;
+
+// The remote desktop control: connection settings, Connect/Disconnect, the connection events,
+// and the view of the remote desktop with the person's mouse and keyboard going to it.
+//
+// The protocol runs on a thread of its own; this widget and its events live on the UI thread.
+// Events are Qt signals emitted from the event loop (never from inside Connect or Disconnect);
+// bind them with Bind() so a handler's exception goes to the error box. Should one escape
+// anyway, the control reports it the same way and carries on.
+//
+// The desktop is shown 1:1, centred on a dark background when the control is larger and with
+// scroll bars when it is smaller. FullScreen shows it on the whole screen instead, scaled to fit.
+class TMsRdpClient : public QAbstractScrollArea {
+  Q_OBJECT
+
+ public:
+  // Values of Connected().
+  static constexpr short kNotConnected = 0;
+  static constexpr short kConnectedState = 1;
+  static constexpr short kConnecting = 2;
+
+  explicit TMsRdpClient(QWidget* parent = nullptr);
+  ~TMsRdpClient() override;
+
+  // Connection settings, read at Connect. Changing one while connected or connecting is
+  // refused, as is a desktop size outside 200-8192 (ERdpControlError).
+  void SetServer(const QString& server);
+  [[nodiscard]] const QString& Server() const { return server_; }
+  void SetUserName(const QString& userName);
+  [[nodiscard]] const QString& UserName() const { return userName_; }
+  void SetDesktopWidth(int width);
+  [[nodiscard]] int DesktopWidth() const { return desktopWidth_; }
+  void SetDesktopHeight(int height);
+  [[nodiscard]] int DesktopHeight() const { return desktopHeight_; }
+
+  // The whole screen for the remote desktop; Ctrl+Alt+Enter or the bar at the top edge returns.
+  void SetFullScreen(bool on);
+  [[nodiscard]] bool FullScreen() const;
+
+  // 1 connected, 0 not connected, 2 connecting.
+  [[nodiscard]] short Connected() const { return connected_; }
+
+  [[nodiscard]] TMsRdpClientAdvancedSettings* AdvancedSettings2() { return &advanced_; }
+
+  // Starts connecting: OnConnecting follows, then OnConnected or OnDisconnected. Refused while
+  // connecting or connected and without a server name.
+  void Connect();
+  // Ends the session or the attempt; OnDisconnected follows. Nothing happens when not connected.
+  void Disconnect();
+
+  // The one way keys reach the remote side: a PC scan code (set 1), the extended flag for keys
+  // sent with an E0 prefix, pressed or released. The view's key events (physical keyboard, and
+  // key events that the on-screen keyboard sends to the focused view) come here.
+  void SendScanCode(std::uint16_t code, bool extended, bool down);
+
+  // The remote desktop as last drawn (a view of the session's image, not a copy).
+  [[nodiscard]] QImage Frame() const { return frame_; }
+  // Where the desktop sits in the view now (view coordinates).
+  [[nodiscard]] QRect DesktopRect() const;
+  // A text for a reason number of OnDisconnected.
+  [[nodiscard]] static QString DisconnectReasonText(int discReason);
+
+ signals:
+  void OnConnecting();
+  void OnConnected();
+  void OnDisconnected(int discReason);
+
+ protected:
+  bool event(QEvent* event) override;
+  bool focusNextPrevChild(bool next) override;
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void scrollContentsBy(int dx, int dy) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void keyReleaseEvent(QKeyEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+
+ private:
+  friend class TMsRdpClientAdvancedSettings;
+  friend class TRdpFullScreen;
+  friend class TRdpSessionBridge;
+
+  void RefuseWhileActive() const;
+  void Emit(void (TMsRdpClient::*signal)());
+  void UpdateScrollBars();
+  void SetFrame(const QImage& frame);
+  void Invalidate(const QRegion& region);
+  void SetRemoteCursor(const QCursor& cursor);
+  void SessionEnded(int reason);
+
+  // Input from this view or the full-screen one; desktopAt is in desktop pixels.
+  void HandleKey(QKeyEvent* event, bool down);
+  void HandleMouseButton(QMouseEvent* event, bool down, QPoint desktopAt);
+  void HandleMouseMove(QPoint desktopAt);
+  void HandleWheel(QWheelEvent* event, QPoint desktopAt);
+  void ReleaseHeldKeys();
+  void ShowFullScreenWindow();
+  void CloseFullScreenWindow();
+
+  QString server_;
+  QString userName_;
+  int desktopWidth_ = 1024;
+  int desktopHeight_ = 768;
+  short connected_ = kNotConnected;
+  TMsRdpClientAdvancedSettings advanced_;
+
+  std::unique_ptr<TRdpSessionBridge> bridge_;
+  std::unique_ptr<TRdpSession> session_;
+  QImage frame_;
+  bool fullScreenWanted_ = false;
+  QPoint lastMouseAt_{-1, -1};  // where the remote pointer was last sent
+  std::set<std::pair<std::uint16_t, bool>> heldKeys_;
+  QPointer<TRdpFullScreen> fullScreen_;
+};

@@ -1,0 +1,177 @@
+#include "principal/rdp/rdpdevices.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
+#include <algorithm>
+
+#include "platform/registry.h"
+
+namespace {
+
+constexpr char16_t kDriveChannel[] = u"drive";
+constexpr char16_t kPrinterChannel[] = u"printer";
+constexpr char16_t kSerialChannel[] = u"serial";
+constexpr char16_t kSerialNamePrefix[] = u"COM";
+constexpr char kMountsFile[] = "/proc/self/mounts";
+constexpr char kDevFolder[] = "/dev";
+
+// Mount points in /proc/self/mounts escape blanks, tabs, newlines and backslashes as \ooo.
+QString DecodeMountField(const QString& field) {
+  QByteArray out;
+  const QByteArray in = field.toUtf8();
+  for (qsizetype i = 0; i < in.size(); ++i) {
+    if (in[i] == '\\' && i + 3 < in.size()) {
+      bool ok = false;
+      const int value = in.mid(i + 1, 3).toInt(&ok, 8);
+      if (ok && value < 256) {
+        out.append(static_cast<char>(value));
+        i += 3;
+        continue;
+      }
+    }
+    out.append(in[i]);
+  }
+  return QString::fromUtf8(out);
+}
+
+// Labels that the remote side accepts as a share name: no separators or blanks at the ends.
+QString DriveLabel(const QString& text) {
+  QString label = text.trimmed();
+  label.replace(QRegularExpression(QStringLiteral("[\\\\/:*?\"<>|,]")), QStringLiteral("_"));
+  return label;
+}
+
+bool IsRealSerialPort(const QString& path) {
+  const QByteArray native = QFile::encodeName(path);
+  const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool real = true;
+  // The kernel lists ttyS0..31 whether or not a UART sits behind them; those without one report
+  // an unknown port type.
+  if (QFileInfo(path).fileName().startsWith(QStringLiteral("ttyS"))) {
+    serial_struct info{};
+    real = ::ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
+  }
+  ::close(fd);
+  return real;
+}
+
+}  // namespace
+
+std::vector<DeviceChannel> RdpDeviceChannels(const RedirectionInputs& inputs) {
+  std::vector<DeviceChannel> channels;
+  if (inputs.drives) {
+    QSet<QString> used;
+    auto addDrive = [&](const QString& wanted, const QString& path) {
+      if (path.isEmpty()) return;
+      QString name = DriveLabel(wanted);
+      if (name.isEmpty()) name = QStringLiteral("Drive");
+      // Two media with the same label still need two names on the remote side.
+      QString unique = name;
+      for (int n = 2; used.contains(unique.toLower()); ++n) unique = name + QString::number(n);
+      used.insert(unique.toLower());
+      channels.push_back({QString::fromUtf16(kDriveChannel), unique, path});
+    };
+    addDrive(inputs.homeName, inputs.homePath);
+    for (const auto& medium : inputs.removable) addDrive(medium.name, medium.path);
+  }
+  if (inputs.printers) {
+    const auto isDefault = [](const PrinterInfo& p) { return p.isDefault; };
+    // FreeRDP marks the first printer it registers as the default one.
+    auto defaultPrinter =
+        std::find_if(inputs.printerList.begin(), inputs.printerList.end(), isDefault);
+    if (defaultPrinter != inputs.printerList.end())
+      channels.push_back({QString::fromUtf16(kPrinterChannel), defaultPrinter->name});
+    if (inputs.filterQueueType == kAllPrinters) {
+      for (const auto& printer : inputs.printerList)
+        if (!printer.isDefault)
+          channels.push_back({QString::fromUtf16(kPrinterChannel), printer.name});
+    }
+  }
+  if (inputs.ports) {
+    int number = 1;
+    for (const auto& path : inputs.serialPorts)
+      channels.push_back({QString::fromUtf16(kSerialChannel),
+                          QString::fromUtf16(kSerialNamePrefix) + QString::number(number++), path});
+  }
+  return channels;
+}
+
+std::vector<RemovableMount> RemovableMountsFrom(const QString& mountsText) {
+  static const QSet<QString> kMediaFileSystems = {
+      QStringLiteral("vfat"),   QStringLiteral("exfat"),   QStringLiteral("ntfs"),
+      QStringLiteral("ntfs3"),  QStringLiteral("fuseblk"), QStringLiteral("ext2"),
+      QStringLiteral("ext3"),   QStringLiteral("ext4"),    QStringLiteral("iso9660"),
+      QStringLiteral("udf"),    QStringLiteral("btrfs"),   QStringLiteral("xfs"),
+      QStringLiteral("hfsplus")};
+  std::vector<RemovableMount> mounts;
+  QSet<QString> seen;
+  const auto lines = mountsText.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  for (const auto& line : lines) {
+    const auto fields = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (fields.size() < 3) continue;
+    const QString path = DecodeMountField(fields[1]);
+    if (!kMediaFileSystems.contains(fields[2])) continue;
+    if (!path.startsWith(QStringLiteral("/media/")) &&
+        !path.startsWith(QStringLiteral("/run/media/")))
+      continue;
+    if (seen.contains(path)) continue;
+    seen.insert(path);
+    mounts.push_back({QDir(path).dirName(), path});
+  }
+  return mounts;
+}
+
+QStringList SerialCandidatesFrom(const QStringList& devEntries) {
+  static const QRegularExpression kSerial(QStringLiteral("^tty(S|USB|ACM)[0-9]+$"));
+  QStringList found;
+  for (const auto& entry : devEntries)
+    if (kSerial.match(entry).hasMatch()) found << entry;
+  // Kind first (ttyS, ttyUSB, ttyACM), then number: COM1 stays the first UART.
+  auto key = [](const QString& name) {
+    const auto m = kSerial.match(name);
+    const QString kind = m.captured(1);
+    const int rank = kind == QStringLiteral("S") ? 0 : kind == QStringLiteral("USB") ? 1 : 2;
+    return std::pair(rank, name.mid(name.indexOf(kind) + kind.size()).toInt());
+  };
+  std::sort(found.begin(), found.end(),
+            [&](const QString& a, const QString& b) { return key(a) < key(b); });
+  return found;
+}
+
+RedirectionInputs GatherRedirectionInputs(bool drives, bool printers, bool ports) {
+  RedirectionInputs inputs;
+  inputs.drives = drives;
+  inputs.printers = printers;
+  inputs.ports = ports;
+  if (drives) {
+    inputs.homePath = QDir::homePath();
+    inputs.homeName = qEnvironmentVariable("USER", QDir(inputs.homePath).dirName());
+    QFile mounts(QString::fromLatin1(kMountsFile));
+    if (mounts.open(QIODevice::ReadOnly))
+      inputs.removable = RemovableMountsFrom(QString::fromUtf8(mounts.readAll()));
+  }
+  if (printers) {
+    inputs.printerList = CurrentUserPrinters();
+    TRegistry registry;
+    if (registry.OpenKey(QString::fromUtf16(kRdpdrKey), false))
+      inputs.filterQueueType = registry.ReadCardinal(QString::fromUtf16(kFilterQueueTypeValue), 0);
+  }
+  if (ports) {
+    const QDir dev(QString::fromLatin1(kDevFolder));
+    const auto candidates = SerialCandidatesFrom(dev.entryList(QDir::System | QDir::Files));
+    for (const auto& name : candidates) {
+      const QString path = dev.filePath(name);
+      if (IsRealSerialPort(path)) inputs.serialPorts << path;
+    }
+  }
+  return inputs;
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <vector>
+
+#include "platform/printers.h"
+
+// What the session hands to the remote side when redirection is switched on. Gathering the
+// facts (mounts, printers, serial ports, the stored printer mode) is kept apart from deciding the
+// device list, so the decision can be checked with any set of facts.
+
+// A mounted file system that a person would call removable media (a USB stick, a card, a disc).
+struct RemovableMount {
+  QString name;  // the label the remote side shows, e.g. "PENDRIVE"
+  QString path;  // the mount point
+};
+
+// The switches of the control and the facts of this computer at connect time.
+struct RedirectionInputs {
+  bool drives = false;
+  bool printers = false;
+  bool ports = false;
+
+  QString homeName;  // the user's login name, shown as the home drive's label
+  QString homePath;
+  std::vector<RemovableMount> removable;
+
+  std::vector<PrinterInfo> printerList;
+  std::uint32_t filterQueueType = 0;  // the stored printer mode; kAllPrinters redirects every queue
+
+  QStringList serialPorts;  // device paths, present and readable, in the order they are named
+};
+
+// The stored printer mode that asks for every printer instead of the default one.
+inline constexpr std::uint32_t kAllPrinters = 0xFFFFFFFFu;
+
+// One device channel as FreeRDP's device-channel call takes it: {"drive", NAME, PATH},
+// {"printer", QUEUE}, {"serial", "COM1", PATH}.
+using DeviceChannel = QStringList;
+
+// The device channels for the given switches and facts: the home folder and each removable
+// medium as named drives; the default printer (every printer, the default first, in all-printers
+// mode); one serial port per device, named COM1, COM2, ... in order.
+[[nodiscard]] std::vector<DeviceChannel> RdpDeviceChannels(const RedirectionInputs& inputs);
+
+// Removable media among the mounts listed in /proc/self/mounts form ("dev dir type opts 0 0"):
+// real file systems mounted under /media or /run/media (the desktop's automounter puts them
+// there). Octal escapes in mount points ("\040" for a blank) are decoded.
+[[nodiscard]] std::vector<RemovableMount> RemovableMountsFrom(const QString& mountsText);
+
+// Candidate serial device names in /dev: ttyS*, ttyUSB*, ttyACM*, in natural order.
+[[nodiscard]] QStringList SerialCandidatesFrom(const QStringList& devEntries);
+
+// The facts of this computer for the given switches (reads /proc/self/mounts, /dev, CUPS and the
+// stored printer mode; only what a switch that is on needs).
+[[nodiscard]] RedirectionInputs GatherRedirectionInputs(bool drives, bool printers, bool ports);

@@ -1,0 +1,624 @@
+#include "principal/rdp/rdpsession.h"
+
+#include <freerdp/addin.h>
+#include <freerdp/client/channels.h>
+#include <freerdp/client/cmdline.h>
+#include <freerdp/codec/color.h>
+#include <freerdp/error.h>
+#include <freerdp/freerdp.h>
+#include <freerdp/gdi/gdi.h>
+#include <freerdp/graphics.h>
+#include <freerdp/input.h>
+#include <freerdp/locale/keyboard.h>
+#include <freerdp/settings.h>
+#include <winpr/synch.h>
+
+#include <QMetaObject>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <deque>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// How long the session waits for a person to answer the changed-certificate question.
+constexpr auto kCertificateAnswerTimeout = std::chrono::minutes(10);
+// How often a waiting session thread looks whether it was asked to stop.
+constexpr auto kAbortPoll = std::chrono::milliseconds(100);
+// The session loop wakes at least this often even when nothing happens.
+constexpr DWORD kLoopTimeoutMs = 1000;
+constexpr int kBytesPerPixel = 4;
+constexpr int kWheelStep = 120;
+
+struct InputEvent {
+  enum class Kind { Keyboard, Mouse, ExtendedMouse, Synchronize } kind;
+  std::uint16_t flags = 0;
+  std::uint16_t a = 0;  // scan code, or x
+  std::uint16_t b = 0;  // y
+  bool down = false;
+};
+
+std::uint16_t Clamp16(int value) {
+  return static_cast<std::uint16_t>(std::clamp(value, 0, 0xFFFF));
+}
+
+// The pointer class FreeRDP allocates for us: its own fields followed by our converted image.
+struct SessionPointer {
+  rdpPointer pointer;
+  QImage* image;
+};
+
+}  // namespace
+
+QImage RdpFrame::Image() const {
+  if (!pixels || width <= 0 || height <= 0) return {};
+  // The image keeps the pixels alive for as long as it (or a copy of it) is in use.
+  auto* owner = new std::shared_ptr<std::uint8_t[]>(pixels);
+  return QImage(
+      pixels.get(), width, height, stride, QImage::Format_RGB32,
+      [](void* info) { delete static_cast<std::shared_ptr<std::uint8_t[]>*>(info); }, owner);
+}
+
+struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl> {
+  RdpConnectParams params;
+
+  // The UI side. Only touched under linkMutex by the session thread; read on the UI thread.
+  std::mutex linkMutex;
+  QObject* receiver = nullptr;
+  TRdpSessionEvents* events = nullptr;
+
+  std::thread thread;
+  std::promise<void> finished;
+  std::shared_future<void> finishedFuture = finished.get_future().share();
+
+  // The FreeRDP instance while it exists; Abort reaches it under this lock.
+  std::mutex instanceMutex;
+  freerdp* instance = nullptr;
+  std::atomic<bool> abortRequested = false;
+
+  HANDLE wake = nullptr;
+  std::mutex inputMutex;
+  std::deque<InputEvent> input;
+
+  // Changed screen areas not yet taken by the UI; one queued call is in flight at most.
+  std::mutex dirtyMutex;
+  QRegion dirty;
+  bool dirtyPosted = false;
+
+  RdpFrame frame;  // the image FreeRDP draws into (session thread)
+
+  Impl() = default;
+  Impl(const Impl&) = delete;
+  Impl& operator=(const Impl&) = delete;
+  ~Impl() {
+    if (wake != nullptr) CloseHandle(wake);
+  }
+
+  void Post(std::function<void(TRdpSessionEvents&)> call);
+  void Run();
+  bool Configure(freerdp* inst);
+  int Reason(freerdp* inst) const;
+  void Loop(freerdp* inst);
+  void DrainInput(freerdp* inst);
+  void Enqueue(const InputEvent& event);
+  bool NewFrame(int width, int height);
+  void AddDirty(const QRegion& region);
+  DWORD AskChangedCertificate(const char* host, const char* subject, const char* fingerprint);
+
+  // FreeRDP callbacks
+  static BOOL PreConnect(freerdp* inst);
+  static BOOL PostConnect(freerdp* inst);
+  static void PostDisconnect(freerdp* inst);
+  static BOOL Authenticate(freerdp* inst, char** user, char** password, char** domain);
+  static DWORD VerifyCertificate(freerdp* inst, const char* host, UINT16 port,
+                                 const char* commonName, const char* subject, const char* issuer,
+                                 const char* fingerprint, DWORD flags);
+  static DWORD VerifyChangedCertificate(freerdp* inst, const char* host, UINT16 port,
+                                        const char* commonName, const char* subject,
+                                        const char* issuer, const char* fingerprint,
+                                        const char* oldSubject, const char* oldIssuer,
+                                        const char* oldFingerprint, DWORD flags);
+  static BOOL BeginPaint(rdpContext* context);
+  static BOOL EndPaint(rdpContext* context);
+  static BOOL DesktopResize(rdpContext* context);
+  static BOOL PointerNew(rdpContext* context, rdpPointer* pointer);
+  static void PointerFree(rdpContext* context, rdpPointer* pointer);
+  static BOOL PointerSet(rdpContext* context, const rdpPointer* pointer);
+  static BOOL PointerSetNull(rdpContext* context);
+  static BOOL PointerSetDefault(rdpContext* context);
+  static BOOL PointerSetPosition(rdpContext* context, UINT32 x, UINT32 y);
+};
+
+namespace {
+
+// FreeRDP allocates this in place of its plain context, so callbacks find their session.
+struct SessionContext {
+  rdpContext base;
+  TRdpSession::Impl* session;
+};
+
+TRdpSession::Impl* SessionOf(rdpContext* context) {
+  return reinterpret_cast<SessionContext*>(context)->session;
+}
+TRdpSession::Impl* SessionOf(freerdp* inst) {
+  return SessionOf(inst->context);
+}
+
+void RegisterStaticChannels() {
+  static std::once_flag once;
+  std::call_once(
+      once, [] { freerdp_register_addin_provider(freerdp_channels_load_static_addin_entry, 0); });
+}
+
+}  // namespace
+
+void TRdpSession::Impl::Post(std::function<void(TRdpSessionEvents&)> call) {
+  std::lock_guard lock(linkMutex);
+  if (receiver == nullptr) return;
+  QMetaObject::invokeMethod(
+      receiver,
+      [self = shared_from_this(), call = std::move(call)] {
+        TRdpSessionEvents* target = nullptr;
+        {
+          std::lock_guard inner(self->linkMutex);
+          target = self->events;
+        }
+        if (target != nullptr) call(*target);
+      },
+      Qt::QueuedConnection);
+}
+
+bool TRdpSession::Impl::Configure(freerdp* inst) {
+  rdpSettings* settings = inst->settings;
+  const std::string server = params.server.toStdString();
+  const std::string user = params.userName.toStdString();
+  std::string password = params.password.toStdString();
+  bool ok =
+      freerdp_settings_set_string(settings, FreeRDP_ServerHostname, server.c_str()) &&
+      freerdp_settings_set_uint32(settings, FreeRDP_ServerPort, static_cast<UINT32>(params.port)) &&
+      freerdp_settings_set_string(settings, FreeRDP_Username, user.c_str()) &&
+      freerdp_settings_set_string(settings, FreeRDP_Password, password.c_str());
+  // The copy was only the way in; FreeRDP keeps its own for the session.
+  std::fill(password.begin(), password.end(), '\0');
+  ok = ok &&
+       freerdp_settings_set_uint32(settings, FreeRDP_DesktopWidth,
+                                   static_cast<UINT32>(params.width)) &&
+       freerdp_settings_set_uint32(settings, FreeRDP_DesktopHeight,
+                                   static_cast<UINT32>(params.height)) &&
+       freerdp_settings_set_uint32(settings, FreeRDP_ColorDepth, 32) &&
+       freerdp_settings_set_bool(settings, FreeRDP_SoftwareGdi, TRUE) &&
+       freerdp_settings_set_bool(settings, FreeRDP_RemoteFxCodec, TRUE) &&
+       freerdp_settings_set_bool(settings, FreeRDP_FastPathOutput, TRUE) &&
+       freerdp_settings_set_bool(settings, FreeRDP_FrameMarkerCommandEnabled, TRUE) &&
+       freerdp_settings_set_bool(settings, FreeRDP_SurfaceFrameMarkerEnabled, TRUE) &&
+       // Reconnecting is the person's choice ("Reconectar"), not an automatic retry.
+       freerdp_settings_set_bool(settings, FreeRDP_AutoReconnectionEnabled, FALSE) &&
+       freerdp_settings_set_uint32(settings, FreeRDP_OsMajorType, OSMAJORTYPE_UNIX) &&
+       freerdp_settings_set_uint32(settings, FreeRDP_OsMinorType, OSMINORTYPE_NATIVE_XSERVER);
+  if (params.keyboardLayout != 0)
+    ok = ok && freerdp_settings_set_uint32(settings, FreeRDP_KeyboardLayout, params.keyboardLayout);
+  if (params.sound) ok = ok && freerdp_settings_set_bool(settings, FreeRDP_AudioPlayback, TRUE);
+  for (const auto& device : params.devices) {
+    std::vector<std::string> texts;
+    for (const auto& part : device) texts.push_back(part.toStdString());
+    std::vector<char*> pointers;
+    for (auto& text : texts) pointers.push_back(text.data());
+    ok = ok && freerdp_client_add_device_channel(settings, pointers.size(), pointers.data());
+  }
+  return ok;
+}
+
+void TRdpSession::Impl::Run() {
+  RegisterStaticChannels();
+  freerdp* inst = freerdp_new();
+  bool contextMade = false;
+  int reason = kDiscReasonRemote;
+  if (inst != nullptr) {
+    inst->ContextSize = sizeof(SessionContext);
+    inst->PreConnect = PreConnect;
+    inst->PostConnect = PostConnect;
+    inst->PostDisconnect = PostDisconnect;
+    inst->Authenticate = Authenticate;
+    inst->VerifyCertificateEx = VerifyCertificate;
+    inst->VerifyChangedCertificateEx = VerifyChangedCertificate;
+    contextMade = freerdp_context_new(inst) != FALSE;
+  }
+  if (contextMade) {
+    reinterpret_cast<SessionContext*>(inst->context)->session = this;
+    const bool configured = Configure(inst);
+    {
+      std::lock_guard lock(instanceMutex);
+      instance = inst;
+    }
+    if (configured && !abortRequested && freerdp_connect(inst)) {
+      Post([](TRdpSessionEvents& e) { e.SessionConnected(); });
+      Loop(inst);
+      reason = Reason(inst);
+      freerdp_disconnect(inst);
+    } else {
+      reason = Reason(inst);
+    }
+    {
+      std::lock_guard lock(instanceMutex);
+      instance = nullptr;
+    }
+    freerdp_context_free(inst);
+  }
+  if (inst != nullptr) freerdp_free(inst);
+  Post([reason](TRdpSessionEvents& e) { e.SessionDisconnected(reason); });
+  finished.set_value();
+}
+
+int TRdpSession::Impl::Reason(freerdp* inst) const {
+  if (abortRequested) return kDiscReasonLocal;
+  const UINT32 info = freerdp_error_info(inst);
+  if (info != ERRINFO_SUCCESS && info != ERRINFO_NONE) return static_cast<int>(info);
+  const UINT32 error = freerdp_get_last_error(inst->context);
+  if (error != FREERDP_ERROR_SUCCESS && error != FREERDP_ERROR_NONE) return static_cast<int>(error);
+  return kDiscReasonRemote;
+}
+
+void TRdpSession::Impl::Loop(freerdp* inst) {
+  while (!freerdp_shall_disconnect(inst)) {
+    HANDLE handles[MAXIMUM_WAIT_OBJECTS];
+    DWORD count = freerdp_get_event_handles(inst->context, handles, MAXIMUM_WAIT_OBJECTS - 1);
+    if (count == 0) break;
+    handles[count++] = wake;
+    if (WaitForMultipleObjects(count, handles, FALSE, kLoopTimeoutMs) == WAIT_FAILED) break;
+    DrainInput(inst);
+    if (!freerdp_check_event_handles(inst->context)) break;
+  }
+}
+
+void TRdpSession::Impl::DrainInput(freerdp* inst) {
+  std::deque<InputEvent> pending;
+  {
+    std::lock_guard lock(inputMutex);
+    pending.swap(input);
+    ResetEvent(wake);
+  }
+  rdpInput* in = inst->input;
+  for (size_t i = 0; i < pending.size(); ++i) {
+    const InputEvent& event = pending[i];
+    switch (event.kind) {
+      case InputEvent::Kind::Keyboard:
+        freerdp_input_send_keyboard_event_ex(in, event.down ? TRUE : FALSE,
+                                             MAKE_RDP_SCANCODE(event.a, event.flags != 0));
+        break;
+      case InputEvent::Kind::Mouse:
+        // Only the last of a run of moves matters; the rest would only delay the clicks.
+        if (event.flags == PTR_FLAGS_MOVE && i + 1 < pending.size() &&
+            pending[i + 1].kind == InputEvent::Kind::Mouse &&
+            pending[i + 1].flags == PTR_FLAGS_MOVE)
+          break;
+        freerdp_input_send_mouse_event(in, event.flags, event.a, event.b);
+        break;
+      case InputEvent::Kind::ExtendedMouse:
+        freerdp_input_send_extended_mouse_event(in, event.flags, event.a, event.b);
+        break;
+      case InputEvent::Kind::Synchronize:
+        freerdp_input_send_synchronize_event(in, event.flags);
+        break;
+    }
+  }
+}
+
+void TRdpSession::Impl::Enqueue(const InputEvent& event) {
+  std::lock_guard lock(inputMutex);
+  input.push_back(event);
+  if (wake != nullptr) SetEvent(wake);
+}
+
+bool TRdpSession::Impl::NewFrame(int width, int height) {
+  RdpFrame next;
+  next.width = width;
+  next.height = height;
+  next.stride = width * kBytesPerPixel;
+  next.pixels = std::shared_ptr<std::uint8_t[]>(
+      new (std::nothrow) std::uint8_t[static_cast<size_t>(next.stride) * height]());
+  if (!next.pixels) return false;
+  frame = next;
+  Post([next](TRdpSessionEvents& e) { e.SessionFrame(next); });
+  return true;
+}
+
+void TRdpSession::Impl::AddDirty(const QRegion& region) {
+  std::lock_guard lock(dirtyMutex);
+  dirty += region;
+  if (dirtyPosted) return;
+  dirtyPosted = true;
+  auto self = shared_from_this();
+  Post([self](TRdpSessionEvents& e) {
+    QRegion taken;
+    {
+      std::lock_guard inner(self->dirtyMutex);
+      taken.swap(self->dirty);
+      self->dirtyPosted = false;
+    }
+    e.SessionInvalidated(taken);
+  });
+}
+
+DWORD TRdpSession::Impl::AskChangedCertificate(const char* host, const char* subject,
+                                               const char* fingerprint) {
+  auto answer = std::make_shared<std::promise<bool>>();
+  auto future = answer->get_future();
+  Post([answer, host = QString::fromUtf8(host), subject = QString::fromUtf8(subject),
+        fingerprint = QString::fromUtf8(fingerprint)](TRdpSessionEvents& e) {
+    bool accept = false;
+    try {
+      accept = e.SessionConfirmChangedCertificate(host, subject, fingerprint);
+    } catch (...) {
+      accept = false;
+    }
+    answer->set_value(accept);
+  });
+  // The session thread holds the connection until the person answers; a Disconnect or a control
+  // that goes away ends the wait as a refusal (an unanswered question breaks the promise).
+  const auto deadline = std::chrono::steady_clock::now() + kCertificateAnswerTimeout;
+  while (future.wait_for(kAbortPoll) != std::future_status::ready) {
+    if (abortRequested || std::chrono::steady_clock::now() > deadline) return 0;
+  }
+  try {
+    return future.get() ? 1 : 0;
+  } catch (const std::future_error&) {
+    return 0;
+  }
+}
+
+BOOL TRdpSession::Impl::PreConnect(freerdp* inst) {
+  return freerdp_client_load_addins(inst->context->channels, inst->settings);
+}
+
+BOOL TRdpSession::Impl::PostConnect(freerdp* inst) {
+  Impl* self = SessionOf(inst);
+  rdpSettings* settings = inst->settings;
+  const int width = static_cast<int>(freerdp_settings_get_uint32(settings, FreeRDP_DesktopWidth));
+  const int height = static_cast<int>(freerdp_settings_get_uint32(settings, FreeRDP_DesktopHeight));
+  if (!self->NewFrame(width, height)) return FALSE;
+  if (!gdi_init_ex(inst, PIXEL_FORMAT_BGRX32, static_cast<UINT32>(self->frame.stride),
+                   self->frame.pixels.get(), nullptr))
+    return FALSE;
+  rdpUpdate* update = inst->update;
+  update->BeginPaint = BeginPaint;
+  update->EndPaint = EndPaint;
+  update->DesktopResize = DesktopResize;
+
+  rdpPointer pointer{};
+  pointer.size = sizeof(SessionPointer);
+  pointer.New = PointerNew;
+  pointer.Free = PointerFree;
+  pointer.Set = PointerSet;
+  pointer.SetNull = PointerSetNull;
+  pointer.SetDefault = PointerSetDefault;
+  pointer.SetPosition = PointerSetPosition;
+  graphics_register_pointer(inst->context->graphics, &pointer);
+  return TRUE;
+}
+
+void TRdpSession::Impl::PostDisconnect(freerdp* inst) {
+  gdi_free(inst);
+}
+
+BOOL TRdpSession::Impl::Authenticate(freerdp*, char**, char**, char**) {
+  // The name and password were set before connecting; there is nobody to ask for others.
+  return TRUE;
+}
+
+DWORD TRdpSession::Impl::VerifyCertificate(freerdp*, const char*, UINT16, const char*, const char*,
+                                           const char*, const char*, DWORD) {
+  // A server seen for the first time is trusted and remembered, as the desktop has always
+  // connected without a question; only a later change is worth asking about.
+  return 1;
+}
+
+DWORD TRdpSession::Impl::VerifyChangedCertificate(freerdp* inst, const char* host, UINT16,
+                                                  const char*, const char* subject, const char*,
+                                                  const char* fingerprint, const char*, const char*,
+                                                  const char*, DWORD) {
+  return SessionOf(inst)->AskChangedCertificate(host, subject, fingerprint);
+}
+
+BOOL TRdpSession::Impl::BeginPaint(rdpContext* context) {
+  HGDI_WND hwnd = context->gdi->primary->hdc->hwnd;
+  hwnd->invalid->null = TRUE;
+  hwnd->ninvalid = 0;
+  return TRUE;
+}
+
+BOOL TRdpSession::Impl::EndPaint(rdpContext* context) {
+  HGDI_WND hwnd = context->gdi->primary->hdc->hwnd;
+  if (hwnd->invalid->null || hwnd->ninvalid <= 0) return TRUE;
+  QRegion region;
+  for (INT32 i = 0; i < hwnd->ninvalid; ++i) {
+    const auto& r = hwnd->cinvalid[i];
+    region += QRect(r.x, r.y, r.w, r.h);
+  }
+  SessionOf(context)->AddDirty(region);
+  return TRUE;
+}
+
+BOOL TRdpSession::Impl::DesktopResize(rdpContext* context) {
+  Impl* self = SessionOf(context);
+  rdpSettings* settings = context->settings;
+  const int width = static_cast<int>(freerdp_settings_get_uint32(settings, FreeRDP_DesktopWidth));
+  const int height = static_cast<int>(freerdp_settings_get_uint32(settings, FreeRDP_DesktopHeight));
+  // The view keeps the old image until it has the new one; each buffer lives while it is shown.
+  if (!self->NewFrame(width, height)) return FALSE;
+  return gdi_resize_ex(context->gdi, static_cast<UINT32>(width), static_cast<UINT32>(height),
+                       static_cast<UINT32>(self->frame.stride), PIXEL_FORMAT_BGRX32,
+                       self->frame.pixels.get(), nullptr);
+}
+
+BOOL TRdpSession::Impl::PointerNew(rdpContext* context, rdpPointer* pointer) {
+  auto* ours = reinterpret_cast<SessionPointer*>(pointer);
+  ours->image = nullptr;
+  if (pointer->width == 0 || pointer->height == 0) return TRUE;
+  auto image = std::make_unique<QImage>(static_cast<int>(pointer->width),
+                                        static_cast<int>(pointer->height), QImage::Format_ARGB32);
+  if (!freerdp_image_copy_from_pointer_data(
+          image->bits(), PIXEL_FORMAT_BGRA32, static_cast<UINT32>(image->bytesPerLine()), 0, 0,
+          pointer->width, pointer->height, pointer->xorMaskData, pointer->lengthXorMask,
+          pointer->andMaskData, pointer->lengthAndMask, pointer->xorBpp, &context->gdi->palette))
+    return FALSE;
+  ours->image = image.release();
+  return TRUE;
+}
+
+void TRdpSession::Impl::PointerFree(rdpContext*, rdpPointer* pointer) {
+  auto* ours = reinterpret_cast<SessionPointer*>(pointer);
+  delete ours->image;
+  ours->image = nullptr;
+}
+
+BOOL TRdpSession::Impl::PointerSet(rdpContext* context, const rdpPointer* pointer) {
+  const auto* ours = reinterpret_cast<const SessionPointer*>(pointer);
+  QImage image = ours->image != nullptr ? ours->image->copy() : QImage();
+  const QPoint hotSpot(static_cast<int>(pointer->xPos), static_cast<int>(pointer->yPos));
+  SessionOf(context)->Post(
+      [image, hotSpot](TRdpSessionEvents& e) { e.SessionCursor(image, hotSpot, true); });
+  return TRUE;
+}
+
+BOOL TRdpSession::Impl::PointerSetNull(rdpContext* context) {
+  SessionOf(context)->Post([](TRdpSessionEvents& e) { e.SessionCursor({}, {}, false); });
+  return TRUE;
+}
+
+BOOL TRdpSession::Impl::PointerSetDefault(rdpContext* context) {
+  SessionOf(context)->Post([](TRdpSessionEvents& e) { e.SessionCursor({}, {}, true); });
+  return TRUE;
+}
+
+BOOL TRdpSession::Impl::PointerSetPosition(rdpContext*, UINT32, UINT32) {
+  // Moving the person's own pointer from the remote side is not done.
+  return TRUE;
+}
+
+TRdpSession::TRdpSession(RdpConnectParams params, QObject* receiver, TRdpSessionEvents* events)
+    : impl_(std::make_shared<Impl>()) {
+  impl_->params = std::move(params);
+  impl_->receiver = receiver;
+  impl_->events = events;
+  impl_->wake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+}
+
+TRdpSession::~TRdpSession() {
+  Detach();
+  Abort();
+  // A thread that has not ended keeps its own reference to the session's state.
+  if (impl_->thread.joinable()) {
+    if (Wait(0))
+      impl_->thread.join();
+    else
+      impl_->thread.detach();
+  }
+  std::fill(impl_->params.password.begin(), impl_->params.password.end(), QChar(0));
+}
+
+void TRdpSession::Start() {
+  auto impl = impl_;
+  impl_->thread = std::thread([impl] { impl->Run(); });
+}
+
+void TRdpSession::Abort() {
+  impl_->abortRequested = true;
+  std::lock_guard lock(impl_->instanceMutex);
+  if (impl_->instance != nullptr) freerdp_abort_connect(impl_->instance);
+}
+
+bool TRdpSession::Wait(int timeoutMs) {
+  if (!impl_->thread.joinable()) return true;
+  return impl_->finishedFuture.wait_for(std::chrono::milliseconds(timeoutMs)) ==
+         std::future_status::ready;
+}
+
+void TRdpSession::Detach() {
+  std::lock_guard lock(impl_->linkMutex);
+  impl_->receiver = nullptr;
+  impl_->events = nullptr;
+}
+
+void TRdpSession::SendScanCode(std::uint16_t code, bool extended, bool down) {
+  impl_->Enqueue(
+      {InputEvent::Kind::Keyboard, static_cast<std::uint16_t>(extended ? 1 : 0), code, 0, down});
+}
+
+void TRdpSession::SendMouseMove(QPoint at) {
+  impl_->Enqueue(
+      {InputEvent::Kind::Mouse, PTR_FLAGS_MOVE, Clamp16(at.x()), Clamp16(at.y()), false});
+}
+
+void TRdpSession::SendMouseButton(Qt::MouseButton button, bool down, QPoint at) {
+  const std::uint16_t x = Clamp16(at.x());
+  const std::uint16_t y = Clamp16(at.y());
+  std::uint16_t flags = 0;
+  switch (button) {
+    case Qt::LeftButton:
+      flags = PTR_FLAGS_BUTTON1;
+      break;
+    case Qt::RightButton:
+      flags = PTR_FLAGS_BUTTON2;
+      break;
+    case Qt::MiddleButton:
+      flags = PTR_FLAGS_BUTTON3;
+      break;
+    case Qt::BackButton:
+      impl_->Enqueue({InputEvent::Kind::ExtendedMouse,
+                      static_cast<std::uint16_t>(PTR_XFLAGS_BUTTON1 | (down ? PTR_XFLAGS_DOWN : 0)),
+                      x, y, down});
+      return;
+    case Qt::ForwardButton:
+      impl_->Enqueue({InputEvent::Kind::ExtendedMouse,
+                      static_cast<std::uint16_t>(PTR_XFLAGS_BUTTON2 | (down ? PTR_XFLAGS_DOWN : 0)),
+                      x, y, down});
+      return;
+    default:
+      return;
+  }
+  if (down) flags |= PTR_FLAGS_DOWN;
+  impl_->Enqueue({InputEvent::Kind::Mouse, flags, x, y, down});
+}
+
+void TRdpSession::SendWheel(int delta, bool horizontal, QPoint at) {
+  // The protocol carries a 9-bit signed rotation; larger turns go as several steps.
+  const std::uint16_t base = horizontal ? PTR_FLAGS_HWHEEL : PTR_FLAGS_WHEEL;
+  while (delta != 0) {
+    const int step = std::clamp(delta, -kWheelStep, kWheelStep);
+    delta -= step;
+    std::uint16_t flags = base;
+    if (step < 0)
+      flags |= PTR_FLAGS_WHEEL_NEGATIVE | static_cast<std::uint16_t>((0x200 + step) & 0xFF);
+    else
+      flags |= static_cast<std::uint16_t>(step & 0xFF);
+    impl_->Enqueue({InputEvent::Kind::Mouse, flags, Clamp16(at.x()), Clamp16(at.y()), false});
+  }
+}
+
+void TRdpSession::SendLockState(bool capsLock, bool numLock, bool scrollLock) {
+  std::uint16_t flags = 0;
+  if (capsLock) flags |= KBD_SYNC_CAPS_LOCK;
+  if (numLock) flags |= KBD_SYNC_NUM_LOCK;
+  if (scrollLock) flags |= KBD_SYNC_SCROLL_LOCK;
+  impl_->Enqueue({InputEvent::Kind::Synchronize, flags, 0, 0, false});
+}
+
+QString TRdpSession::ReasonText(int reason) {
+  if (reason == kDiscReasonLocal) return QStringLiteral("The session was disconnected locally");
+  if (reason == kDiscReasonRemote) return QStringLiteral("The connection was closed");
+  const auto code = static_cast<UINT32>(reason);
+  // FreeRDP's own codes carry a class in their high word; the server's error info does not.
+  const char* text =
+      (code >> 16) != 0 ? freerdp_get_last_error_string(code) : freerdp_get_error_info_string(code);
+  return text != nullptr ? QString::fromUtf8(text) : QString();
+}
+
+std::uint32_t TRdpSession::LocalKeyboardLayout() {
+  static const std::uint32_t layout = freerdp_keyboard_init(0);
+  return layout;
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+
+class QIODevice;
+
+// Where the transfer's bytes come from: the TCP connection, or a script in the fuzzer.
+class TByteSource {
+ public:
+  virtual ~TByteSource() = default;
+  // Reads up to `max` bytes; 0 means the peer closed the connection. Throws on failure.
+  virtual qsizetype Receive(char* data, qsizetype max) = 0;
+  // Whether bytes (or the peer's close) arrive within `ms` milliseconds.
+  [[nodiscard]] virtual bool WaitReadable(int ms) = 0;
+};
+
+// Where a reply body goes. Get(url, sink) writes from the sink's position at the call.
+class TByteSink {
+ public:
+  virtual ~TByteSink() = default;
+  virtual void Write(const char* data, qsizetype size) = 0;
+  // The body will bring `size` more bytes: a file takes its final size at once.
+  virtual void Reserve(qint64 size) { Q_UNUSED(size) }
+  // The body is over: anything reserved beyond the last byte written goes again.
+  virtual void Finish() {}
+};
+
+// A QIODevice target (QFile, QBuffer, ...). Files and buffers are extended and cut back; a write
+// the device refuses (a full disk) fails the call with the device's own text.
+class TDeviceSink : public TByteSink {
+ public:
+  explicit TDeviceSink(QIODevice& device);
+  void Write(const char* data, qsizetype size) override;
+  void Reserve(qint64 size) override;
+  void Finish() override;
+
+ private:
+  bool Resize(qint64 size);
+
+  QIODevice& device_;
+  qint64 start_;
+  qint64 written_ = 0;
+  bool reserved_ = false;
+};
+
+// Counts the bytes and keeps none.
+class TDiscardSink : public TByteSink {
+ public:
+  void Write(const char* data, qsizetype size) override;
+  [[nodiscard]] qint64 Count() const { return count_; }
+
+ private:
+  qint64 count_ = 0;
+};
+
+// Collects a body in memory, to at most `limit` bytes. Past the limit it either fails the call
+// (the text form, whose caller wants the whole body) or drops the rest (an error page).
+class TMemorySink : public TByteSink {
+ public:
+  enum class TOverflow { Fail, Drop };
+  TMemorySink(qsizetype limit, TOverflow overflow) : limit_(limit), overflow_(overflow) {}
+  void Write(const char* data, qsizetype size) override;
+  [[nodiscard]] const QByteArray& Data() const { return data_; }
+
+ private:
+  QByteArray data_;
+  qsizetype limit_;
+  TOverflow overflow_;
+};

@@ -1,0 +1,151 @@
+#include "service/http/httperrors.h"
+
+#include <netdb.h>
+
+#include <cerrno>
+
+namespace {
+
+struct TNumberedText {
+  int number;
+  const char* text;
+};
+
+constexpr TNumberedText kSocketErrorTexts[] = {
+    {10004, "Interrupted system call."},
+    {10009, "Bad file number."},
+    {10013, "Access denied."},
+    {10014, "Buffer fault."},
+    {10022, "Invalid argument."},
+    {10024, "Too many open files."},
+    {10035, "Operation would block."},
+    {10036, "Operation now in progress."},
+    {10037, "Operation already in progress."},
+    {10038, "Socket operation on non-socket."},
+    {10039, "Destination address required."},
+    {10040, "Message too long."},
+    {10041, "Protocol wrong type for socket."},
+    {10042, "Bad protocol option."},
+    {10043, "Protocol not supported."},
+    {10044, "Socket type not supported."},
+    {10045, "Operation not supported on socket."},
+    {10046, "Protocol family not supported."},
+    {10047, "Address family not supported by protocol family."},
+    {10048, "Address already in use."},
+    {10049, "Cannot assign requested address."},
+    {10050, "Network is down."},
+    {10051, "Network is unreachable."},
+    {10052, "Net dropped connection or reset."},
+    {10053, "Software caused connection abort."},
+    {10054, "Connection reset by peer."},
+    {10055, "No buffer space available."},
+    {10056, "Socket is already connected."},
+    {10057, "Socket is not connected."},
+    {10058, "Cannot send or receive after socket is closed."},
+    {10059, "Too many references, cannot splice."},
+    {10060, "Connection timed out."},
+    {10061, "Connection refused."},
+    {10062, "Too many levels of symbolic links."},
+    {10063, "File name too long."},
+    {10064, "Host is down."},
+    {10065, "No route to host."},
+    {10066, "Directory not empty"},
+    {11001, "Host not found."},
+};
+
+struct TErrnoNumber {
+  int error;
+  int number;
+};
+
+// Linux errno values and the numbers the product's users know them by.
+constexpr TErrnoNumber kErrnoNumbers[] = {
+    {EINTR, 10004},
+    {EBADF, 10009},
+    {EACCES, 10013},
+    {EPERM, 10013},
+    {EFAULT, 10014},
+    {EINVAL, 10022},
+    {EMFILE, 10024},
+    {EAGAIN, 10035},
+    {EINPROGRESS, 10036},
+    {EALREADY, 10037},
+    {ENOTSOCK, 10038},
+    {EDESTADDRREQ, 10039},
+    {EMSGSIZE, 10040},
+    {EPROTOTYPE, 10041},
+    {ENOPROTOOPT, 10042},
+    {EPROTONOSUPPORT, 10043},
+    {ESOCKTNOSUPPORT, 10044},
+    {EOPNOTSUPP, 10045},
+    {EPFNOSUPPORT, 10046},
+    {EAFNOSUPPORT, 10047},
+    {EADDRINUSE, 10048},
+    {EADDRNOTAVAIL, 10049},
+    {ENETDOWN, 10050},
+    {ENETUNREACH, 10051},
+    {ENETRESET, 10052},
+    {ECONNABORTED, 10053},
+    {ECONNRESET, 10054},
+    // A write to a connection the peer has reset: the user sees it as a reset.
+    {EPIPE, 10054},
+    {ENOBUFS, 10055},
+    {EISCONN, 10056},
+    {ENOTCONN, 10057},
+    {ESHUTDOWN, 10058},
+    {ETOOMANYREFS, 10059},
+    {ETIMEDOUT, 10060},
+    {ECONNREFUSED, 10061},
+    {ELOOP, 10062},
+    {ENAMETOOLONG, 10063},
+    {EHOSTDOWN, 10064},
+    {EHOSTUNREACH, 10065},
+    {ENOTEMPTY, 10066},
+};
+
+}  // namespace
+
+QString SocketErrorText(int number) {
+  for (const auto& entry : kSocketErrorTexts) {
+    if (entry.number == number) return QString::fromLatin1(entry.text);
+  }
+  return {};
+}
+
+QString SocketErrorMessage(int number) {
+  return QStringLiteral("Socket Error # %1\r\n%2").arg(number).arg(SocketErrorText(number));
+}
+
+int SocketErrorNumberFromErrno(int error) {
+  for (const auto& entry : kErrnoNumbers) {
+    if (entry.error == error) return entry.number;
+  }
+  return error;
+}
+
+int SocketErrorNumberFromResolver(int result, int error) {
+  switch (result) {
+    case EAI_NONAME:
+#ifdef EAI_NODATA
+    case EAI_NODATA:
+#endif
+#ifdef EAI_ADDRFAMILY
+    case EAI_ADDRFAMILY:
+#endif
+      return 11001;  // the name has no IPv4 address
+    case EAI_AGAIN:
+      return 11002;  // temporary failure of the name server
+    case EAI_FAIL:
+      return 11003;  // the name server gave up
+    case EAI_MEMORY:
+      return 10055;
+    case EAI_FAMILY:
+      return 10047;
+    case EAI_SYSTEM:
+      return SocketErrorNumberFromErrno(error);
+    default:
+      return result;
+  }
+}
+
+ESocketError::ESocketError(int number) : Exception(SocketErrorMessage(number)), number_(number) {}

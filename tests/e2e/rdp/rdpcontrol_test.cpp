@@ -1,0 +1,475 @@
+// The control against a real RDP server (freerdp-shadow-cli with NLA on its own Xvfb display).
+#include <gtest/gtest.h>
+
+#include <QColor>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QWheelEvent>
+#include <algorithm>
+#include <iostream>
+#include <memory>
+
+#include <QApplication>
+#include <QToolButton>
+#include "platform/registry.h"
+#include "principal/rdp/msrdpclient.h"
+#include "principal/rdp/rdpdevices.h"
+#include "principal/rdp/rdpfullscreen.h"
+#include "principal/rdp/rdpgeometry.h"
+#include "rdptestserver.h"
+#include "shell/errors.h"
+#include "testapp.h"
+
+using testing_support::WaitFor;
+
+namespace {
+
+constexpr int kConnectTimeoutMs = 20000;
+constexpr int kPictureTimeoutMs = 10000;
+constexpr int kColourTolerance = 40;
+
+bool Near(QRgb a, QColor b) {
+  return std::abs(qRed(a) - b.red()) <= kColourTolerance &&
+         std::abs(qGreen(a) - b.green()) <= kColourTolerance &&
+         std::abs(qBlue(a) - b.blue()) <= kColourTolerance;
+}
+
+class RdpControlTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The client's remembered certificates and settings belong to this test alone.
+    ASSERT_TRUE(home_.isValid());
+    qputenv("HOME", home_.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", home_.filePath(QStringLiteral("config")).toUtf8());
+    testing_support::ClearBoxes();
+    ASSERT_TRUE(server_.Start()) << server_.Failure().toStdString();
+
+    client_ = std::make_unique<TMsRdpClient>();
+    client_->resize(1100, 850);
+    client_->show();
+    QObject::connect(client_.get(), &TMsRdpClient::OnConnecting,
+                     [this] { events_ << "connecting"; });
+    QObject::connect(client_.get(), &TMsRdpClient::OnConnected, [this] { events_ << "connected"; });
+    QObject::connect(client_.get(), &TMsRdpClient::OnDisconnected, [this](int reason) {
+      events_ << "disconnected";
+      reasons_.push_back(reason);
+    });
+  }
+
+  void TearDown() override {
+    if (client_ && client_->Connected() != TMsRdpClient::kNotConnected) {
+      client_->Disconnect();
+      WaitFor([this] { return client_->Connected() == TMsRdpClient::kNotConnected; }, 10000);
+    }
+    client_.reset();
+  }
+
+  void Configure(const QString& password) {
+    client_->SetServer(QStringLiteral("127.0.0.1"));
+    client_->SetUserName(QString::fromLatin1(TestRdpServer::kUser));
+    client_->SetDesktopWidth(1024);
+    client_->SetDesktopHeight(768);
+    client_->AdvancedSettings2()->SetRDPPort(server_.Port());
+    client_->AdvancedSettings2()->SetClearTextPassword(password);
+  }
+
+  [[nodiscard]] bool ConnectAndWait() {
+    const auto before = events_.size();
+    client_->Connect();
+    return WaitFor([&] { return events_.size() >= before + 2; }, kConnectTimeoutMs) &&
+           events_.mid(before, 2) == QStringList{"connecting", "connected"};
+  }
+
+  [[nodiscard]] bool WaitForDisconnected() {
+    return WaitFor([this] { return events_.contains("disconnected"); }, kConnectTimeoutMs);
+  }
+
+  // Paints the server's screen and waits until the control's image shows the colour.
+  [[nodiscard]] bool ShowsColour(const QString& colour) {
+    if (!server_.PaintRoot(colour)) return false;
+    const QColor want(colour);
+    return WaitFor(
+        [&] {
+          const QImage frame = client_->Frame();
+          return !frame.isNull() && Near(frame.pixel(512, 384), want) &&
+                 Near(frame.pixel(5, 5), want) && Near(frame.pixel(1018, 762), want);
+        },
+        kPictureTimeoutMs);
+  }
+
+  // Sends a mouse event to the view at a desktop position.
+  void Mouse(QEvent::Type type, QPoint desktopAt, Qt::MouseButton button = Qt::NoButton) {
+    const QPointF at = client_->DesktopRect().topLeft() + desktopAt;
+    const Qt::MouseButtons buttons =
+        type == QEvent::MouseButtonPress ? Qt::MouseButtons(button) : Qt::MouseButtons();
+    QMouseEvent event(type, at, client_->viewport()->mapToGlobal(at), button, buttons,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(client_->viewport(), &event);
+  }
+
+  // Sends a key press and release to the control as the keyboard would.
+  void Key(int qtKey, quint32 x11KeyCode = 0, const QString& text = {},
+           Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QKeyEvent press(QEvent::KeyPress, qtKey, modifiers, x11KeyCode, 0, 0, text);
+    QCoreApplication::sendEvent(client_.get(), &press);
+    QKeyEvent release(QEvent::KeyRelease, qtKey, modifiers, x11KeyCode, 0, 0, text);
+    QCoreApplication::sendEvent(client_.get(), &release);
+  }
+
+  QTemporaryDir home_;
+  TestRdpServer server_;
+  std::unique_ptr<TMsRdpClient> client_;
+  QStringList events_;
+  std::vector<int> reasons_;
+};
+
+TEST_F(RdpControlTest, RightPasswordConnectsAndShowsTheServerScreenCentred) {
+  Configure(QString::fromLatin1(TestRdpServer::kPassword));
+  client_->Connect();
+  EXPECT_EQ(client_->Connected(), TMsRdpClient::kConnecting);
+  ASSERT_TRUE(WaitFor([&] { return events_.size() >= 2; }, kConnectTimeoutMs));
+  ASSERT_EQ(events_, (QStringList{"connecting", "connected"}));
+  EXPECT_EQ(client_->Connected(), TMsRdpClient::kConnectedState);
+
+  ASSERT_TRUE(ShowsColour(QStringLiteral("#20c040")));
+  ASSERT_TRUE(ShowsColour(QStringLiteral("#c02080")));
+
+  // What a person sees: the desktop 1:1 in the middle, the dark background around it.
+  const QRect desktop = client_->DesktopRect();
+  EXPECT_EQ(desktop, QRect((1100 - 1024) / 2, (850 - 768) / 2, 1024, 768));
+  const QImage shown = client_->viewport()->grab().toImage();
+  EXPECT_TRUE(Near(shown.pixel(desktop.center()), QColor(QStringLiteral("#c02080"))));
+  EXPECT_TRUE(Near(shown.pixel(desktop.left() + 2, desktop.top() + 2), QColor("#c02080")));
+  EXPECT_TRUE(Near(shown.pixel(5, 5), QColor(0x20, 0x20, 0x20)));
+
+  // Smaller than the desktop: scroll bars, and scrolling moves the picture.
+  client_->resize(600, 500);
+  QCoreApplication::processEvents();
+  EXPECT_GT(client_->horizontalScrollBar()->maximum(), 0);
+  EXPECT_GT(client_->verticalScrollBar()->maximum(), 0);
+  client_->horizontalScrollBar()->setValue(100);
+  EXPECT_EQ(client_->DesktopRect().left(), -100);
+
+  // A setting cannot change under a live session.
+  EXPECT_THROW(client_->SetServer(QStringLiteral("other")), Exception);
+
+  client_->Disconnect();
+  ASSERT_TRUE(WaitForDisconnected());
+  EXPECT_EQ(reasons_.back(), 1);
+  EXPECT_EQ(client_->Connected(), TMsRdpClient::kNotConnected);
+
+  // The same control connects again.
+  events_.clear();
+  ASSERT_TRUE(ConnectAndWait());
+  ASSERT_TRUE(ShowsColour(QStringLiteral("#2040c0")));
+}
+
+TEST_F(RdpControlTest, WrongPasswordEndsWithAReason) {
+  Configure(QStringLiteral("not-the-password"));
+  client_->Connect();
+  ASSERT_TRUE(WaitForDisconnected());
+  EXPECT_EQ(events_, (QStringList{"connecting", "disconnected"}));
+  ASSERT_EQ(reasons_.size(), 1u);
+  EXPECT_NE(reasons_[0], 0);
+  EXPECT_NE(reasons_[0], 1);
+  EXPECT_FALSE(TMsRdpClient::DisconnectReasonText(reasons_[0]).isEmpty());
+  EXPECT_EQ(client_->Connected(), TMsRdpClient::kNotConnected);
+
+  // The person corrects the password and tries again.
+  events_.clear();
+  client_->AdvancedSettings2()->SetClearTextPassword(QString::fromLatin1(TestRdpServer::kPassword));
+  ASSERT_TRUE(ConnectAndWait());
+}
+
+TEST_F(RdpControlTest, ServerGoneMidSessionEndsTheSessionAndReconnectWorks) {
+  Configure(QString::fromLatin1(TestRdpServer::kPassword));
+  ASSERT_TRUE(ConnectAndWait());
+  ASSERT_TRUE(ShowsColour(QStringLiteral("#808000")));
+
+  server_.StopServer();
+  ASSERT_TRUE(WaitForDisconnected());
+  EXPECT_NE(reasons_.back(), 1);
+  EXPECT_EQ(client_->Connected(), TMsRdpClient::kNotConnected);
+
+  ASSERT_TRUE(server_.StartServer());
+  events_.clear();
+  ASSERT_TRUE(ConnectAndWait());
+  ASSERT_TRUE(ShowsColour(QStringLiteral("#008080")));
+}
+
+TEST_F(RdpControlTest, TypedKeysArriveInAProgramOnTheServer) {
+  const QString typed = server_.Folder() + QStringLiteral("/typed.txt");
+  ASSERT_NE(server_.Launch(QStringLiteral("xterm"),
+                           {QStringLiteral("-geometry"), QStringLiteral("60x10+0+0"),
+                            QStringLiteral("-e"), QStringLiteral("sh"), QStringLiteral("-c"),
+                            QStringLiteral("cat > '%1'").arg(typed)}),
+            nullptr);
+  ASSERT_EQ(
+      server_.Run(QStringLiteral("timeout"),
+                  {QStringLiteral("10"), QStringLiteral("xdotool"), QStringLiteral("search"),
+                   QStringLiteral("--sync"), QStringLiteral("--class"), QStringLiteral("xterm")},
+                  12000),
+      0);
+  Configure(QString::fromLatin1(TestRdpServer::kPassword));
+  ASSERT_TRUE(ConnectAndWait());
+  client_->setFocus();
+  // Without a window manager the keyboard follows the pointer: put it over the terminal.
+  Mouse(QEvent::MouseMove, {60, 40});
+
+  // Native X key codes (what the physical keyboard gives): z e n, Shift+t = "T".
+  Key(Qt::Key_Z, 52, QStringLiteral("z"));
+  Key(Qt::Key_E, 26, QStringLiteral("e"));
+  Key(Qt::Key_N, 57, QStringLiteral("n"));
+  QKeyEvent shiftDown(QEvent::KeyPress, Qt::Key_Shift, Qt::NoModifier, 50, 0, 0);
+  QCoreApplication::sendEvent(client_.get(), &shiftDown);
+  Key(Qt::Key_T, 28, QStringLiteral("T"), Qt::ShiftModifier);
+  QKeyEvent shiftUp(QEvent::KeyRelease, Qt::Key_Shift, Qt::ShiftModifier, 50, 0, 0);
+  QCoreApplication::sendEvent(client_.get(), &shiftUp);
+  // Key events without a native code (as a synthesised key may come): r a 4 2, then Enter.
+  Key(Qt::Key_R);
+  Key(Qt::Key_A);
+  Key(Qt::Key_4);
+  Key(Qt::Key_2);
+  Key(Qt::Key_Return, 36);
+
+  const bool arrived = WaitFor(
+      [&] {
+        QFile file(typed);
+        return file.open(QIODevice::ReadOnly) && file.readAll() == "zenTra42\n";
+      },
+      kPictureTimeoutMs);
+  QFile file(typed);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly) || !arrived);
+  EXPECT_TRUE(arrived) << "typed file holds: " << file.readAll().toStdString();
+}
+
+TEST_F(RdpControlTest, ClicksAndWheelLandAtTheIntendedRemoteCoordinates) {
+  const QString log = server_.Folder() + QStringLiteral("/xev.log");
+  QProcess* xev = server_.Launch(
+      QStringLiteral("sh"),
+      {QStringLiteral("-c"),
+       QStringLiteral("exec xev -geometry 1024x768+0+0 -event button > '%1'").arg(log)});
+  ASSERT_NE(xev, nullptr);
+  ASSERT_EQ(server_.Run(QStringLiteral("timeout"),
+                        {QStringLiteral("10"), QStringLiteral("xdotool"), QStringLiteral("search"),
+                         QStringLiteral("--sync"), QStringLiteral("--name"),
+                         QStringLiteral("Event Tester")},
+                        12000),
+            0);
+  Configure(QString::fromLatin1(TestRdpServer::kPassword));
+  ASSERT_TRUE(ConnectAndWait());
+
+  const QPoint target(321, 234);
+  Mouse(QEvent::MouseMove, target);
+  Mouse(QEvent::MouseButtonPress, target, Qt::LeftButton);
+  Mouse(QEvent::MouseButtonRelease, target, Qt::LeftButton);
+  Mouse(QEvent::MouseButtonPress, {700, 500}, Qt::RightButton);
+  Mouse(QEvent::MouseButtonRelease, {700, 500}, Qt::RightButton);
+  const QPointF at = client_->DesktopRect().topLeft() + QPoint(400, 300);
+  QWheelEvent wheel(at, client_->viewport()->mapToGlobal(at), {}, {0, -120}, Qt::NoButton,
+                    Qt::NoModifier, Qt::NoScrollPhase, false);
+  QCoreApplication::sendEvent(client_->viewport(), &wheel);
+
+  auto logText = [&] {
+    QFile file(log);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+  };
+  // xev prints "ButtonPress event ... (x,y), root:(x,y), state ..., button N".
+  auto pressed = [&](int button, QPoint where) {
+    static const QRegularExpression kPress(
+        QStringLiteral("ButtonPress event.*?root:\\((\\d+),(\\d+)\\).*?button (\\d+)"),
+        QRegularExpression::DotMatchesEverythingOption);
+    auto it = kPress.globalMatch(logText());
+    while (it.hasNext()) {
+      const auto m = it.next();
+      if (m.captured(3).toInt() == button &&
+          QPoint(m.captured(1).toInt(), m.captured(2).toInt()) == where)
+        return true;
+    }
+    return false;
+  };
+  EXPECT_TRUE(WaitFor([&] { return pressed(1, target); }, kPictureTimeoutMs))
+      << logText().toStdString();
+  EXPECT_TRUE(WaitFor([&] { return pressed(3, {700, 500}); }, kPictureTimeoutMs));
+  // A notch towards the person scrolls down: X button 5.
+  EXPECT_TRUE(WaitFor([&] { return pressed(5, {400, 300}); }, kPictureTimeoutMs));
+}
+
+TEST_F(RdpControlTest, ChangedCertificateAsksAndNoRefuses) {
+  Configure(QString::fromLatin1(TestRdpServer::kPassword));
+  ASSERT_TRUE(ConnectAndWait());
+  EXPECT_TRUE(testing_support::ShownBoxes().empty()) << "the first certificate is taken silently";
+  client_->Disconnect();
+  ASSERT_TRUE(WaitForDisconnected());
+
+  // The same address now answers with another certificate.
+  ASSERT_TRUE(server_.StartServer(server_.Folder() + QStringLiteral("/other-home")));
+  events_.clear();
+  reasons_.clear();
+  client_->Connect();  // no answer given: the box's default, "Não"
+  ASSERT_TRUE(WaitForDisconnected());
+  ASSERT_EQ(testing_support::ShownBoxes().size(), 1u);
+  const BoxRequest& box = testing_support::ShownBoxes()[0];
+  EXPECT_TRUE(box.text.contains(QStringLiteral("certificado"))) << box.text.toStdString();
+  EXPECT_EQ(box.buttons.value(box.defaultButton), QStringLiteral("&Não"));
+  EXPECT_FALSE(events_.contains("connected"));
+
+  testing_support::ClearBoxes();
+  testing_support::AnswerNextBox(0);  // "Sim"
+  events_.clear();
+  ASSERT_TRUE(ConnectAndWait());
+  EXPECT_EQ(testing_support::ShownBoxes().size(), 1u);
+}
+
+TEST_F(RdpControlTest, SessionWithPrintersRedirectedKeepsFlowing) {
+  TestCupsScheduler cups;
+  ASSERT_TRUE(cups.Start());
+  ASSERT_TRUE(cups.AddQueue(QStringLiteral("PDFCreator"), true));
+  ASSERT_TRUE(cups.AddQueue(QStringLiteral("Escritorio"), false));
+  TRegistry registry;
+  ASSERT_TRUE(registry.OpenKey(QString::fromUtf16(kRdpdrKey), true));
+  registry.WriteInteger(QString::fromUtf16(kFilterQueueTypeValue), -1);
+  registry.CloseKey();
+
+  Configure(QString::fromLatin1(TestRdpServer::kPassword));
+  client_->AdvancedSettings2()->SetRedirectPrinters(true);
+  client_->AdvancedSettings2()->SetRedirectDrives(true);
+  client_->AdvancedSettings2()->SetRedirectPorts(true);
+  ASSERT_TRUE(ConnectAndWait());
+  // Several seconds of a changing screen: each change must come through, none may stall.
+  const QStringList colours = {"#ff0000", "#00ff00", "#0000ff", "#ffff00",
+                               "#00ffff", "#ff00ff", "#ffffff", "#808080"};
+  QElapsedTimer clock;
+  clock.start();
+  for (const auto& colour : colours) {
+    ASSERT_TRUE(ShowsColour(colour))
+        << colour.toStdString() << " after " << clock.elapsed() << " ms";
+    WaitFor([] { return false; }, 1000);  // a second of ordinary session life per colour
+  }
+  EXPECT_EQ(client_->Connected(), TMsRdpClient::kConnectedState);
+  EXPECT_FALSE(events_.contains("disconnected"));
+}
+
+TEST_F(RdpControlTest, FullScreenShowsTheDesktopScaledAndCtrlAltEnterReturns) {
+  Configure(QString::fromLatin1(TestRdpServer::kPassword));
+  client_->SetFullScreen(true);  // asked before connecting: honoured once connected
+  EXPECT_TRUE(client_->FullScreen());
+  ASSERT_TRUE(ConnectAndWait());
+  ASSERT_TRUE(ShowsColour(QStringLiteral("#3060a0")));
+
+  auto fullScreen = [] {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* f = qobject_cast<TRdpFullScreen*>(w); f != nullptr && f->isVisible()) return f;
+    return static_cast<TRdpFullScreen*>(nullptr);
+  };
+  ASSERT_TRUE(WaitFor([&] { return fullScreen() != nullptr; }, 5000));
+  TRdpFullScreen* screen = fullScreen();
+  const QRect target = screen->Target();
+  EXPECT_EQ(target, FitRect(screen->size(), {1024, 768}));
+  const QImage shown = screen->grab().toImage();
+  EXPECT_TRUE(Near(shown.pixel(target.center()), QColor(QStringLiteral("#3060a0"))));
+
+  // A click on the scaled picture lands on the remote pixel under it.
+  const QString log = server_.Folder() + QStringLiteral("/xev-full.log");
+  ASSERT_NE(server_.Launch(
+                QStringLiteral("sh"),
+                {QStringLiteral("-c"),
+                 QStringLiteral("exec xev -geometry 1024x768+0+0 -event button > '%1'").arg(log)}),
+            nullptr);
+  ASSERT_EQ(server_.Run(QStringLiteral("timeout"),
+                        {QStringLiteral("10"), QStringLiteral("xdotool"), QStringLiteral("search"),
+                         QStringLiteral("--sync"), QStringLiteral("--name"),
+                         QStringLiteral("Event Tester")},
+                        12000),
+            0);
+  const QPointF at(target.x() + target.width() / 2.0, target.y() + target.height() / 4.0);
+  for (auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+    QMouseEvent event(type, at, screen->mapToGlobal(at), Qt::LeftButton,
+                      type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(screen, &event);
+  }
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        QFile file(log);
+        return file.open(QIODevice::ReadOnly) && file.readAll().contains("root:(512,192)");
+      },
+      kPictureTimeoutMs));
+
+  // Ctrl+Alt+Enter gives the window back; the session goes on.
+  QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::ControlModifier | Qt::AltModifier, 36, 0,
+                  0);
+  QCoreApplication::sendEvent(screen, &press);
+  EXPECT_FALSE(client_->FullScreen());
+  ASSERT_TRUE(WaitFor([&] { return fullScreen() == nullptr; }, 5000));
+  EXPECT_EQ(client_->Connected(), TMsRdpClient::kConnectedState);
+
+  // The bar's restore button does the same.
+  client_->SetFullScreen(true);
+  ASSERT_TRUE(WaitFor([&] { return fullScreen() != nullptr; }, 5000));
+  auto* restore = fullScreen()->findChild<QToolButton*>(QStringLiteral("FullScreenRestore"));
+  ASSERT_NE(restore, nullptr);
+  EXPECT_EQ(restore->text(), QStringLiteral("Restaurar"));
+  restore->click();
+  ASSERT_TRUE(WaitFor([&] { return fullScreen() == nullptr; }, 5000));
+  EXPECT_FALSE(client_->FullScreen());
+}
+
+// The devices each redirection switch hands over, from this computer's real facts: the home
+// folder, CUPS queues of a private scheduler, the stored printer mode, the serial ports present.
+TEST(RdpDeviceRedirection, DevicesPerSwitchFromThisComputer) {
+  QTemporaryDir home;
+  ASSERT_TRUE(home.isValid());
+  qputenv("HOME", home.path().toUtf8());
+  qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
+  TestCupsScheduler cups;
+  ASSERT_TRUE(cups.Start());
+  ASSERT_TRUE(cups.AddQueue(QStringLiteral("Escritorio"), false));
+  ASSERT_TRUE(cups.AddQueue(QStringLiteral("PDFCreator"), true));
+  ASSERT_TRUE(cups.AddQueue(QStringLiteral("Recepcao"), false));
+
+  auto devices = [](bool drives, bool printers, bool ports) {
+    return RdpDeviceChannels(GatherRedirectionInputs(drives, printers, ports));
+  };
+  EXPECT_TRUE(devices(false, false, false).empty());
+
+  const auto drives = devices(true, false, false);
+  ASSERT_FALSE(drives.empty());
+  EXPECT_EQ(drives[0].value(0), QStringLiteral("drive"));
+  EXPECT_EQ(drives[0].value(2), home.path());
+  for (const auto& d : drives) EXPECT_EQ(d.value(0), QStringLiteral("drive"));
+
+  // No stored mode: the default printer only.
+  EXPECT_EQ(devices(false, true, false), (std::vector<QStringList>{{"printer", "PDFCreator"}}));
+  // The mode the session window stores: every queue, the default first.
+  TRegistry registry;
+  ASSERT_TRUE(registry.OpenKey(QString::fromUtf16(kRdpdrKey), true));
+  registry.WriteInteger(QString::fromUtf16(kFilterQueueTypeValue), -1);
+  registry.CloseKey();
+  auto all = devices(false, true, false);
+  ASSERT_EQ(all.size(), 3u);
+  EXPECT_EQ(all[0], (QStringList{"printer", "PDFCreator"}));
+  std::sort(all.begin() + 1, all.end());
+  EXPECT_EQ(all[1], (QStringList{"printer", "Escritorio"}));
+  EXPECT_EQ(all[2], (QStringList{"printer", "Recepcao"}));
+
+  // Ports: whatever this machine has, each one readable and named in order.
+  const auto ports = devices(false, false, true);
+  for (size_t i = 0; i < ports.size(); ++i) {
+    EXPECT_EQ(ports[i].value(0), QStringLiteral("serial"));
+    EXPECT_EQ(ports[i].value(1), QStringLiteral("COM%1").arg(i + 1));
+    EXPECT_TRUE(QFileInfo(ports[i].value(2)).isReadable()) << ports[i].value(2).toStdString();
+  }
+  std::cout << "serial ports on this machine: " << ports.size() << "\n";
+}
+
+}  // namespace

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+
+// A real RDP server for tests: its own Xvfb display served by freerdp-shadow-cli with NLA on an
+// ephemeral loopback port, checking one user's password against a SAM file.
+class TestRdpServer {
+ public:
+  static constexpr char kUser[] = "zentra";
+  static constexpr char kPassword[] = "Senha-de-teste-1";
+
+  TestRdpServer();
+  ~TestRdpServer();
+  TestRdpServer(const TestRdpServer&) = delete;
+  TestRdpServer& operator=(const TestRdpServer&) = delete;
+
+  // Starts the display and the server; the port is kept across Stop/StartServer.
+  [[nodiscard]] bool Start();
+  // Starts (again) only the RDP server; a fresh serverHome gives it a new certificate.
+  [[nodiscard]] bool StartServer(const QString& serverHome = {});
+  void StopServer();
+
+  [[nodiscard]] int Port() const { return port_; }
+  [[nodiscard]] QString Display() const { return display_; }
+  [[nodiscard]] QString Folder() const { return dir_.path(); }
+  // Why Start failed.
+  [[nodiscard]] QString Failure() const { return failure_; }
+
+  // Runs a program on the server display and waits for it (bounded); returns its exit code.
+  int Run(const QString& program, const QStringList& arguments, int timeoutMs = 10000);
+  // Starts a program on the server display that keeps running until the server goes.
+  QProcess* Launch(const QString& program, const QStringList& arguments);
+  // Fills the server's root window with a colour ("#RRGGBB").
+  bool PaintRoot(const QString& colour);
+
+ private:
+  bool StartDisplay();
+
+  QTemporaryDir dir_;
+  QString display_;
+  QString failure_;
+  int port_ = 0;
+  std::unique_ptr<QProcess> xvfb_;
+  std::unique_ptr<QProcess> server_;
+  std::vector<std::unique_ptr<QProcess>> programs_;
+};
+
+// A private CUPS scheduler with its own socket; CUPS_SERVER points libcups at it.
+class TestCupsScheduler {
+ public:
+  TestCupsScheduler();
+  ~TestCupsScheduler();
+  TestCupsScheduler(const TestCupsScheduler&) = delete;
+  TestCupsScheduler& operator=(const TestCupsScheduler&) = delete;
+
+  [[nodiscard]] bool Start();
+  [[nodiscard]] bool AddQueue(const QString& name, bool makeDefault);
+  [[nodiscard]] QString Socket() const;
+
+ private:
+  QTemporaryDir dir_;
+  std::unique_ptr<QProcess> cupsd_;
+};
+
+// Waits (bounded) until a TCP connection to 127.0.0.1:port succeeds.
+bool WaitForPort(int port, int timeoutMs);
+// A loopback port nobody listens on right now.
+int FreeLoopbackPort();

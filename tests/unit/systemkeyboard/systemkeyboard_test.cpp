@@ -1,0 +1,224 @@
+#include "platform/systemkeyboard.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "testapp.h"
+
+#include "shell/errors.h"
+
+namespace {
+
+// Counts a keyboard's notices.
+struct Notices {
+  int language = 0;
+  int state = 0;
+  explicit Notices(TSystemKeyboard* k) {
+    QObject::connect(k, &TSystemKeyboard::InputLanguageChanged, k, [this] { ++language; });
+    QObject::connect(k, &TSystemKeyboard::StateChanged, k, [this] { ++state; });
+  }
+};
+
+// Scan codes of the keys the cases below name.
+constexpr int kScanA = 30, kScanQ = 16, kScanY = 21, kScanZ = 44, kScanM = 50, kScan1 = 2;
+constexpr int kScanBrAcute = 26;       // right of P on ABNT2: acute, grave with Shift
+constexpr int kScanBrTilde = 40;       // right of Ç: tilde, circumflex with Shift
+constexpr int kScanCedilla = 39;       // ç on ABNT2
+constexpr int kScanDeCircumflex = 41;  // left of 1 on a German keyboard
+
+TKeyCharacters Chars(const TSystemKeyboard& k, int scan, bool shift = false, bool caps = false,
+                     bool altGr = false) {
+  TKeyLookupState s;
+  s.Shift = shift;
+  s.CapsLock = caps;
+  s.AltGr = altGr;
+  return k.Characters(scan, s);
+}
+
+TEST(SystemKeyboard, CharactersWithAndWithoutShift) {
+  struct Case {
+    const char* layout;
+    int scan;
+    const char16_t* plain;
+    const char16_t* shifted;
+  } cases[] = {
+      {"us", kScanA, u"a", u"A"}, {"us", kScan1, u"1", u"!"}, {"br", kScanCedilla, u"ç", u"Ç"},
+      {"de", kScanY, u"z", u"Z"}, {"de", kScanZ, u"y", u"Y"}, {"de", 12, u"ß", u"?"},
+      {"jp", kScanA, u"a", u"A"}, {"jp", 0x7D, u"\\", u"|"},  {"us", 57, u" ", u" "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.layout) + " scan " + std::to_string(c.scan));
+    const auto k = TSystemKeyboard::FromLayoutNames(QString::fromLatin1(c.layout));
+    const auto plain = Chars(*k, c.scan);
+    EXPECT_EQ(plain.Text, QString::fromUtf16(c.plain));
+    EXPECT_FALSE(plain.Dead);
+    EXPECT_EQ(Chars(*k, c.scan, true).Text, QString::fromUtf16(c.shifted));
+  }
+}
+
+TEST(SystemKeyboard, ControlKeysHaveNoLabelAndUnknownScanCodesNothing) {
+  const auto k = TSystemKeyboard::FromLayoutNames(QStringLiteral("us"));
+  for (int scan : {1, 14, 15, 28, 29, 42}) EXPECT_TRUE(Chars(*k, scan).Text.isEmpty()) << scan;
+  EXPECT_TRUE(Chars(*k, 0).Text.isEmpty());
+  EXPECT_TRUE(Chars(*k, 0x6F).Text.isEmpty());
+}
+
+TEST(SystemKeyboard, DeadKeysGiveTheirOwnCharacter) {
+  struct Case {
+    const char* layout;
+    int scan;
+    bool shift;
+    char16_t own;
+  } cases[] = {
+      {"br", kScanBrAcute, false, u'\u00B4'},
+      {"br", kScanBrAcute, true, u'`'},
+      {"br", kScanBrTilde, false, u'~'},
+      {"br", kScanBrTilde, true, u'^'},
+      {"br", 7, true, u'\u00A8'},
+      {"de", kScanDeCircumflex, false, u'^'},
+      {"de", 13, false, u'\u00B4'},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.layout) + " scan " + std::to_string(c.scan));
+    const auto k = TSystemKeyboard::FromLayoutNames(QString::fromLatin1(c.layout));
+    const auto chars = Chars(*k, c.scan, c.shift);
+    EXPECT_TRUE(chars.Dead);
+    EXPECT_EQ(chars.Text, QString(QChar(c.own)));
+    EXPECT_TRUE(k->IsDeadKey(c.scan, TKeyLookupState{c.shift, false, false}));
+  }
+  // The same positions are plain keys on a US keyboard.
+  const auto us = TSystemKeyboard::FromLayoutNames(QStringLiteral("us"));
+  EXPECT_FALSE(Chars(*us, kScanBrAcute).Dead);
+  EXPECT_EQ(Chars(*us, kScanBrAcute).Text, QStringLiteral("["));
+}
+
+TEST(SystemKeyboard, CapsLockAndAltGrInLookups) {
+  const auto de = TSystemKeyboard::FromLayoutNames(QStringLiteral("de"));
+  EXPECT_EQ(Chars(*de, kScanQ, false, true).Text, QStringLiteral("Q"));
+  EXPECT_EQ(Chars(*de, kScanQ, false, false, true).Text, QStringLiteral("@"));
+  EXPECT_EQ(Chars(*de, 18, false, false, true).Text, QStringLiteral("€"));
+  // Caps Lock leaves the digit row alone.
+  EXPECT_EQ(Chars(*de, kScan1, false, true).Text, QStringLiteral("1"));
+}
+
+TEST(SystemKeyboard, VirtualKeysAndScanCodesBothWays) {
+  struct Case {
+    const char* layout;
+    int scan;
+    int vk;
+  } cases[] = {
+      {"us", kScanA, 'A'}, {"us", kScanZ, 'Z'}, {"us", kScan1, '1'},  {"us", 1, 0x1B},
+      {"us", 14, 0x08},    {"us", 15, 0x09},    {"us", 28, 0x0D},     {"us", 29, 0x11},
+      {"us", 42, 0x10},    {"us", 56, 0x12},    {"us", 57, 0x20},     {"us", 58, 0x14},
+      {"us", 59, 0x70},    {"us", 88, 0x7B},    {"us", 72, 38},       {"us", 75, 37},
+      {"us", 77, 39},      {"us", 80, 40},      {"us", 83, 0x2E},     {"us", 12, 0xBD},
+      {"us", 51, 0xBC},    {"de", kScanY, 'Z'}, {"de", kScanZ, 'Y'},  {"br", kScanCedilla, 0xBA},
+      {"br", 0x73, 0xC1},  {"jp", 0x79, 0x1C},  {"jp", 0x70, 0x15},   {"fr", kScanQ, 'A'},
+      {"fr", kScanA, 'Q'}, {"fr", 39, 'M'},     {"fr", kScanM, 0xBC}, {"ru", kScanQ, 'Q'},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.layout) + " scan " + std::to_string(c.scan));
+    const auto k = TSystemKeyboard::FromLayoutNames(QString::fromLatin1(c.layout));
+    EXPECT_EQ(k->VkFromScanCode(c.scan), c.vk);
+    if (c.scan != 54) {
+      EXPECT_EQ(k->ScanCodeFromVk(c.vk), c.scan);
+    }
+  }
+  const auto us = TSystemKeyboard::FromLayoutNames(QStringLiteral("us"));
+  EXPECT_EQ(us->VkFromScanCode(54), 0x10);
+  EXPECT_EQ(us->ScanCodeFromVk(0x10), 42);
+  EXPECT_EQ(us->ScanCodeFromVk(0xA1), 54);  // right Shift
+  EXPECT_EQ(us->ScanCodeFromVk(17), 29);    // AltGr's combination: Ctrl, then Alt
+  EXPECT_EQ(us->ScanCodeFromVk(18), 56);
+  EXPECT_EQ(us->ScanCodeFromVk(0x68), 72);  // keypad 8
+  EXPECT_EQ(us->ScanCodeFromVk(0), 0);
+  EXPECT_EQ(us->ScanCodeFromVk(0xFF), 0);
+  EXPECT_EQ(us->VkFromScanCode(0), 0);
+  EXPECT_EQ(us->VkFromScanCode(-2), 0);  // the on-screen Fn key
+}
+
+TEST(SystemKeyboard, X11KeyCodes) {
+  struct Case {
+    int scan;
+    int keyCode;
+  } cases[] = {{1, 9}, {30, 38}, {83, 91}, {86, 94}, {87, 95}, {88, 96}, {0x73, 97}, {0x7D, 132}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(X11KeyCodeFromScanCode(c.scan), c.keyCode) << c.scan;
+    EXPECT_EQ(ScanCodeFromX11KeyCode(c.keyCode), c.scan) << c.keyCode;
+  }
+  EXPECT_EQ(X11KeyCodeFromScanCode(0), 0);
+  EXPECT_EQ(X11KeyCodeFromScanCode(-2), 0);
+  EXPECT_EQ(ScanCodeFromX11KeyCode(8), 0);
+}
+
+TEST(SystemKeyboard, InputLanguageFromTheActiveLayout) {
+  struct Case {
+    const char* layouts;
+    const char* variants;
+    const char* tag;
+  } cases[] = {{"br", "", "pt-BR"},          {"us", "", "en-US"}, {"de", "", "de-DE"},
+               {"jp", "", "ja-JP"},          {"gb", "", "en-GB"}, {"fr", "", "fr-FR"},
+               {"br", "nodeadkeys", "pt-BR"}};
+  for (const auto& c : cases) {
+    const auto k = TSystemKeyboard::FromLayoutNames(QString::fromLatin1(c.layouts),
+                                                    QString::fromLatin1(c.variants));
+    EXPECT_EQ(k->InputLanguage(), QString::fromLatin1(c.tag)) << c.layouts;
+  }
+}
+
+TEST(SystemKeyboard, LocaleNamesGiveTags) {
+  EXPECT_EQ(LanguageTagFromLocaleName(QStringLiteral("pt_BR.UTF-8")), QStringLiteral("pt-BR"));
+  EXPECT_EQ(LanguageTagFromLocaleName(QStringLiteral("de_AT")), QStringLiteral("de-AT"));
+  EXPECT_EQ(LanguageTagFromLocaleName(QStringLiteral("C")), QString());
+  EXPECT_EQ(LanguageTagFromLocaleName(QStringLiteral("C.UTF-8")), QString());
+}
+
+TEST(SystemKeyboard, SwitchingLayoutsAndCapsLockNotify) {
+  const auto k = TSystemKeyboard::FromLayoutNames(QStringLiteral("br,us"));
+  Notices n(k.get());
+  EXPECT_EQ(k->InputLanguage(), QStringLiteral("pt-BR"));
+  EXPECT_TRUE(Chars(*k, kScanBrAcute).Dead);
+
+  k->SelectLayout(1);
+  EXPECT_EQ(k->InputLanguage(), QStringLiteral("en-US"));
+  EXPECT_EQ(n.language, 1);
+  EXPECT_EQ(Chars(*k, kScanBrAcute).Text, QStringLiteral("["));
+  k->SelectLayout(1);
+  EXPECT_EQ(n.language, 1);  // no change, no notice
+
+  EXPECT_FALSE(k->CapsLockOn());
+  k->SetCapsLock(true);
+  EXPECT_TRUE(k->CapsLockOn());
+  EXPECT_EQ(n.state, 1);
+  EXPECT_EQ(k->ActiveLayout(), 1);  // Caps Lock keeps the group
+
+  k->SetLayoutNames(QStringLiteral("de"));
+  EXPECT_EQ(k->InputLanguage(), QStringLiteral("de-DE"));
+  EXPECT_EQ(n.language, 2);
+}
+
+TEST(SystemKeyboard, UnknownLayoutNamesFail) {
+  EXPECT_THROW((void)TSystemKeyboard::FromLayoutNames(QStringLiteral("no-such-layout")), Exception);
+}
+
+// Run by x11_keyboard.sh with DISPLAY set to a fresh Xvfb, whose keyboard is "us".
+TEST(SystemKeyboardX11, FollowsTheServer) {
+  if (qEnvironmentVariableIsEmpty("ZENTRA_X11_KEYBOARD_TEST")) GTEST_SKIP() << "needs an X server";
+  const auto k = TSystemKeyboard::FromX11();
+  ASSERT_NE(k, nullptr);
+  EXPECT_EQ(k->InputLanguage(), QStringLiteral("en-US"));
+  EXPECT_EQ(Chars(*k, kScanA).Text, QStringLiteral("a"));
+  EXPECT_EQ(k->VkFromScanCode(kScanA), 'A');
+  EXPECT_FALSE(k->CapsLockOn());
+  Notices n(k.get());
+  // Caps Lock pressed on the server's keyboard reaches us as an XKB state event.
+  ASSERT_EQ(std::system("xdotool key Caps_Lock"), 0);
+  EXPECT_TRUE(testing_support::WaitFor([&] { return n.state > 0; }, 5000));
+  EXPECT_TRUE(k->CapsLockOn());
+  ASSERT_EQ(std::system("xdotool key Caps_Lock"), 0);
+  EXPECT_TRUE(testing_support::WaitFor([&] { return n.state > 1; }, 5000));
+  EXPECT_FALSE(k->CapsLockOn());
+}
+
+}  // namespace

@@ -1,0 +1,319 @@
+#include <gtest/gtest.h>
+
+#include <QPointingDevice>
+#include <QTouchEvent>
+
+#include "oskfixture.h"
+#include "shell/boxes.h"
+
+namespace {
+
+constexpr int kScanA = 30, kScanQ = 16, kScanShift = 42, kScan1 = 2, kScanUp = 72;
+
+QString Pressed(const TCustomKeyboardButton* b) {
+  return b->State == TKeyDrawState::dsPressed ? QStringLiteral("pressed")
+                                              : QStringLiteral("normal");
+}
+
+TEST(OskSequences, ShiftThenALetter) {
+  OskFixture f("us");
+  ASSERT_EQ(f.keyboard->CurrentLayout()->KeyboardName, QStringLiteral("Standard101"));
+  f.Click(f.Named("LeftShift"));
+  // Both Shift keys light up while latched.
+  EXPECT_EQ(Pressed(f.Named("LeftShift")), QStringLiteral("pressed"));
+  EXPECT_EQ(Pressed(f.Named("RightShift")), QStringLiteral("pressed"));
+  EXPECT_EQ(f.Key(kScanA)->Caption, QStringLiteral("A"));
+  f.Click(f.Key(kScanA));
+  EXPECT_EQ(f.recorder->Script(), QStringLiteral("v42 v30 ^30 ^42"));
+  EXPECT_EQ(f.recorder->entries[1].text, QStringLiteral("A"));
+  EXPECT_EQ(f.recorder->entries[1].vk, 'A');
+  EXPECT_TRUE(f.keyboard->Latched().empty());
+  EXPECT_EQ(Pressed(f.Named("RightShift")), QStringLiteral("normal"));
+  EXPECT_EQ(f.Key(kScanA)->Caption, QStringLiteral("a"));
+}
+
+TEST(OskSequences, ShiftTwiceTypesNothing) {
+  OskFixture f("us");
+  f.Click(f.Named("LeftShift"));
+  f.Press(f.Named("RightShift"));  // the second press of the same key, on its twin
+  EXPECT_EQ(f.recorder->Script(), QStringLiteral("v42"));
+  f.Release(f.Named("RightShift"));
+  EXPECT_EQ(f.recorder->Script(), QStringLiteral("v42 ^42"));
+  EXPECT_TRUE(f.keyboard->Latched().empty());
+  // Nothing is left down: the next letter goes alone.
+  f.Click(f.Key(kScanA));
+  EXPECT_EQ(f.recorder->Script(), QStringLiteral("v42 ^42 v30 ^30"));
+}
+
+TEST(OskSequences, CtrlAltDel) {
+  OskFixture f("us");
+  f.Click(f.Named("LeftCtrl"));
+  f.Click(f.Named("LeftAlt"));
+  f.Click(f.Named("Del"));
+  EXPECT_EQ(f.recorder->Script(), QStringLiteral("v29 v56 v83 ^83 ^29 ^56"));
+  EXPECT_EQ(f.recorder->entries[2].vk, 0x2E);
+}
+
+TEST(OskSequences, ThreeModifiersCoexistAndAllGoUp) {
+  OskFixture f("us");
+  f.Click(f.Named("LeftCtrl"));
+  f.Click(f.Named("LeftAlt"));
+  f.Click(f.Named("LeftShift"));
+  EXPECT_EQ(f.keyboard->Latched().size(), 3u);
+  f.Click(f.Key(kScanA));
+  EXPECT_EQ(f.recorder->Script(), QStringLiteral("v29 v56 v42 v30 ^30 ^29 ^56 ^42"));
+}
+
+TEST(OskSequences, FnGivesFunctionKeysAndStaysLatched) {
+  OskFixture f("us");
+  TCustomKeyboardButton* fn = f.Key(-2);
+  ASSERT_NE(fn, nullptr);
+  f.Click(fn);
+  EXPECT_TRUE(f.recorder->entries.empty());  // Fn has no code of its own
+  EXPECT_EQ(f.Key(kScan1)->Caption, QStringLiteral("F1"));
+  EXPECT_EQ(f.Key(kScan1)->FontSize, 10);
+  f.Click(f.Key(kScan1));
+  f.Click(f.Key(kScan1 + 1));
+  EXPECT_EQ(f.recorder->Script(), QStringLiteral("v59 ^59 v60 ^60"));
+  EXPECT_EQ(f.recorder->entries[0].vk, 0x70);
+  ASSERT_EQ(f.keyboard->Latched().size(), 1u);
+  EXPECT_EQ(f.keyboard->Latched()[0], fn);
+  f.Click(fn);
+  EXPECT_TRUE(f.keyboard->Latched().empty());
+  EXPECT_EQ(f.Key(kScan1)->Caption, QStringLiteral("1"));
+  EXPECT_EQ(f.Key(kScan1)->FontSize, 14);
+}
+
+TEST(OskSequences, HeldLetterRepeats) {
+  OskFixture f("us");
+  SetTimeScale(0.1);  // 300 ms -> 30 ms, 50 ms -> 5 ms
+  f.Press(f.Key(kScanA));
+  const qint64 pressedAt = f.recorder->entries.empty() ? 0 : -1;
+  (void)pressedAt;
+  QElapsedTimer held;
+  held.start();
+  testing_support::WaitFor([&] { return held.elapsed() >= 100; }, 1000);  // one scaled second
+  f.Release(f.Key(kScanA));
+  const auto& e = f.recorder->entries;
+  ASSERT_GE(e.size(), 4u);
+  // Repeats are key-downs only; the release types the key once more.
+  for (std::size_t i = 0; i + 2 < e.size(); ++i) EXPECT_TRUE(e[i].down && e[i].scan == kScanA);
+  EXPECT_TRUE(e[e.size() - 2].down);
+  EXPECT_FALSE(e.back().down);
+  const std::size_t repeats = e.size() - 2;
+  // 300 ms then every 50 ms in one second: 15 at most; timers may slip on a loaded machine.
+  EXPECT_GE(repeats, 5u);
+  EXPECT_LE(repeats, 15u);
+  // The first repeat waits the long delay, the next ones the short one.
+  if (repeats >= 3) {
+    const qint64 first = e[0].at;
+    const qint64 gap = e[2].at - e[1].at;
+    EXPECT_GE(first + 1, 27);
+    EXPECT_LT(gap, first);
+  }
+  EXPECT_EQ(e.back().scan, kScanA);
+}
+
+TEST(OskSequences, ArrowKeysAreKeyMessages) {
+  OskFixture f("us");
+  f.Click(f.Key(kScanUp));
+  EXPECT_EQ(f.recorder->Script(), QStringLiteral("mv38 m^38"));
+  f.Click(f.Key(75));
+  f.Click(f.Key(80));
+  f.Click(f.Key(77));
+  EXPECT_EQ(f.recorder->Script(), QStringLiteral("mv38 m^38 mv37 m^37 mv40 m^40 mv39 m^39"));
+}
+
+TEST(OskSequences, DeadKeyWaitsForTheVowel) {
+  OskFixture f("br");
+  ASSERT_EQ(f.keyboard->Language(), QStringLiteral("pt-BR"));
+  TCustomKeyboardButton* acute = f.Key(26);
+  EXPECT_EQ(acute->Caption, QStringLiteral("\u00B4"));
+  f.Click(acute);
+  EXPECT_TRUE(f.recorder->entries.empty());
+  f.Click(f.Key(kScanA));
+  EXPECT_EQ(f.recorder->Script(), QStringLiteral("v26 ^26 v30 ^30"));
+}
+
+TEST(OskSequences, ShiftedDeadKeyIsReplayedWithItsShift) {
+  OskFixture f("br");
+  f.Click(f.Named("LeftShift"));
+  f.Click(f.Key(26));  // grave accent
+  EXPECT_EQ(f.recorder->Script(), QStringLiteral("v42 ^42"));
+  f.Click(f.Key(kScanA));
+  EXPECT_EQ(f.recorder->Script(), QStringLiteral("v42 ^42 v42 v26 ^42 ^26 v30 ^30"));
+}
+
+TEST(OskSequences, ReleaseOffTheKeysCancelsAndStopsRepeat) {
+  OskFixture f("us");
+  SetTimeScale(0.1);
+  f.Press(f.Key(kScanA));
+  // The mouse is captured: its release comes to us, outside every cell.
+  f.Mouse(QEvent::MouseButtonRelease, QPoint(f.keyboard->width() + 50, 10));
+  const auto count = f.recorder->entries.size();
+  QElapsedTimer t;
+  t.start();
+  testing_support::WaitFor([&] { return t.elapsed() > 80; }, 500);
+  EXPECT_EQ(f.recorder->entries.size(), count);
+  EXPECT_EQ(count, 0u);
+}
+
+TEST(OskSequences, LeavingWithAKeyHeldReleasesLatchedModifiers) {
+  OskFixture f("us");
+  f.Click(f.Named("LeftCtrl"));
+  f.Press(f.Key(kScanA));
+  f.Mouse(QEvent::MouseMove, QPoint(10, -20));  // dragged off the keyboard
+  EXPECT_EQ(f.recorder->Script(), QStringLiteral("v29 ^29"));
+  EXPECT_TRUE(f.keyboard->Latched().empty());
+  f.Mouse(QEvent::MouseButtonRelease, QPoint(10, -20));
+  EXPECT_EQ(f.recorder->Script(), QStringLiteral("v29 ^29"));
+}
+
+TEST(OskSequences, DestroyingTheKeyboardLiftsLatchedKeys) {
+  OskFixture f("us");
+  f.Click(f.Named("LeftCtrl"));
+  f.Click(f.Named("LeftShift"));
+  delete f.keyboard;
+  EXPECT_EQ(f.recorder->Script(), QStringLiteral("v29 v42 ^29 ^42"));
+}
+
+// Touch: one finger holds Shift while another types a letter.
+TEST(OskTouch, TwoFingersTypeACapital) {
+  OskFixture f("us");
+  static QPointingDevice device(
+      QStringLiteral("test touch screen"), 4242, QInputDevice::DeviceType::TouchScreen,
+      QPointingDevice::PointerType::Finger, QInputDevice::Capability::Position, 10, 0);
+  auto touch =
+      [&](QEvent::Type type,
+          std::initializer_list<std::pair<int, std::pair<QEventPoint::State, QPoint>>> points) {
+        QList<QEventPoint> list;
+        for (const auto& [id, sp] : points)
+          list << QEventPoint(id, sp.first, QPointF(sp.second),
+                              QPointF(f.keyboard->mapToGlobal(sp.second)));
+        QTouchEvent e(type, &device, Qt::NoModifier, list);
+        QCoreApplication::sendEvent(f.keyboard, &e);
+      };
+  const QPoint shift = OskFixture::Centre(f.Named("LeftShift"));
+  const QPoint a = OskFixture::Centre(f.Key(kScanA));
+  touch(QEvent::TouchBegin, {{1, {QEventPoint::Pressed, shift}}});
+  touch(QEvent::TouchUpdate,
+        {{1, {QEventPoint::Stationary, shift}}, {2, {QEventPoint::Pressed, a}}});
+  touch(QEvent::TouchUpdate,
+        {{1, {QEventPoint::Stationary, shift}}, {2, {QEventPoint::Released, a}}});
+  EXPECT_EQ(f.recorder->Script(), QStringLiteral("v42 v30 ^30"));
+  EXPECT_EQ(f.recorder->entries[1].text, QStringLiteral("A"));
+  touch(QEvent::TouchEnd, {{1, {QEventPoint::Released, shift}}});
+  EXPECT_EQ(f.recorder->Script(), QStringLiteral("v42 v30 ^30 ^42"));
+  EXPECT_TRUE(f.keyboard->Latched().empty());
+  // Nothing is left latched: the next letter is small.
+  f.Click(f.Key(kScanA));
+  EXPECT_EQ(f.recorder->Script(), QStringLiteral("v42 v30 ^30 ^42 v30 ^30"));
+}
+
+TEST(OskLabels, PortugueseBrazil) {
+  OskFixture f("br");
+  EXPECT_EQ(f.keyboard->CurrentLayout()->KeyboardName, QStringLiteral("Standard102"));
+  EXPECT_EQ(f.Named("Caps")->Caption, QStringLiteral("Maiú."));
+  EXPECT_EQ(f.Key(kScanQ)->Caption, QStringLiteral("q"));
+  EXPECT_EQ(f.Key(39)->Caption, QStringLiteral("ç"));
+  EXPECT_EQ(f.Key(kScan1)->Caption, QStringLiteral("1"));
+  EXPECT_EQ(f.Named("LeftShift")->KeyImage, kKeyImageShift);
+  EXPECT_FALSE(f.Named("Caps")->Down);
+}
+
+TEST(OskLabels, CapsLockOnAtFirstShow) {
+  OskFixture f("br", true);
+  TCustomKeyboardButton* caps = f.Named("Caps");
+  EXPECT_TRUE(caps->Down);
+  EXPECT_EQ(Pressed(caps), QStringLiteral("pressed"));
+  ASSERT_EQ(f.keyboard->Latched().size(), 1u);
+  EXPECT_EQ(f.Key(kScanQ)->Caption, QStringLiteral("Q"));
+  EXPECT_EQ(f.Key(39)->Caption, QStringLiteral("Ç"));
+  EXPECT_EQ(f.Key(kScan1)->Caption, QStringLiteral("1"));
+  // Shift with Caps gives small letters again; the digits take their shifted signs.
+  f.Click(f.Named("LeftShift"));
+  EXPECT_EQ(f.Key(kScanQ)->Caption, QStringLiteral("q"));
+  EXPECT_EQ(f.Key(kScan1)->Caption, QStringLiteral("!"));
+}
+
+TEST(OskLabels, InputLanguageSwitchRebuildsAtOnce) {
+  OskFixture f("br");
+  EXPECT_EQ(f.keyboard->CurrentLayout()->KeyboardName, QStringLiteral("Standard102"));
+  SystemKeyboard().SetLayoutNames(QStringLiteral("jp"));
+  EXPECT_EQ(f.keyboard->Language(), QStringLiteral("ja-JP"));
+  EXPECT_EQ(f.keyboard->CurrentLayout()->KeyboardName, QStringLiteral("Standard106"));
+  EXPECT_EQ(f.keyboard->Buttons().size(), 70u);
+  SystemKeyboard().SetLayoutNames(QStringLiteral("us"));
+  EXPECT_EQ(f.keyboard->CurrentLayout()->KeyboardName, QStringLiteral("Standard101"));
+  EXPECT_EQ(f.Named("Caps")->Caption, QStringLiteral("Caps"));
+  EXPECT_EQ(f.Key(26)->Caption, QStringLiteral("["));
+  // The keys fill the width again after the rebuild.
+  EXPECT_GE(f.Named("Backspace")->Left + f.Named("Backspace")->Width, f.keyboard->width());
+  EXPECT_TRUE(testing_support::ShownBoxes().empty());
+}
+
+TEST(OskLabels, RebuildLiftsALatchedModifier) {
+  OskFixture f("br");
+  f.Click(f.Named("LeftShift"));
+  SystemKeyboard().SetLayoutNames(QStringLiteral("us"));
+  EXPECT_EQ(f.recorder->Script(), QStringLiteral("v42 ^42"));
+  EXPECT_TRUE(f.keyboard->Latched().empty());
+}
+
+TEST(OskSizing, RowsFillTheWidthAndStretchInProportion) {
+  for (int width : {784, 1366}) {
+    for (const char* layout : {"br", "us", "jp"}) {
+      SCOPED_TRACE(std::to_string(width) + " " + layout);
+      OskFixture f(layout, false, width);
+      ASSERT_EQ(f.keyboard->width(), width);
+      ASSERT_EQ(f.keyboard->height(), 180);
+      const auto& buttons = f.keyboard->Buttons();
+      const int lastRow = buttons.back()->Row;
+      ASSERT_EQ(lastRow, 4);
+      for (int row = 0; row <= lastRow; ++row) {
+        std::vector<const TCustomKeyboardButton*> keys;
+        for (const auto& b : buttons)
+          if (b->Row == row) keys.push_back(b.get());
+        // No gaps, no overlaps, the first key at 0.
+        EXPECT_EQ(keys.front()->Left, 0);
+        for (std::size_t i = 1; i < keys.size(); ++i)
+          EXPECT_EQ(keys[i]->Left, keys[i - 1]->Left + keys[i - 1]->Width);
+        // The row reaches the right edge; the cell may run one pixel past it, where no face is
+        // drawn.
+        const int right = keys.back()->Left + keys.back()->Width;
+        EXPECT_GE(right, width - 1) << "row " << row;
+        EXPECT_LE(right, width + 1) << "row " << row;
+        // Stretch keys share the room in proportion to their layout widths (to a pixel).
+        std::vector<const TCustomKeyboardButton*> stretch;
+        for (const auto* b : keys)
+          if (b->Key.HasFlag(kfStretch)) stretch.push_back(b);
+        for (std::size_t i = 1; i < stretch.size(); ++i) {
+          const double ratio = double(stretch[i]->Width) / stretch[0]->Width;
+          const double want = double(stretch[i]->Key.Width) / stretch[0]->Key.Width;
+          EXPECT_NEAR(ratio, want, 2.0 / stretch[0]->Width) << "row " << row;
+        }
+        // Fixed keys scale with the width.
+        for (const auto* b : keys)
+          if (!b->Key.HasFlag(kfStretch) && b != buttons.back().get()) {
+            EXPECT_EQ(b->Width, b->Key.Width * width / 848);
+          }
+        for (const auto* b : keys) {
+          EXPECT_EQ(b->Top, 36 * row);
+          EXPECT_EQ(b->Height, 36);
+        }
+      }
+    }
+  }
+}
+
+TEST(OskSizing, ResizingKeepsRowsAndStretches) {
+  OskFixture f("br");
+  const int escAt784 = f.Named("Esc")->Width;
+  f.window->resize(1366, 500);
+  ASSERT_TRUE(testing_support::WaitFor([&] { return f.keyboard->width() == 1366; }, 2000));
+  EXPECT_GT(f.Named("Esc")->Width, escAt784);
+  EXPECT_EQ(f.Key(57)->Top, 144);
+  EXPECT_EQ(f.Key(57)->Height, 36);
+}
+
+}  // namespace
