@@ -180,7 +180,13 @@ TEST_P(HelpWindowTest, CentredInTheWorkAreaAtEveryOpening) {
     SCOPED_TRACE(opening);
     WhileShownModally([&] {
       EXPECT_LE((form_->frameGeometry().center() - WorkAreaCentre()).manhattanLength(), 2);
-      EXPECT_TRUE(WaitFor([&] { return memo_->hasFocus(); }, 2000));
+      // The offscreen platform does not activate a window shown again, so look at the window's
+      // own focus widget: the one that takes the keys when the window is active.
+      EXPECT_EQ(form_->focusWidget(), memo_);
+      // Leave the focus elsewhere; the next opening puts it back on the text.
+      if (auto* button = form_->findChild<QPushButton*>(QStringLiteral("Button1"))) {
+        button->setFocus();
+      }
       form_->move(5, 7);
       form_->resize(600, 200);
     });
