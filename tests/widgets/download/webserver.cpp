@@ -2,8 +2,11 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -99,6 +102,8 @@ bool TestWebServer::Start(const QString& listen, const QString& serverDirectives
                          dir_.filePath(QStringLiteral("error.log")), QStringLiteral("-c"),
                          config.fileName()});
   process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  // nginx must not outlive a test that dies.
+  process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
   process_.start();
   if (!process_.waitForStarted(kStartTimeoutMs)) return false;
   QElapsedTimer clock;

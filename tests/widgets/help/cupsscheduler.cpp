@@ -6,6 +6,10 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <sys/prctl.h>
+
+#include <csignal>
+
 namespace {
 constexpr int kStartTimeoutMs = 10000;
 constexpr int kToolTimeoutMs = 10000;
@@ -40,7 +44,10 @@ TestCupsScheduler::TestCupsScheduler() {
   }
   // Set before libcups is first used in this process: it reads the server once.
   qputenv("CUPS_SERVER", QFile::encodeName(socket_));
-  cupsd_.setProcessChannelMode(QProcess::ForwardedChannels);
+  // Its output must not hold the test's pipes open, and it must not outlive a test that dies.
+  cupsd_.setStandardOutputFile(QProcess::nullDevice());
+  cupsd_.setStandardErrorFile(QProcess::nullDevice());
+  cupsd_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
   cupsd_.start(QStringLiteral("/usr/sbin/cupsd"),
                {"-f", "-c", root + "/cupsd.conf", "-s", root + "/cups-files.conf"});
   if (!cupsd_.waitForStarted(kStartTimeoutMs)) {

@@ -210,12 +210,15 @@ TEST(PrintingHelp, TabReachesTheButtonWhichWorksFromTheKeyboard) {
   testing_support::ClearBoxes();
   testing_support::AnswerNextBox(1);  // "&No"
   ScheduleOnce(0, FrmAjudaImpressao, [&] {
-    EXPECT_TRUE(memo->hasFocus());
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    EXPECT_TRUE(button->hasFocus());
-    QTest::keyClick(button, Qt::Key_Space);
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
-    EXPECT_TRUE(memo->hasFocus());
+    if (WaitFor([&] { return memo->hasFocus(); }, 2000)) {
+      QTest::keyClick(memo, Qt::Key_Tab);
+      EXPECT_TRUE(button->hasFocus());
+      QTest::keyClick(button, Qt::Key_Space);
+      QTest::keyClick(button, Qt::Key_Tab, Qt::ShiftModifier);
+      EXPECT_TRUE(memo->hasFocus());
+    } else {
+      ADD_FAILURE() << "the text panel never had the focus";
+    }
     FrmAjudaImpressao->Close();
   });
   FrmAjudaImpressao->ShowModal();
