@@ -206,6 +206,21 @@ TEST_F(DownloadTest, BodyCutShortStartsNothing) {
   EXPECT_FALSE(Marked());
 }
 
+TEST_F(DownloadTest, AFileThatCannotBeCreatedStopsTheDownloadAndStartsNothing) {
+  server_.Put(kPdfPath, MarkingProgram(1000));
+  Serve();
+  ASSERT_TRUE(QDir(work_.path()).mkdir(QStringLiteral("pdf.exe")));  // in the file's way
+  const Outcome outcome = RunDownloadWindow();
+  ASSERT_EQ(ShownBoxes().size(), 1u);
+  const QString prefix = QStringLiteral("Cannot create file \"%1\". ").arg(InWork("pdf.exe"));
+  EXPECT_TRUE(ShownBoxes()[0].text.startsWith(prefix)) << ShownBoxes()[0].text.toStdString();
+  EXPECT_GT(ShownBoxes()[0].text.size(), prefix.size());  // the system's reason follows
+  EXPECT_EQ(outcome.looks, 1);
+  EXPECT_FALSE(outcome.startAttempted);
+  Settle();
+  EXPECT_FALSE(Marked());
+}
+
 TEST_F(DownloadTest, ClosingWithinTheStartDelayCreatesNoFile) {
   server_.Put(kPdfPath, MarkingProgram(1000));
   Serve();
