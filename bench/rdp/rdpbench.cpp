@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -48,6 +49,7 @@ void Sleep(int ms) {
 struct Measurement {
   double cpuSeconds = 0;
   int frames = 0;  // frames the server sent and the client decoded (frame-end markers)
+  int paints = 0;  // repaints of our view (our client only)
 };
 
 // FreeRDP logs each frame marker it receives at debug level; the clients log only those lines and
@@ -57,6 +59,20 @@ constexpr char kFrameEndMarker[] = "SurfaceFrameMarker: action: End";
 int CountFrames(const QByteArray& log) {
   return static_cast<int>(log.count(kFrameEndMarker));
 }
+
+// Our client notes each repaint of the remote desktop's view, to set against the frames received.
+constexpr char kPaintMarker[] = "[DEBUG] bench client: painted";
+
+class PaintCounter : public QObject {
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) {
+      std::printf("%s\n", kPaintMarker);
+      std::fflush(stdout);
+    }
+    return QObject::eventFilter(watched, event);
+  }
+};
 
 // Everything else a client writes is worth seeing.
 void ForwardOtherLines(const QByteArray& log) {
@@ -88,7 +104,7 @@ std::optional<Measurement> Measure(const QString& program, const QStringList& ar
   }
   ForwardOtherLines(log + client.readAllStandardOutput());
   if (!before || !after || !alive) return std::nullopt;
-  return Measurement{*after - *before, CountFrames(log)};
+  return Measurement{*after - *before, CountFrames(log), static_cast<int>(log.count(kPaintMarker))};
 }
 
 int RunClient(int argc, char** argv, int port) {
@@ -96,6 +112,8 @@ int RunClient(int argc, char** argv, int port) {
   TMsRdpClient client;
   client.resize(1024, 768);
   client.show();
+  PaintCounter paints;
+  client.viewport()->installEventFilter(&paints);
   client.SetServer(QStringLiteral("127.0.0.1"));
   client.SetUserName(QString::fromLatin1(TestRdpServer::kUser));
   client.AdvancedSettings2()->SetRDPPort(port);
@@ -184,9 +202,10 @@ int main(int argc, char** argv) {
   bool complete = true;
   auto report = [](const char* who, int round, const std::optional<Measurement>& m) {
     if (m)
-      std::printf("round %d  %-9s %6.2f s CPU  %5d frames  %6.2f ms CPU a frame\n", round, who,
+      std::printf("round %d  %-9s %6.2f s CPU  %5d frames  %6.2f ms CPU a frame%s\n", round, who,
                   m->cpuSeconds, m->frames,
-                  m->frames > 0 ? 1000.0 * m->cpuSeconds / m->frames : 0.0);
+                  m->frames > 0 ? 1000.0 * m->cpuSeconds / m->frames : 0.0,
+                  m->paints > 0 ? qPrintable(QStringLiteral("  %1 repaints").arg(m->paints)) : "");
     else
       std::printf("round %d  %-9s failed\n", round, who);
     std::fflush(stdout);
