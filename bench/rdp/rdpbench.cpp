@@ -3,7 +3,8 @@
 // animation, and our control's CPU on a still desktop. Reports only.
 //
 //   zentra_rdp_bench [SECONDS [ROUNDS]]  runs the comparison (default 15 s per client, 2 rounds)
-//   zentra_rdp_bench --client PORT      (internal) our control as a client process
+//   zentra_rdp_bench --client PORT [hidden]  (internal) our control as a client process; hidden
+//                                            leaves the view unshown (receiving and decoding only)
 #include <unistd.h>
 
 #include <QApplication>
@@ -107,11 +108,11 @@ std::optional<Measurement> Measure(const QString& program, const QStringList& ar
   return Measurement{*after - *before, CountFrames(log), static_cast<int>(log.count(kPaintMarker))};
 }
 
-int RunClient(int argc, char** argv, int port) {
+int RunClient(int argc, char** argv, int port, bool shown) {
   QApplication application(argc, argv);
   TMsRdpClient client;
   client.resize(1024, 768);
-  client.show();
+  if (shown) client.show();
   PaintCounter paints;
   client.viewport()->installEventFilter(&paints);
   client.SetServer(QStringLiteral("127.0.0.1"));
@@ -130,7 +131,7 @@ int RunClient(int argc, char** argv, int port) {
 
 int main(int argc, char** argv) {
   if (argc >= 3 && QByteArray(argv[1]) == "--client")
-    return RunClient(argc, argv, std::atoi(argv[2]));
+    return RunClient(argc, argv, std::atoi(argv[2]), argc < 4 || QByteArray(argv[3]) != "hidden");
   const int seconds = argc >= 2 ? std::max(1, std::atoi(argv[1])) : 15;
   const int rounds = argc >= 3 ? std::max(1, std::atoi(argv[2])) : 2;
 
@@ -224,6 +225,10 @@ int main(int argc, char** argv) {
     theirsTotal.cpuSeconds += theirsMoving->cpuSeconds;
     theirsTotal.frames += theirsMoving->frames;
   }
+  // What receiving and decoding alone cost: the same session with our view never shown. The
+  // rest of our cost is showing the frames.
+  const auto oursHidden = Measure(self, ours + QStringList{QStringLiteral("hidden")}, env, seconds);
+  report("hidden", 0, oursHidden);
   moving->kill();
   moving->waitForFinished(5000);
   (void)server.PaintRoot(QStringLiteral("#406080"));
@@ -245,6 +250,11 @@ int main(int argc, char** argv) {
           (oursTotal.cpuSeconds / oursTotal.frames) / (theirsTotal.cpuSeconds / theirsTotal.frames),
           static_cast<double>(oursTotal.frames) / theirsTotal.frames);
   }
+  if (oursHidden && oursHidden->frames > 0 && oursTotal.frames > 0)
+    std::printf("ours without showing: %.2f ms CPU a frame (showing costs %.2f ms a frame)\n",
+                1000.0 * oursHidden->cpuSeconds / oursHidden->frames,
+                1000.0 * (oursTotal.cpuSeconds / oursTotal.frames -
+                          oursHidden->cpuSeconds / oursHidden->frames));
   if (oursStill)
     std::printf("still desktop ours:  %.2f s CPU = %.2f%% of a core (target under 1%%)\n",
                 oursStill->cpuSeconds, 100.0 * oursStill->cpuSeconds / seconds);
