@@ -2,21 +2,29 @@
 
 #include <memory>
 
-#include "shell/form.h"
+#include "download/downloadform.h"
 
 namespace Ui {
 class TFrmDownload;
 }
 
-class TFrmDownload : public TForm {
+// Downloads the PDF printer's installer into the working directory, starts it and closes.
+class TFrmDownload : public TDownloadForm {
   Q_OBJECT
 
  public:
   TFrmDownload();
   ~TFrmDownload() override;
 
+  [[nodiscard]] QString DownloadUrl() const override;
+  [[nodiscard]] QString FileName() const override;
+  // The watch value shared by every download window of the run.
+  [[nodiscard]] static int& ClassLastPosition();
+
  protected:
   void SetupLayout() override;
+  [[nodiscard]] int& LastPosition() override { return ClassLastPosition(); }
+  void WatchEnded() override;
 
  private:
   std::unique_ptr<Ui::TFrmDownload> ui_;
