@@ -11,6 +11,11 @@ e2e_cleanup() {
 }
 trap e2e_cleanup EXIT
 
+# The real program on a real X display: libxkbcommon-x11 copies the keymap's atom names with
+# strndup from buffers that are not NUL-terminated, which is correct C but what ASan's
+# strict_string_checks reports, ending the sanitizer build at start-up. Keep every other check.
+if [ -n "${ASAN_OPTIONS:-}" ]; then export ASAN_OPTIONS="$ASAN_OPTIONS:strict_string_checks=0"; fi
+
 fail() {
   echo "FAIL: $*" >&2
   exit 1
