@@ -46,7 +46,7 @@ on_exit() {
     shot "$artifacts/failure.png" 2>/dev/null || true
     echo "== the screen at the failure: $artifacts/failure.png"
     echo "== the program's output (last lines)"
-    tail -${ZENTRA_TEST_LOG_LINES:-40} "$E2E_TMP/zentra.log" 2>/dev/null || true
+    tail -40 "$E2E_TMP/zentra.log" 2>/dev/null || true
     echo "== the RDP server's output (last lines)"
     tail -20 "$PROVIDER_DIR/rdp.log" 2>/dev/null || true
   fi
