@@ -40,7 +40,7 @@ start_xvfb() {
 wait_for_window() {
   local name=$1 limit=${2:-20} id i
   for i in $(seq $((limit * 10))); do
-    id=$(xdotool search --onlyvisible --name "^${name}\$" 2>/dev/null | head -1)
+    id=$(xdotool search --onlyvisible --name "^${name}\$" 2>/dev/null | head -1) || true
     if [ -n "$id" ]; then
       echo "$id"
       return 0
