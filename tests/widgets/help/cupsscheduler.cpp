@@ -1,5 +1,9 @@
 #include "cupsscheduler.h"
 
+#include <sys/prctl.h>
+
+#include <csignal>
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -40,7 +44,11 @@ TestCupsScheduler::TestCupsScheduler() {
   }
   // Set before libcups is first used in this process: it reads the server once.
   qputenv("CUPS_SERVER", QFile::encodeName(socket_));
-  cupsd_.setProcessChannelMode(QProcess::ForwardedChannels);
+  // The scheduler's log goes to its own folder, not to the test's output: a test that dies must
+  // not leave a scheduler holding the test runner's pipe, and the scheduler ends with the test.
+  cupsd_.setStandardOutputFile(root + "/cupsd.out");
+  cupsd_.setStandardErrorFile(root + "/cupsd.out");
+  cupsd_.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
   cupsd_.start(QStringLiteral("/usr/sbin/cupsd"),
                {"-f", "-c", root + "/cupsd.conf", "-s", root + "/cups-files.conf"});
   if (!cupsd_.waitForStarted(kStartTimeoutMs)) {

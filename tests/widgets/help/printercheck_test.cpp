@@ -29,6 +29,8 @@ class PrinterCheckTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(cups_.Running()) << cups_.Error().toStdString();
     testing_support::ClearBoxes();
+    // As at start-up: a download window exists, hidden, before the printing help is created.
+    Application->CreateForm(FrmDownload);
     Application->CreateForm(FrmAjudaImpressao);
     Application->SetMainForm(nullptr);
     startupDownload_ = FrmDownload;
