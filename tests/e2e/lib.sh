@@ -11,7 +11,12 @@ e2e_cleanup() {
 }
 trap e2e_cleanup EXIT
 
+# Fails the script, after showing the logs the script's programs wrote into $E2E_TMP.
 fail() {
+  local log
+  for log in "$E2E_TMP"/*.log; do
+    [ -f "$log" ] && { echo "--- $(basename "$log")"; tail -40 "$log"; } >&2
+  done
   echo "FAIL: $*" >&2
   exit 1
 }
@@ -35,7 +40,7 @@ start_xvfb() {
 wait_for_window() {
   local name=$1 limit=${2:-20} id i
   for i in $(seq $((limit * 10))); do
-    id=$(xdotool search --onlyvisible --name "^${name}\$" 2>/dev/null | head -1)
+    id=$(xdotool search --onlyvisible --name "^${name}\$" 2>/dev/null | head -1) || true
     if [ -n "$id" ]; then
       echo "$id"
       return 0
@@ -58,4 +63,25 @@ wait_for_exit() {
     sleep 0.1
   done
   fail "process $pid still running after ${limit}s"
+}
+
+# Asks window $2 of child process $1 to close (WM_DELETE_WINDOW through $WM_CLOSE) until the
+# process ends, at most $3 seconds (default 30); sets E2E_EXIT. Qt drops a close request that
+# arrives while a freshly mapped window is still settling, as a person's second click would
+# repeat it, so the request is sent again every two seconds.
+close_until_exit() {
+  local pid=$1 window=$2 limit=${3:-30} i
+  for i in $(seq $((limit / 2))); do
+    "$WM_CLOSE" "$window" 2>/dev/null || true
+    local j
+    for j in $(seq 20); do
+      if ! kill -0 "$pid" 2>/dev/null; then
+        E2E_EXIT=0
+        wait "$pid" || E2E_EXIT=$?
+        return 0
+      fi
+      sleep 0.1
+    done
+  done
+  fail "process $pid did not end within ${limit}s of being asked to close"
 }

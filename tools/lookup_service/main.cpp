@@ -17,7 +17,9 @@ namespace {
 
 volatile std::sig_atomic_t gStop = 0;
 
-void OnSignal(int) { gStop = 1; }
+void OnSignal(int) {
+  gStop = 1;
+}
 
 // Reads the request head (up to the blank line) with a bound on its size.
 std::string ReadHead(int fd) {
@@ -47,8 +49,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: lookup_service ADDRESS PORT REPLY [LOGFILE]\n");
     return 2;
   }
-  std::signal(SIGTERM, OnSignal);
-  std::signal(SIGINT, OnSignal);
+  // Without SA_RESTART, so that a signal interrupts the wait in accept() and the loop ends.
+  struct sigaction stop {};
+  stop.sa_handler = OnSignal;
+  sigemptyset(&stop.sa_mask);
+  sigaction(SIGTERM, &stop, nullptr);
+  sigaction(SIGINT, &stop, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
 
   const int listener = socket(AF_INET, SOCK_STREAM, 0);

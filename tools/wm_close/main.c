@@ -31,8 +31,13 @@ int main(int argc, char** argv) {
   event.type = Atom(c, "WM_PROTOCOLS");
   event.data.data32[0] = Atom(c, "WM_DELETE_WINDOW");
   event.data.data32[1] = XCB_CURRENT_TIME;
-  xcb_send_event(c, 0, event.window, XCB_EVENT_MASK_NO_EVENT, (const char*)&event);
-  xcb_flush(c);
+  /* Wait for the server's answer: a request sent just before the connection closes can be
+   * dropped by a busy server that sees the close first. */
+  xcb_generic_error_t* error = xcb_request_check(
+      c, xcb_send_event_checked(c, 0, event.window, XCB_EVENT_MASK_NO_EVENT, (const char*)&event));
+  const int failed = error != NULL || event.type == XCB_ATOM_NONE;
+  if (failed) fprintf(stderr, "wm_close: could not send the close request\n");
+  free(error);
   xcb_disconnect(c);
-  return 0;
+  return failed ? 1 : 0;
 }

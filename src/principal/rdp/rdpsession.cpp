@@ -84,6 +84,8 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl> {
   HANDLE wake = nullptr;
   std::mutex inputMutex;
   std::deque<InputEvent> input;
+  // Set with the queue's first event, so the busy loop looks at the queue only when it has one.
+  std::atomic<bool> inputPending = false;
 
   // Changed screen areas not yet taken by the UI; one queued call is in flight at most.
   std::mutex dirtyMutex;
@@ -276,6 +278,8 @@ void TRdpSession::Impl::Loop(freerdp* inst) {
 }
 
 void TRdpSession::Impl::DrainInput(freerdp* inst) {
+  // The loop turns many times a frame while the screen moves; most turns bring no input.
+  if (!inputPending.exchange(false)) return;
   std::deque<InputEvent> pending;
   {
     std::lock_guard lock(inputMutex);
@@ -311,6 +315,7 @@ void TRdpSession::Impl::DrainInput(freerdp* inst) {
 void TRdpSession::Impl::Enqueue(const InputEvent& event) {
   std::lock_guard lock(inputMutex);
   input.push_back(event);
+  inputPending = true;
   if (wake != nullptr) SetEvent(wake);
 }
 

@@ -3,7 +3,7 @@
 # program with exit code 0.
 set -euo pipefail
 zentra=$1
-wm_close=$2
+WM_CLOSE=$2
 source "$(dirname "$0")/../lib.sh"
 
 start_xvfb
@@ -18,7 +18,6 @@ visible=$(xdotool search --onlyvisible --name '.' 2>/dev/null | wc -l)
 [ "$visible" -eq 1 ] || fail "expected only the login window visible, found $visible windows"
 [ "$(xdotool getwindowname "$login")" = "Login Zentra Computing" ] || fail "caption"
 
-"$wm_close" "$login"
-wait_for_exit "$pid" 20
+close_until_exit "$pid" "$login" 30
 [ "$E2E_EXIT" -eq 0 ] || { cat "$E2E_TMP/out.log"; fail "exit code $E2E_EXIT, expected 0"; }
 echo "login window closed: exit code 0"

@@ -1,14 +1,14 @@
 #include "cupsscheduler.h"
 
+#include <sys/prctl.h>
+
+#include <csignal>
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QThread>
-
-#include <sys/prctl.h>
-
-#include <csignal>
 
 namespace {
 constexpr int kStartTimeoutMs = 10000;
@@ -44,10 +44,11 @@ TestCupsScheduler::TestCupsScheduler() {
   }
   // Set before libcups is first used in this process: it reads the server once.
   qputenv("CUPS_SERVER", QFile::encodeName(socket_));
-  // Its output must not hold the test's pipes open, and it must not outlive a test that dies.
-  cupsd_.setStandardOutputFile(QProcess::nullDevice());
-  cupsd_.setStandardErrorFile(QProcess::nullDevice());
-  cupsd_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+  // The scheduler's log goes to its own folder, not to the test's output: a test that dies must
+  // not leave a scheduler holding the test runner's pipe, and the scheduler ends with the test.
+  cupsd_.setStandardOutputFile(root + "/cupsd.out");
+  cupsd_.setStandardErrorFile(root + "/cupsd.out");
+  cupsd_.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
   cupsd_.start(QStringLiteral("/usr/sbin/cupsd"),
                {"-f", "-c", root + "/cupsd.conf", "-s", root + "/cups-files.conf"});
   if (!cupsd_.waitForStarted(kStartTimeoutMs)) {

@@ -29,7 +29,7 @@ class PrinterCheckTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(cups_.Running()) << cups_.Error().toStdString();
     testing_support::ClearBoxes();
-    // As at start-up: the download window that is never shown, then the printing help.
+    // As at start-up: a download window exists, hidden, before the printing help is created.
     Application->CreateForm(FrmDownload);
     Application->CreateForm(FrmAjudaImpressao);
     Application->SetMainForm(nullptr);

@@ -1,0 +1,368 @@
+#!/usr/bin/env bash
+# The shipped program used as a person uses it, on a real X display, in a private network whose
+# /etc/hosts maps the build's provider names to loopback: the lookup service answers on port 52
+# and a real RDP server (freerdp-shadow-cli, NLA) serves a display showing four coloured quarters,
+# a terminal that writes what it is typed into a file, and a window that logs mouse buttons.
+#   session_test.sh ZENTRA LOOKUP_SERVICE WM_CLOSE NETNS_RUN LOGIN_HOST LOGIN2_HOST WEB_HOST
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+zentra=$1
+lookup_service=$2
+wm_close=$3
+netns_run=$4
+rdp_host="rdp1.${5#*.}"
+source "$here/../lib.sh"
+source "$here/../provider.sh"
+trap 'provider_stop; e2e_cleanup' EXIT
+[ -z "${ZENTRA_TEST_TRACE:-}" ] || set -x
+set -E
+# Where a command stopped the script (set -e), not the failed look-ups inside command substitutions.
+trap '[ $BASH_SUBSHELL -gt 0 ] || echo "FAIL: line $LINENO: $BASH_COMMAND" >&2' ERR
+
+# Outside the namespace: the X servers (the client's screen and the server's display) and the
+# programs on the server's display; then the rest of this script inside the namespace.
+if [ "${ZENTRA_SESSION_TEST_NETNS:-}" != 1 ]; then
+  start_xvfb 1280x1024x24
+  provider_init "$E2E_TMP/provider"
+  provider_start_display
+  provider_show_pattern
+  provider_launch "$PROVIDER_DIR/xterm.log" xterm -geometry 60x10+0+0 \
+    -e sh -c "cat > '$PROVIDER_DIR/typed.txt'"
+  provider_launch "$PROVIDER_DIR/xev.log" sh -c \
+    "exec xev -geometry 400x300+560+420 -event button > '$PROVIDER_DIR/buttons.log'"
+  DISPLAY=$PROVIDER_DISPLAY timeout 60 xdotool search --sync --onlyvisible --class xterm >/dev/null
+  DISPLAY=$PROVIDER_DISPLAY timeout 60 xdotool search --sync --onlyvisible --name 'Event Tester' \
+    >/dev/null
+  status=0
+  ZENTRA_SESSION_TEST_NETNS=1 "$netns_run" --hosts "127.0.0.1 $5 $6 $7" \
+    --hosts "127.0.0.2 $rdp_host" -- bash "$0" "$@" || status=$?
+  exit $status
+fi
+typed=$PROVIDER_DIR/typed.txt
+buttons=$PROVIDER_DIR/buttons.log
+# Screenshots of a failed run are kept beside the test's output.
+artifacts=${ZENTRA_TEST_ARTIFACTS:-$PWD/session-test-artifacts}
+mkdir -p "$artifacts"
+on_exit() {
+  local status=$?
+  if [ $status -ne 0 ]; then
+    shot "$artifacts/failure.png" 2>/dev/null || true
+    echo "== the screen at the failure: $artifacts/failure.png"
+    echo "== the program's output (last lines)"
+    tail -40 "$E2E_TMP/zentra.log" 2>/dev/null || true
+    echo "== the RDP server's output (last lines)"
+    tail -20 "$PROVIDER_DIR/rdp.log" 2>/dev/null || true
+  fi
+  provider_stop
+  e2e_cleanup
+}
+trap on_exit EXIT
+
+readonly kMainCaption="Zentra Computing - Quorvel"
+readonly kLoginCaption="Login Zentra Computing"
+readonly kRdpPort=3389
+# The program is slower under the sanitizers: every wait below is generous but bounded.
+readonly kLong=60
+# Colours on screen and on the wire differ a little (the server's codecs are lossy).
+readonly kTolerance=40
+
+# Toolbar buttons: centres of "Reconectar" and "Teclado Virtual" in the session window.
+readonly kReconectarX=142 kTecladoX=238 kToolbarY=11
+readonly kToolbarHeight=25 kLabelHeight=13 kKeyboardHeight=180 kKeyRowHeight=36
+readonly kDesktopW=1024 kDesktopH=768
+
+log() { echo "-- $*"; }
+
+shot() { /usr/bin/import -window root "$1"; }
+
+# Prints the pixels of a region of a screenshot, one "x y r g b" line each.
+pixels() {
+  /usr/bin/convert "$1" -crop "$2" +repage -depth 8 txt:- |
+    awk -F'[(,): ]+' 'NR > 1 { print $1, $2, $3, $4, $5 }'
+}
+
+# True when the pixel at x,y of a screenshot is within the tolerance of colour #rrggbb.
+near() {
+  local file=$1 x=$2 y=$3 want=$4
+  pixels "$file" "1x1+$x+$y" |
+    awk -v r=$((16#${want:1:2})) -v g=$((16#${want:3:2})) -v b=$((16#${want:5:2})) -v t="$kTolerance" '
+      function d(a, b) { return a > b ? a - b : b - a }
+      { exit !(d($3, r) <= t && d($4, g) <= t && d($5, b) <= t) }'
+}
+
+# Runs a check repeatedly until it holds, at most $1 seconds.
+eventually() {
+  local limit=$1 end
+  shift
+  end=$((SECONDS + limit))
+  while [ $SECONDS -lt $end ]; do
+    if "$@"; then return 0; fi
+    sleep 0.2
+  done
+  return 1
+}
+
+# The session window's place: sets WX WY WW WH.
+main_geometry() {
+  local id
+  id=$(xdotool search --onlyvisible --name "^${kMainCaption}\$" 2>/dev/null | head -1) || true
+  [ -n "$id" ] || fail "the session window is not on the screen"
+  eval "$(xdotool getwindowgeometry --shell "$id")"
+  WX=$X WY=$Y WW=$WIDTH WH=$HEIGHT MAIN_ID=$id
+}
+
+# Where the remote desktop's top-left pixel is on the screen: sets DX DY. The control fills the
+# window between the toolbar and the version label (less the keyboard while it shows) and
+# centres the 1024 x 768 desktop in it.
+desktop_origin() {
+  local keyboard=${1:-0} height
+  main_geometry
+  height=$((WH - kToolbarHeight - kLabelHeight - keyboard * kKeyboardHeight))
+  DX=$((WX + (WW - kDesktopW) / 2))
+  DY=$((WY + kToolbarHeight + (height - kDesktopH) / 2))
+}
+
+# The pop-up: prints "x y" of the visible 329 x 76 window of the program, or nothing.
+alert_at() {
+  local id
+  for id in $(xdotool search --onlyvisible --classname '^zentra$' 2>/dev/null); do
+    eval "$(xdotool getwindowgeometry --shell "$id")"
+    if [ "$WIDTH" = 329 ] && [ "$HEIGHT" = 76 ]; then
+      echo "$X $Y"
+      return 0
+    fi
+  done
+  return 0
+}
+
+# What the pop-up at x,y of a screenshot says, told by its icon: the disconnected globe carries a
+# red badge, the connecting one none. Sets ALERT_KIND, and ALERT_INK, the width of the message's
+# ink in pixels.
+alert_kind() {
+  local file=$1 x=$2 y=$3 red
+  red=$(pixels "$file" "56x56+$((x + 4))+$((y + 8))" |
+    awk '$3 > 180 && $4 < 90 && $5 < 90 { n++ } END { print n + 0 }')
+  ALERT_INK=$(pixels "$file" "240x22+$((x + 62))+$((y + 22))" |
+    awk '$3 + $4 + $5 < 250 { if (min == "" || $1 < min) min = $1; if ($1 > max) max = $1 }
+         END { print (min == "" ? 0 : max - min + 1) }')
+  if [ "$red" -gt 40 ]; then ALERT_KIND=Desconectado; else ALERT_KIND=Conectando; fi
+}
+
+# Waits for the pop-up to show $1 ("Conectando" or "Desconectado"); a screenshot taken while it
+# is up proves what it shows. Sets ALERT_X ALERT_Y and the ink width of that message.
+declare -A INK
+wait_for_alert() {
+  local want=$1 end=$((SECONDS + kLong)) at file=$E2E_TMP/alert.png
+  while [ $SECONDS -lt $end ]; do
+    at=$(alert_at)
+    if [ -n "$at" ]; then
+      shot "$file"
+      # Still up after the screenshot: the picture shows it.
+      if [ "$(alert_at)" = "$at" ]; then
+        read -r ALERT_X ALERT_Y <<<"$at"
+        alert_kind "$file" "$ALERT_X" "$ALERT_Y"
+        if [ "$ALERT_KIND" = "$want" ]; then
+          INK[$want]=$ALERT_INK
+          return 0
+        fi
+      fi
+    fi
+    sleep 0.05
+  done
+  fail "no '$want' pop-up within ${kLong}s"
+}
+
+no_alert() { [ -z "$(alert_at)" ]; }
+
+# "Reconectar" enabled draws its caption in the window-text colour, disabled in grey.
+reconectar_enabled() {
+  local file=$E2E_TMP/toolbar.png dark
+  shot "$file"
+  main_geometry
+  dark=$(pixels "$file" "80x18+$((WX + 102))+$((WY + 2))" |
+    awk 'BEGIN { m = 765 } { s = $3 + $4 + $5; if (s < m) m = s } END { print m }')
+  [ "$dark" -lt 180 ]
+}
+reconectar_disabled() { ! reconectar_enabled; }
+
+# The server's picture inside the control: the middle of each quarter, and the desktop's edges
+# (the quarters' colours just inside, the control's dark background just outside).
+shows_pattern() {
+  local keyboard=${1:-0} file=$E2E_TMP/session.png c=("${PROVIDER_PATTERN[@]}")
+  desktop_origin "$keyboard"
+  shot "$file"
+  near "$file" $((DX + 256)) $((DY + 192)) "${c[0]}" &&
+    near "$file" $((DX + 768)) $((DY + 192)) "${c[1]}" &&
+    near "$file" $((DX + 256)) $((DY + 576)) "${c[2]}" &&
+    near "$file" $((DX + 1000)) $((DY + 740)) "${c[3]}" &&
+    near "$file" $((DX + 2)) $((DY + 765)) "${c[2]}" &&
+    near "$file" $((DX + 1021)) $((DY + 2)) "${c[1]}" &&
+    ! near "$file" $((DX - 3)) $((DY + 765)) "${c[2]}" &&
+    ! near "$file" $((DX + 1026)) $((DY + 2)) "${c[1]}" &&
+    ! near "$file" $((DX + 1021)) $((DY - 3)) "${c[1]}"
+}
+
+# The server sends a new client nothing of a still screen: repaint it until the picture arrives.
+wait_for_pattern() {
+  local keyboard=${1:-0} end=$((SECONDS + kLong))
+  while [ $SECONDS -lt $end ]; do
+    provider_repaint
+    if eventually 3 shows_pattern "$keyboard"; then return 0; fi
+  done
+  cp "$E2E_TMP/session.png" "$artifacts/no-pattern.png" 2>/dev/null || true
+  fail "the server's picture did not appear inside the control"
+}
+
+file_is() { [ -f "$1" ] && [ "$(cat "$1")" = "$2" ]; }
+
+established() { ss -Htn state established "( sport = :$kRdpPort )" | grep -c . || true; }
+no_connection() { [ "$(established)" -eq 0 ]; }
+
+# True when the window on the server logged a press of button $3 at root position $1,$2.
+pressed_at() {
+  tr '\n' ' ' <"$buttons" | sed 's/ButtonPress/\n&/g' | grep '^ButtonPress' |
+    grep -q "root:($1,$2).*button $3"
+}
+
+sign_in() {
+  local password=$1 login
+  login=$(wait_for_window "$kLoginCaption" $kLong)
+  # No window manager: the keyboard follows the pointer; clicking a field focuses it.
+  xdotool mousemove --window "$login" 420 100 click 1
+  xdotool type --delay 30 "$PROVIDER_USER"
+  xdotool mousemove --window "$login" 420 164 click 1
+  xdotool type --delay 30 "$password"
+  xdotool key Return
+}
+
+start_client() {
+  "$zentra" >>"$E2E_TMP/zentra.log" 2>&1 &
+  CLIENT=$!
+  E2E_PIDS+=($CLIENT)
+}
+
+close_client() {
+  main_geometry
+  "$wm_close" "$MAIN_ID"
+  wait_for_exit "$CLIENT" $kLong
+  [ "$E2E_EXIT" -eq 0 ] || { tail -30 "$E2E_TMP/zentra.log"; fail "exit code $E2E_EXIT"; }
+}
+
+
+log "provider: lookup on port 52, RDP server on $rdp_host:$kRdpPort"
+provider_start_rdp 127.0.0.2 $kRdpPort
+provider_start_lookup "$lookup_service" 127.0.0.1 "$rdp_host;$kRdpPort"
+
+mkdir -p "$E2E_TMP/home"
+export HOME=$E2E_TMP/home XDG_CONFIG_HOME=$E2E_TMP/home/config QT_QPA_PLATFORM=xcb
+cd "$E2E_TMP"
+
+log "wrong password: Desconectado, Reconectar enabled, the program keeps running"
+start_client
+sign_in "not-$PROVIDER_PASSWORD"
+wait_for_window "$kMainCaption" $kLong >/dev/null
+wait_for_alert Desconectado
+eventually 10 reconectar_enabled || fail "Reconectar not enabled after the failed attempt"
+sleep 2
+kill -0 "$CLIENT" 2>/dev/null || fail "the program ended after the failed attempt"
+[ "$(established)" -eq 0 ] || fail "a session is up with the wrong password"
+close_client
+
+log "right password: Conectando, then the session showing the server's picture"
+start_client
+sign_in "$PROVIDER_PASSWORD"
+wait_for_alert Conectando
+wait_for_window "$kMainCaption" $kLong >/dev/null
+# The notice fades out once the session is up.
+eventually $kLong no_alert || fail "the Conectando notice stayed"
+[ "$(established)" -eq 1 ] || fail "no RDP connection established"
+wait_for_pattern
+cp "$E2E_TMP/session.png" "$artifacts/session.png"
+reconectar_enabled && fail "Reconectar enabled while connected"
+[ "${INK[Desconectado]}" -gt "${INK[Conectando]}" ] ||
+  fail "the two notices read alike (ink ${INK[Conectando]} and ${INK[Desconectado]} pixels wide)"
+
+log "typing on the keyboard reaches the terminal on the server"
+desktop_origin
+xdotool mousemove $((DX + 100)) $((DY + 60)) click 1
+xdotool type --delay 40 "zentra sessao 42"
+xdotool key Return
+eventually 20 file_is "$typed" "zentra sessao 42" || fail "typed file holds '$(cat "$typed")'"
+
+log "a click lands at the intended remote coordinates"
+xdotool mousemove $((DX + 700)) $((DY + 520)) click 1
+eventually 20 pressed_at 700 520 1 || fail "no button 1 press at 700,520 on the server: $(grep -A3 ButtonPress "$buttons")"
+
+log "Teclado Virtual: clicking keys types into the terminal on the server"
+xdotool mousemove $((WX + kTecladoX)) $((WY + kToolbarY)) click 1
+wait_for_pattern 1
+desktop_origin 1
+# Back over the terminal, so that the server's keyboard focus is there, then to the keys.
+xdotool mousemove $((DX + 100)) $((DY + 60))
+sleep 0.5
+kb_top=$((WY + WH - kLabelHeight - kKeyboardHeight))
+shot "$E2E_TMP/keyboard.png"
+cp "$E2E_TMP/keyboard.png" "$artifacts/keyboard.png"
+# A key's face is framed by black borders: along a line through a row below the labels, a key
+# runs from one border to the next, and neighbours' borders stand a few pixels apart. Prints the
+# middle of each key of row $1, left to right.
+key_centres() {
+  pixels "$E2E_TMP/keyboard.png" "${WW}x1+$WX+$((kb_top + $1 * kKeyRowHeight + 28))" |
+    awk -v width="$WW" '
+      $3 + $4 + $5 == 0 { if (n == 0 || $1 > prev + 1) runs[n++] = $1; prev = $1 }
+      END {
+        left = runs[0]
+        for (j = 1; j < n; j++)
+          if (runs[j] - runs[j - 1] <= 12 && runs[j - 1] != left) {
+            printf "%d ", (left + runs[j - 1]) / 2; left = runs[j]
+          }
+        right = runs[n - 1] != left ? runs[n - 1] : width - 1
+        printf "%d\n", (left + right) / 2
+      }'
+}
+declare -A ROW
+for r in 1 2 3; do ROW[$r]=$(key_centres $r); done
+key_x() {
+  local centres
+  read -r -a centres <<<"${ROW[$1]}"
+  echo $((WX + centres[$2]))
+}
+press_key() { xdotool mousemove "$(key_x "$1" "$2")" $((kb_top + $1 * kKeyRowHeight + 18)) click 1; }
+# Shift, t, e, l, a, Enter: row 3 starts with Shift; t and e are keys 5 and 3 of row 1 (after
+# Tab); a and l are keys 1 and 9 of row 2 (after Caps); Enter ends row 2.
+read -r -a row2 <<<"${ROW[2]}"
+[ ${#row2[@]} -ge 12 ] || fail "found ${#row2[@]} keys in the keyboard's third row"
+press_key 3 0
+press_key 1 5
+press_key 1 3
+press_key 2 9
+press_key 2 1
+press_key 2 $((${#row2[@]} - 1))
+eventually 20 file_is "$typed" "zentra sessao 42
+Tela" || fail "after the on-screen keys the typed file holds '$(cat "$typed")'"
+xdotool mousemove $((WX + kTecladoX)) $((WY + kToolbarY)) click 1
+
+log "the server stops mid-session: Desconectado, Reconectar enabled"
+provider_stop_rdp
+wait_for_alert Desconectado
+eventually 10 reconectar_enabled || fail "Reconectar not enabled after the server went"
+kill -0 "$CLIENT" 2>/dev/null || fail "the program ended with the server"
+
+log "the server is back: Reconectar, disabled on press, connects again"
+provider_start_rdp 127.0.0.2 $kRdpPort
+main_geometry
+xdotool mousemove $((WX + kReconectarX)) $((WY + kToolbarY)) click 1
+eventually 10 reconectar_disabled || fail "Reconectar still enabled after its press"
+wait_for_alert Conectando
+eventually $kLong no_alert || fail "the Conectando notice stayed after reconnecting"
+[ "$(established)" -eq 1 ] || fail "no RDP connection after Reconectar"
+wait_for_pattern
+reconectar_enabled && fail "Reconectar enabled while connected again"
+
+log "closing the window while connected disconnects and ends with code 0"
+close_client
+eventually 10 no_connection || fail "the RDP connection outlived the program"
+grep -q 'ERROR: AddressSanitizer\|runtime error:' "$E2E_TMP/zentra.log" &&
+  { cat "$E2E_TMP/zentra.log"; fail "sanitizer report"; }
+rm -rf "$artifacts"
+echo "session test passed"
