@@ -1,0 +1,3 @@
+#include "principal/rdp/rdplog.h"
+
+Q_LOGGING_CATEGORY(lcRdp, "zentra.rdp", QtWarningMsg)
