@@ -1,5 +1,8 @@
 #include "principal/rdp/rdpsession.h"
 
+#include "principal/rdp/rdpinputflags.h"
+#include "principal/rdp/rdppointer.h"
+
 #include <freerdp/addin.h>
 #include <freerdp/client/channels.h>
 #include <freerdp/client/cmdline.h>
@@ -7,7 +10,6 @@
 #include <freerdp/error.h>
 #include <freerdp/freerdp.h>
 #include <freerdp/gdi/gdi.h>
-#include <freerdp/graphics.h>
 #include <freerdp/input.h>
 #include <freerdp/locale/keyboard.h>
 #include <freerdp/settings.h>
@@ -33,7 +35,6 @@ constexpr auto kAbortPoll = std::chrono::milliseconds(100);
 // The session loop wakes at least this often even when nothing happens.
 constexpr DWORD kLoopTimeoutMs = 1000;
 constexpr int kBytesPerPixel = 4;
-constexpr int kWheelStep = 120;
 
 struct InputEvent {
   enum class Kind { Keyboard, Mouse, ExtendedMouse, Synchronize } kind;
@@ -41,16 +42,6 @@ struct InputEvent {
   std::uint16_t a = 0;  // scan code, or x
   std::uint16_t b = 0;  // y
   bool down = false;
-};
-
-std::uint16_t Clamp16(int value) {
-  return static_cast<std::uint16_t>(std::clamp(value, 0, 0xFFFF));
-}
-
-// The pointer class FreeRDP allocates for us: its own fields followed by our converted image.
-struct SessionPointer {
-  rdpPointer pointer;
-  QImage* image;
 };
 
 }  // namespace
@@ -128,12 +119,6 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl> {
   static BOOL BeginPaint(rdpContext* context);
   static BOOL EndPaint(rdpContext* context);
   static BOOL DesktopResize(rdpContext* context);
-  static BOOL PointerNew(rdpContext* context, rdpPointer* pointer);
-  static void PointerFree(rdpContext* context, rdpPointer* pointer);
-  static BOOL PointerSet(rdpContext* context, const rdpPointer* pointer);
-  static BOOL PointerSetNull(rdpContext* context);
-  static BOOL PointerSetDefault(rdpContext* context);
-  static BOOL PointerSetPosition(rdpContext* context, UINT32 x, UINT32 y);
 };
 
 namespace {
@@ -394,15 +379,7 @@ BOOL TRdpSession::Impl::PostConnect(freerdp* inst) {
   update->EndPaint = EndPaint;
   update->DesktopResize = DesktopResize;
 
-  rdpPointer pointer{};
-  pointer.size = sizeof(SessionPointer);
-  pointer.New = PointerNew;
-  pointer.Free = PointerFree;
-  pointer.Set = PointerSet;
-  pointer.SetNull = PointerSetNull;
-  pointer.SetDefault = PointerSetDefault;
-  pointer.SetPosition = PointerSetPosition;
-  graphics_register_pointer(inst->context->graphics, &pointer);
+  RegisterSessionPointer(inst->context);
   return TRUE;
 }
 
@@ -460,49 +437,10 @@ BOOL TRdpSession::Impl::DesktopResize(rdpContext* context) {
                        self->frame.pixels.get(), nullptr);
 }
 
-BOOL TRdpSession::Impl::PointerNew(rdpContext* context, rdpPointer* pointer) {
-  auto* ours = reinterpret_cast<SessionPointer*>(pointer);
-  ours->image = nullptr;
-  if (pointer->width == 0 || pointer->height == 0) return TRUE;
-  auto image = std::make_unique<QImage>(static_cast<int>(pointer->width),
-                                        static_cast<int>(pointer->height), QImage::Format_ARGB32);
-  if (!freerdp_image_copy_from_pointer_data(
-          image->bits(), PIXEL_FORMAT_BGRA32, static_cast<UINT32>(image->bytesPerLine()), 0, 0,
-          pointer->width, pointer->height, pointer->xorMaskData, pointer->lengthXorMask,
-          pointer->andMaskData, pointer->lengthAndMask, pointer->xorBpp, &context->gdi->palette))
-    return FALSE;
-  ours->image = image.release();
-  return TRUE;
-}
-
-void TRdpSession::Impl::PointerFree(rdpContext*, rdpPointer* pointer) {
-  auto* ours = reinterpret_cast<SessionPointer*>(pointer);
-  delete ours->image;
-  ours->image = nullptr;
-}
-
-BOOL TRdpSession::Impl::PointerSet(rdpContext* context, const rdpPointer* pointer) {
-  const auto* ours = reinterpret_cast<const SessionPointer*>(pointer);
-  QImage image = ours->image != nullptr ? ours->image->copy() : QImage();
-  const QPoint hotSpot(static_cast<int>(pointer->xPos), static_cast<int>(pointer->yPos));
-  SessionOf(context)->Post(
-      [image, hotSpot](TRdpSessionEvents& e) { e.SessionCursor(image, hotSpot, true); });
-  return TRUE;
-}
-
-BOOL TRdpSession::Impl::PointerSetNull(rdpContext* context) {
-  SessionOf(context)->Post([](TRdpSessionEvents& e) { e.SessionCursor({}, {}, false); });
-  return TRUE;
-}
-
-BOOL TRdpSession::Impl::PointerSetDefault(rdpContext* context) {
-  SessionOf(context)->Post([](TRdpSessionEvents& e) { e.SessionCursor({}, {}, true); });
-  return TRUE;
-}
-
-BOOL TRdpSession::Impl::PointerSetPosition(rdpContext*, UINT32, UINT32) {
-  // Moving the person's own pointer from the remote side is not done.
-  return TRUE;
+void ReportSessionCursor(rdpContext* context, const QImage& image, QPoint hotSpot, bool visible) {
+  SessionOf(context)->Post([image, hotSpot, visible](TRdpSessionEvents& e) {
+    e.SessionCursor(image, hotSpot, visible);
+  });
 }
 
 TRdpSession::TRdpSession(RdpConnectParams params, QObject* receiver, TRdpSessionEvents* events)
@@ -560,57 +498,20 @@ void TRdpSession::SendMouseMove(QPoint at) {
 }
 
 void TRdpSession::SendMouseButton(Qt::MouseButton button, bool down, QPoint at) {
-  const std::uint16_t x = Clamp16(at.x());
-  const std::uint16_t y = Clamp16(at.y());
-  std::uint16_t flags = 0;
-  switch (button) {
-    case Qt::LeftButton:
-      flags = PTR_FLAGS_BUTTON1;
-      break;
-    case Qt::RightButton:
-      flags = PTR_FLAGS_BUTTON2;
-      break;
-    case Qt::MiddleButton:
-      flags = PTR_FLAGS_BUTTON3;
-      break;
-    case Qt::BackButton:
-      impl_->Enqueue({InputEvent::Kind::ExtendedMouse,
-                      static_cast<std::uint16_t>(PTR_XFLAGS_BUTTON1 | (down ? PTR_XFLAGS_DOWN : 0)),
-                      x, y, down});
-      return;
-    case Qt::ForwardButton:
-      impl_->Enqueue({InputEvent::Kind::ExtendedMouse,
-                      static_cast<std::uint16_t>(PTR_XFLAGS_BUTTON2 | (down ? PTR_XFLAGS_DOWN : 0)),
-                      x, y, down});
-      return;
-    default:
-      return;
-  }
-  if (down) flags |= PTR_FLAGS_DOWN;
-  impl_->Enqueue({InputEvent::Kind::Mouse, flags, x, y, down});
+  const auto flags = MouseButtonFlags(button, down);
+  if (!flags) return;
+  impl_->Enqueue({flags->extended ? InputEvent::Kind::ExtendedMouse : InputEvent::Kind::Mouse,
+                  flags->flags, Clamp16(at.x()), Clamp16(at.y()), down});
 }
 
 void TRdpSession::SendWheel(int delta, bool horizontal, QPoint at) {
-  // The protocol carries a 9-bit signed rotation; larger turns go as several steps.
-  const std::uint16_t base = horizontal ? PTR_FLAGS_HWHEEL : PTR_FLAGS_WHEEL;
-  while (delta != 0) {
-    const int step = std::clamp(delta, -kWheelStep, kWheelStep);
-    delta -= step;
-    std::uint16_t flags = base;
-    if (step < 0)
-      flags |= PTR_FLAGS_WHEEL_NEGATIVE | static_cast<std::uint16_t>((0x200 + step) & 0xFF);
-    else
-      flags |= static_cast<std::uint16_t>(step & 0xFF);
+  for (const std::uint16_t flags : WheelFlags(delta, horizontal))
     impl_->Enqueue({InputEvent::Kind::Mouse, flags, Clamp16(at.x()), Clamp16(at.y()), false});
-  }
 }
 
 void TRdpSession::SendLockState(bool capsLock, bool numLock, bool scrollLock) {
-  std::uint16_t flags = 0;
-  if (capsLock) flags |= KBD_SYNC_CAPS_LOCK;
-  if (numLock) flags |= KBD_SYNC_NUM_LOCK;
-  if (scrollLock) flags |= KBD_SYNC_SCROLL_LOCK;
-  impl_->Enqueue({InputEvent::Kind::Synchronize, flags, 0, 0, false});
+  impl_->Enqueue(
+      {InputEvent::Kind::Synchronize, LockStateFlags(capsLock, numLock, scrollLock), 0, 0, false});
 }
 
 QString TRdpSession::ReasonText(int reason) {
