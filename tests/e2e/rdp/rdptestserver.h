@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <memory>
 
+#include "freeport.h"
+
 // A real RDP server for tests: its own Xvfb display served by freerdp-shadow-cli with NLA on an
 // ephemeral loopback port, checking one user's password against a SAM file.
 class TestRdpServer {
@@ -65,8 +67,3 @@ class TestCupsScheduler {
   QTemporaryDir dir_;
   std::unique_ptr<QProcess> cupsd_;
 };
-
-// Waits (bounded) until a TCP connection to 127.0.0.1:port succeeds.
-bool WaitForPort(int port, int timeoutMs);
-// A loopback port nobody listens on right now.
-int FreeLoopbackPort();
