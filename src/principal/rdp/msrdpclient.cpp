@@ -231,8 +231,9 @@ void TMsRdpClient::Connect() {
   params.width = desktopWidth_;
   params.height = desktopHeight_;
   params.keyboardLayout = TRdpSession::LocalKeyboardLayout();
-  params.devices = RdpDeviceChannels(GatherRedirectionInputs(
-      advanced_.redirectDrives_, advanced_.redirectPrinters_, advanced_.redirectPorts_));
+  params.redirectDrives = advanced_.redirectDrives_;
+  params.redirectPrinters = advanced_.redirectPrinters_;
+  params.redirectPorts = advanced_.redirectPorts_;
   params.sound = true;
 
   connected_ = kConnecting;

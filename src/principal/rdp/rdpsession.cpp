@@ -1,6 +1,8 @@
 #include "principal/rdp/rdpsession.h"
 
+#include "platform/localdevices.h"
 #include "principal/rdp/rdpinputflags.h"
+#include "principal/rdp/rdplog.h"
 #include "principal/rdp/rdppointer.h"
 
 #include <freerdp/addin.h>
@@ -95,8 +97,11 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl> {
   void Post(std::function<void(TRdpSessionEvents&)> call);
   void Run();
   bool Configure(freerdp* inst);
+  bool ChooseChannels(rdpSettings* settings);
+  static void LogChannels(rdpSettings* settings);
   int Reason(freerdp* inst) const;
   void Loop(freerdp* inst);
+  static bool DropFailedChannel(rdpContext* context);
   void DrainInput(freerdp* inst);
   void Enqueue(const InputEvent& event);
   bool NewFrame(int width, int height);
@@ -189,15 +194,57 @@ bool TRdpSession::Impl::Configure(freerdp* inst) {
        freerdp_settings_set_uint32(settings, FreeRDP_OsMinorType, OSMINORTYPE_NATIVE_XSERVER);
   if (params.keyboardLayout != 0)
     ok = ok && freerdp_settings_set_uint32(settings, FreeRDP_KeyboardLayout, params.keyboardLayout);
-  if (params.sound) ok = ok && freerdp_settings_set_bool(settings, FreeRDP_AudioPlayback, TRUE);
-  for (const auto& device : params.devices) {
+  return ok && ChooseChannels(settings);
+}
+
+bool TRdpSession::Impl::ChooseChannels(rdpSettings* settings) {
+  // Every channel FreeRDP loads for us is chosen here, and each one has something behind it:
+  // a channel without a handler fails as soon as a server opens it and takes the session down.
+  // The clipboard stays off until it has its handler.
+  bool ok = freerdp_settings_set_bool(settings, FreeRDP_RedirectClipboard, FALSE);
+
+  if (params.sound) {
+    // With no sound output the channel would fail when the server starts playing; the fake
+    // output keeps the server's sound (and the device redirection it needs) without one.
+    const bool device = SoundOutputAvailable();
+    if (!device) qCInfo(lcRdp) << "no sound output here: the session's sound is discarded";
+    std::string name = "rdpsnd";
+    std::string fake = "sys:fake";
+    std::vector<char*> args{name.data()};
+    if (!device) args.push_back(fake.data());
+    ok = ok && freerdp_client_add_static_channel(settings, args.size(), args.data()) &&
+         freerdp_client_add_dynamic_channel(settings, args.size(), args.data());
+  }
+
+  const auto devices = RdpDeviceChannels(GatherRedirectionInputs(
+      params.redirectDrives, params.redirectPrinters, params.redirectPorts));
+  for (const auto& device : devices) {
     std::vector<std::string> texts;
     for (const auto& part : device) texts.push_back(part.toStdString());
     std::vector<char*> pointers;
     for (auto& text : texts) pointers.push_back(text.data());
-    ok = ok && freerdp_client_add_device_channel(settings, pointers.size(), pointers.data());
+    // A device FreeRDP refuses is left out; the session goes on with the rest.
+    if (!freerdp_client_add_device_channel(settings, pointers.size(), pointers.data()))
+      qCInfo(lcRdp) << "device not redirected:" << device.value(0) << device.value(1);
   }
   return ok;
+}
+
+void TRdpSession::Impl::LogChannels(rdpSettings* settings) {
+  if (!lcRdp().isDebugEnabled()) return;
+  auto names = [settings](size_t countId, size_t arrayId) {
+    QStringList list;
+    const UINT32 count = freerdp_settings_get_uint32(settings, countId);
+    auto* const* array =
+        static_cast<ADDIN_ARGV* const*>(freerdp_settings_get_pointer(settings, arrayId));
+    for (UINT32 i = 0; array != nullptr && i < count; ++i)
+      if (array[i] != nullptr && array[i]->argc > 0) list << QString::fromUtf8(array[i]->argv[0]);
+    return list;
+  };
+  qCDebug(lcRdp) << "static channels:"
+                 << names(FreeRDP_StaticChannelCount, FreeRDP_StaticChannelArray)
+                 << "dynamic channels:"
+                 << names(FreeRDP_DynamicChannelCount, FreeRDP_DynamicChannelArray);
 }
 
 void TRdpSession::Impl::Run() {
@@ -258,8 +305,23 @@ void TRdpSession::Impl::Loop(freerdp* inst) {
     handles[count++] = wake;
     if (WaitForMultipleObjects(count, handles, FALSE, kLoopTimeoutMs) == WAIT_FAILED) break;
     DrainInput(inst);
-    if (!freerdp_check_event_handles(inst->context)) break;
+    if (!freerdp_check_event_handles(inst->context)) {
+      // A channel's failure ends the turn too; only the connection's own failure ends the loop.
+      if (DropFailedChannel(inst->context) && !freerdp_shall_disconnect(inst)) continue;
+      break;
+    }
   }
+}
+
+bool TRdpSession::Impl::DropFailedChannel(rdpContext* context) {
+  // A channel that fails (a sound device that stops, a redirected device that breaks) stops only
+  // itself: FreeRDP would end the whole session over it.
+  if (WaitForSingleObject(getChannelErrorEventHandle(context), 0) != WAIT_OBJECT_0) return false;
+  const char* description = getChannelErrorDescription(context);
+  qCWarning(lcRdp) << "a channel failed and is dropped:" << getChannelError(context)
+                   << (description != nullptr ? description : "");
+  clearChannelError(context);
+  return true;
 }
 
 void TRdpSession::Impl::DrainInput(freerdp* inst) {
@@ -362,7 +424,9 @@ DWORD TRdpSession::Impl::AskChangedCertificate(const char* host, const char* sub
 }
 
 BOOL TRdpSession::Impl::PreConnect(freerdp* inst) {
-  return freerdp_client_load_addins(inst->context->channels, inst->settings);
+  if (!freerdp_client_load_addins(inst->context->channels, inst->settings)) return FALSE;
+  LogChannels(inst->settings);
+  return TRUE;
 }
 
 BOOL TRdpSession::Impl::PostConnect(freerdp* inst) {

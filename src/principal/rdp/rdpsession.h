@@ -54,7 +54,10 @@ struct RdpConnectParams {
   int width = 1024;
   int height = 768;
   std::uint32_t keyboardLayout = 0;  // a Windows layout id; 0 lets the server choose
-  std::vector<DeviceChannel> devices;
+  // Redirection switches; the devices behind them are gathered on the session thread.
+  bool redirectDrives = false;
+  bool redirectPrinters = false;
+  bool redirectPorts = false;
   bool sound = true;
 };
 
