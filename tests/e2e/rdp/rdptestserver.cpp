@@ -138,10 +138,11 @@ bool TestRdpServer::StartServer(const QString& serverHome) {
   server_->setProcessEnvironment(env);
   server_->setStandardOutputFile(dir_.filePath(QStringLiteral("server.log")), QIODevice::Append);
   server_->setStandardErrorFile(dir_.filePath(QStringLiteral("server.log")), QIODevice::Append);
-  server_->start(QStringLiteral("freerdp-shadow-cli"),
-                 {QStringLiteral("/port:%1").arg(port_), QStringLiteral("/bind-address:127.0.0.1"),
-                  QStringLiteral("-auth"), QStringLiteral("/sec:nla"),
-                  QStringLiteral("/sam-file:") + dir_.filePath(QStringLiteral("sam"))});
+  server_->start(
+      QStringLiteral("freerdp-shadow-cli"),
+      {QStringLiteral("/port:%1").arg(port_), QStringLiteral("/bind-address:127.0.0.1"),
+       QStringLiteral("-auth"), tlsOnly_ ? QStringLiteral("/sec:tls") : QStringLiteral("/sec:nla"),
+       QStringLiteral("/sam-file:") + dir_.filePath(QStringLiteral("sam"))});
   return server_->waitForStarted(kStartTimeoutMs) && WaitForPort(port_, kStartTimeoutMs);
 }
 

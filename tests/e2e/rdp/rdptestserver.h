@@ -18,6 +18,9 @@ class TestRdpServer {
   TestRdpServer(const TestRdpServer&) = delete;
   TestRdpServer& operator=(const TestRdpServer&) = delete;
 
+  // TLS without NLA (the server takes any password); call before Start.
+  void UseTlsWithoutNla() { tlsOnly_ = true; }
+
   // Starts the display and the server; the port is kept across Stop/StartServer.
   [[nodiscard]] bool Start();
   // Starts (again) only the RDP server; a fresh serverHome gives it a new certificate.
@@ -44,6 +47,7 @@ class TestRdpServer {
   QString display_;
   QString failure_;
   int port_ = 0;
+  bool tlsOnly_ = false;
   std::unique_ptr<QProcess> xvfb_;
   std::unique_ptr<QProcess> server_;
   std::vector<std::unique_ptr<QProcess>> programs_;
