@@ -257,52 +257,6 @@ TEST(OskLabels, RebuildLiftsALatchedModifier) {
   EXPECT_TRUE(f.keyboard->Latched().empty());
 }
 
-TEST(OskSizing, RowsFillTheWidthAndStretchInProportion) {
-  for (int width : {784, 1366}) {
-    for (const char* layout : {"br", "us", "jp"}) {
-      SCOPED_TRACE(std::to_string(width) + " " + layout);
-      OskFixture f(layout, false, width);
-      ASSERT_EQ(f.keyboard->width(), width);
-      ASSERT_EQ(f.keyboard->height(), 180);
-      const auto& buttons = f.keyboard->Buttons();
-      const int lastRow = buttons.back()->Row;
-      ASSERT_EQ(lastRow, 4);
-      for (int row = 0; row <= lastRow; ++row) {
-        std::vector<const TCustomKeyboardButton*> keys;
-        for (const auto& b : buttons)
-          if (b->Row == row) keys.push_back(b.get());
-        // No gaps, no overlaps, the first key at 0.
-        EXPECT_EQ(keys.front()->Left, 0);
-        for (std::size_t i = 1; i < keys.size(); ++i)
-          EXPECT_EQ(keys[i]->Left, keys[i - 1]->Left + keys[i - 1]->Width);
-        // The row reaches the right edge; the cell may run one pixel past it, where no face is
-        // drawn.
-        const int right = keys.back()->Left + keys.back()->Width;
-        EXPECT_GE(right, width - 1) << "row " << row;
-        EXPECT_LE(right, width + 1) << "row " << row;
-        // Stretch keys share the room in proportion to their layout widths (to a pixel).
-        std::vector<const TCustomKeyboardButton*> stretch;
-        for (const auto* b : keys)
-          if (b->Key.HasFlag(kfStretch)) stretch.push_back(b);
-        for (std::size_t i = 1; i < stretch.size(); ++i) {
-          const double ratio = double(stretch[i]->Width) / stretch[0]->Width;
-          const double want = double(stretch[i]->Key.Width) / stretch[0]->Key.Width;
-          EXPECT_NEAR(ratio, want, 2.0 / stretch[0]->Width) << "row " << row;
-        }
-        // Fixed keys scale with the width.
-        for (const auto* b : keys)
-          if (!b->Key.HasFlag(kfStretch) && b != buttons.back().get()) {
-            EXPECT_EQ(b->Width, b->Key.Width * width / 848);
-          }
-        for (const auto* b : keys) {
-          EXPECT_EQ(b->Top, 36 * row);
-          EXPECT_EQ(b->Height, 36);
-        }
-      }
-    }
-  }
-}
-
 TEST(OskSizing, ResizingKeepsRowsAndStretches) {
   OskFixture f("br");
   const int escAt784 = f.Named("Esc")->Width;
