@@ -277,34 +277,38 @@ void TKeyStateMachine::PointerMove(int id, Button* hit) {
   FRepeat->SetEnabled(false);
   old->ID = kNoPointer;
   Remove(FPressedKeys, old);
-  ChangeLook(old, TKeyDrawState::dsNormal, true);
   if (old->Toggle()) {
     // The toggle is cancelled: it goes back to how it was before this press.
     old->Down = !old->Down;
     Remove(FUnclick, old);
-    if (old->Down) {
-      FUnclick.push_back(old);
-      ChangeLook(old, TKeyDrawState::dsPressed, true);
-    }
+    if (old->Down) FUnclick.push_back(old);
+    ChangeLook(old, old->Down ? TKeyDrawState::dsPressed : TKeyDrawState::dsNormal, true);
     FSink.Redraw();
     return;
   }
   if (old->Modifier()) {
-    old->Down = !old->Down;
-    // A second press slid away: the key stays latched as it was, key-down still in force.
-    if (old->Down && !IsLatched(old)) {
-      FUnclick.push_back(old);
+    // Whatever the press slides to, the modifier ends latched with its face pressed and its
+    // key-down in force, or up with its key-up sent: never latched but drawn up, which would
+    // let its next press send a second key-down and lose the key-up.
+    if (!old->Down) {
+      // A second press slid away: it is taken back, the key stays latched as it was.
+      old->Down = true;
+      if (!IsLatched(old)) FUnclick.push_back(old);
       ChangeLook(old, TKeyDrawState::dsPressed, true);
+    } else if (hit->Modifier()) {
+      // A first press slid onto another modifier or a toggle: it is taken back, key-up and all.
+      Unlatch(old);
     }
+    // A first press slid onto a normal key stays latched: that key is typed with it.
+  } else {
+    ChangeLook(old, TKeyDrawState::dsNormal, true);
   }
   // The press moves on to a normal key; a modifier is latched only by a press of its own.
-  if (hit->Modifier()) {
-    FSink.Redraw();
-    return;
+  if (!hit->Modifier()) {
+    hit->ID = id;
+    FPressedKeys.push_back(hit);
+    ChangeLook(hit, TKeyDrawState::dsPressed, true);
   }
-  hit->ID = id;
-  FPressedKeys.push_back(hit);
-  ChangeLook(hit, TKeyDrawState::dsPressed, true);
   if (old->Modifier()) FSink.Redraw();
 }
 

@@ -2,6 +2,8 @@
 
 #include <QPointingDevice>
 #include <QTouchEvent>
+#include <algorithm>
+#include <set>
 
 #include "oskfixture.h"
 #include "shell/boxes.h"
@@ -172,6 +174,81 @@ TEST(OskSequences, DestroyingTheKeyboardLiftsLatchedKeys) {
   f.Click(f.Named("LeftShift"));
   delete f.keyboard;
   EXPECT_EQ(f.recorder->Script(), QStringLiteral("v29 v42 ^29 ^42"));
+}
+
+// What the remote holds down after the recorded events, by scan code; a second key-down of a key
+// already down counts as a fault.
+struct RemoteKeys {
+  std::set<int> down;
+  bool doubleDown = false;
+};
+RemoteKeys Remote(const TRecorder& recorder) {
+  RemoteKeys keys;
+  for (const auto& e : recorder.entries) {
+    if (e.scan == 0) continue;
+    if (e.down && !keys.down.insert(e.scan).second) keys.doubleDown = true;
+    if (!e.down) keys.down.erase(e.scan);
+  }
+  return keys;
+}
+
+// The invariant every gesture must leave: exactly the latched modifiers are down at the remote,
+// and a modifier's face is pressed exactly when it (or its twin) is latched.
+void ExpectLatchesMatchRemoteAndFaces(const OskFixture& f) {
+  std::set<int> latched;
+  for (const TCustomKeyboardButton* b : f.keyboard->Latched())
+    if (!b->Toggle()) latched.insert(b->Key.ScanCode);
+  const RemoteKeys remote = Remote(*f.recorder);
+  EXPECT_FALSE(remote.doubleDown) << f.recorder->Script().toStdString();
+  EXPECT_EQ(remote.down, latched) << f.recorder->Script().toStdString();
+  for (const auto& b : f.keyboard->Buttons()) {
+    if (!b->Modifier()) continue;
+    const bool isLatched = std::any_of(
+        f.keyboard->Latched().begin(), f.keyboard->Latched().end(),
+        [&](const TCustomKeyboardButton* l) { return l->Key.ScanCode == b->Key.ScanCode; });
+    EXPECT_EQ(b->State == TKeyDrawState::dsPressed, isLatched)
+        << b->Key.PublishedName.toStdString();
+  }
+}
+
+TEST(OskSequences, APressSlidingOffAModifierNeverLeavesItDown) {
+  const struct {
+    const char* name;
+    bool latchedBefore;  // the press is Shift's second one
+    const char* target;  // published name, "A", or "off" the keyboard
+    const char* script;  // after the release
+    const char* afterA;  // after one more click on A
+  } cases[] = {
+      {"first press onto a letter", false, "A", "v42 v30 ^30 ^42", "v42 v30 ^30 ^42 v30 ^30"},
+      {"first press onto Caps", false, "Caps", "v42 ^42", "v42 ^42 v30 ^30"},
+      {"first press onto Ctrl", false, "LeftCtrl", "v42 ^42", "v42 ^42 v30 ^30"},
+      {"first press off the keyboard", false, "off", "v42 ^42", "v42 ^42 v30 ^30"},
+      {"second press onto a letter", true, "A", "v42 v30 ^30 ^42", "v42 v30 ^30 ^42 v30 ^30"},
+      {"second press onto Caps", true, "Caps", "v42", "v42 v30 ^30 ^42"},
+      {"second press onto Ctrl", true, "LeftCtrl", "v42", "v42 v30 ^30 ^42"},
+      {"second press off the keyboard", true, "off", "v42 ^42", "v42 ^42 v30 ^30"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    OskFixture f("us");
+    if (c.latchedBefore) f.Click(f.Named("LeftShift"));
+    f.Press(f.Named("LeftShift"));
+    const QPoint to = QLatin1String(c.target) == QLatin1String("off") ? QPoint(10, -20)
+                      : QLatin1String(c.target) == QLatin1String("A")
+                          ? OskFixture::Centre(f.Key(kScanA))
+                          : OskFixture::Centre(f.Named(c.target));
+    f.Mouse(QEvent::MouseMove, to);
+    f.Mouse(QEvent::MouseButtonRelease, to);
+    EXPECT_EQ(f.recorder->Script(), QLatin1String(c.script));
+    ExpectLatchesMatchRemoteAndFaces(f);
+    EXPECT_FALSE(f.Named("Caps")->Down);
+    EXPECT_FALSE(f.Named("LeftCtrl")->Down);
+    // The next press of Shift is a press of a key in the state its face shows.
+    f.Click(f.Key(kScanA));
+    EXPECT_EQ(f.recorder->Script(), QLatin1String(c.afterA));
+    ExpectLatchesMatchRemoteAndFaces(f);
+    EXPECT_TRUE(Remote(*f.recorder).down.empty());
+  }
 }
 
 // Touch: one finger holds Shift while another types a letter.
