@@ -141,10 +141,15 @@ void TCustomTouchKeyboard::CreateKeys() {
     }
   }
   FKeys->SetButtons(std::move(buttons));
-  const int minW = FCurrentLayout->MinWidth, minH = FCurrentLayout->MinHeight;
-  const int maxW = FCurrentLayout->MaxWidth, maxH = FCurrentLayout->MaxHeight;
-  setMinimumSize(minW, minH);
-  setMaximumSize(maxW > 0 ? maxW : QWIDGETSIZE_MAX, maxH > 0 ? maxH : QWIDGETSIZE_MAX);
+  // The layout's limits where it sets them (0 = none); elsewhere the ones the keyboard was given,
+  // so that a layout without a maximum does not undo the session window's 180-pixel height.
+  const auto limit = [](int fromLayout, int declared) {
+    return fromLayout > 0 ? fromLayout : declared;
+  };
+  setMinimumSize(limit(FCurrentLayout->MinWidth, FDeclaredMinimum.width()),
+                 limit(FCurrentLayout->MinHeight, FDeclaredMinimum.height()));
+  setMaximumSize(limit(FCurrentLayout->MaxWidth, FDeclaredMaximum.width()),
+                 limit(FCurrentLayout->MaxHeight, FDeclaredMaximum.height()));
   SizeKeys();
   UpdateLabels();
   update();
@@ -243,6 +248,8 @@ void TCustomTouchKeyboard::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   if (!FCreated) {
     FCreated = true;
+    FDeclaredMinimum = minimumSize();
+    FDeclaredMaximum = maximumSize();
     Dispatch(this, [this] { CreateKeys(); });
   }
 }

@@ -108,6 +108,9 @@ class TCustomTouchKeyboard : public QWidget, private IKeySink {
   int FRepeatRate = 50;
   TCaptionOverrides FCaptionOverrides;
   bool FCreated = false;  // keys are built when first shown
+  // The size limits set before the keys were first built (the session window's layout).
+  QSize FDeclaredMinimum;
+  QSize FDeclaredMaximum;
 
   // Keyboard state: the language and layout here, the keys and what they do in FKeys.
   QString FLanguage;

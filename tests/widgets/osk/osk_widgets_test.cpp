@@ -326,6 +326,48 @@ TEST(OskLabels, InputLanguageSwitchRebuildsAtOnce) {
   EXPECT_TRUE(testing_support::ShownBoxes().empty());
 }
 
+TEST(OskLabels, AnotherLayoutOfTheSameLanguageRelabelsTheKeys) {
+  // By new layout names, and by a group switch between two layouts already loaded; the language
+  // tag stays the same throughout.
+  OskFixture f("us,us");
+  SystemKeyboard().SetLayoutNames(QStringLiteral("us"), QStringLiteral("dvorak"));
+  EXPECT_EQ(f.keyboard->Language(), QStringLiteral("en-US"));
+  EXPECT_EQ(f.Key(kScanQ)->Caption, QStringLiteral("'"));
+  SystemKeyboard().SetLayoutNames(QStringLiteral("us,us"), QStringLiteral(",dvorak"));
+  EXPECT_EQ(f.Key(kScanQ)->Caption, QStringLiteral("q"));
+  SystemKeyboard().SelectLayout(1);
+  EXPECT_EQ(f.Key(kScanQ)->Caption, QStringLiteral("'"));
+  SystemKeyboard().SelectLayout(0);
+  EXPECT_EQ(f.Key(kScanQ)->Caption, QStringLiteral("q"));
+  SystemKeyboard().SetLayoutNames(QStringLiteral("br"), QStringLiteral("nativo"));
+  EXPECT_EQ(f.keyboard->Language(), QStringLiteral("pt-BR"));
+  EXPECT_EQ(f.Key(kScanQ)->Caption, QStringLiteral("/"));
+  SystemKeyboard().SetLayoutNames(QStringLiteral("br"));
+  EXPECT_EQ(f.Key(kScanQ)->Caption, QStringLiteral("q"));
+  EXPECT_TRUE(testing_support::ShownBoxes().empty());
+}
+
+TEST(OskLabels, CapsKeySwitchesTheSystemsCapsLockAndARebuildKeepsIt) {
+  OskFixture f("us");
+  f.Click(f.Named("Caps"));
+  EXPECT_EQ(f.recorder->Script(), QStringLiteral("v58 ^58"));
+  EXPECT_TRUE(SystemKeyboard().CapsLockOn());
+  EXPECT_EQ(f.Key(kScanQ)->Caption, QStringLiteral("Q"));
+
+  SystemKeyboard().SetLayoutNames(QStringLiteral("us"), QStringLiteral("dvorak"));
+  ASSERT_TRUE(f.Named("Caps")->Down);
+  EXPECT_EQ(Pressed(f.Named("Caps")), QStringLiteral("pressed"));
+  EXPECT_EQ(f.Key(31)->Caption, QStringLiteral("O"));  // dvorak's o, shown in capitals
+  f.Click(f.Key(31));
+  EXPECT_EQ(f.recorder->entries.back().text, QStringLiteral("O"));
+
+  f.Click(f.Named("Caps"));
+  EXPECT_FALSE(SystemKeyboard().CapsLockOn());
+  EXPECT_FALSE(f.Named("Caps")->Down);
+  EXPECT_EQ(f.Key(31)->Caption, QStringLiteral("o"));
+  EXPECT_EQ(f.recorder->Script(), QStringLiteral("v58 ^58 v31 ^31 v58 ^58"));
+}
+
 TEST(OskLabels, RebuildLiftsALatchedModifier) {
   OskFixture f("br");
   f.Click(f.Named("LeftShift"));
@@ -342,6 +384,15 @@ TEST(OskSizing, ResizingKeepsRowsAndStretches) {
   EXPECT_GT(f.Named("Esc")->Width, escAt784);
   EXPECT_EQ(f.Key(57)->Top, 144);
   EXPECT_EQ(f.Key(57)->Height, 36);
+}
+
+TEST(OskSizing, BuildingTheKeysKeepsTheDeclaredHeightAndTakesTheLayoutsMinimumWidth) {
+  OskFixture f("br");
+  EXPECT_EQ(f.keyboard->maximumHeight(), 180);
+  EXPECT_EQ(f.keyboard->minimumHeight(), 180);
+  EXPECT_EQ(f.keyboard->minimumWidth(), 550);
+  SystemKeyboard().SetLayoutNames(QStringLiteral("jp"));  // a rebuild from another layout
+  EXPECT_EQ(f.keyboard->maximumHeight(), 180);
 }
 
 }  // namespace
