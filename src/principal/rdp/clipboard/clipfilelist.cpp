@@ -65,7 +65,7 @@ FileListResult ParseFileList(const QByteArray& data) {
     const char* d = data.constData() + 4 + static_cast<qsizetype>(i) * kDescriptorSize;
     const quint32 flags = qFromLittleEndian<quint32>(d);
     const quint32 attributes = qFromLittleEndian<quint32>(d + 36);
-    const quint64 writeTime = qFromLittleEndian<quint64>(d + 60);
+    const quint64 writeTime = qFromLittleEndian<quint64>(d + 56);
     const quint64 sizeHigh = qFromLittleEndian<quint32>(d + 64);
     const quint64 sizeLow = qFromLittleEndian<quint32>(d + 68);
     QString name;
@@ -101,7 +101,7 @@ QByteArray BuildFileList(const std::vector<ClipFile>& files) {
     if (file.lastWrite.isValid()) flags |= kFdWritesTime;
     qToLittleEndian<quint32>(flags, d);
     qToLittleEndian<quint32>(file.directory ? kAttributeDirectory : kAttributeNormal, d + 36);
-    if (file.lastWrite.isValid()) qToLittleEndian<quint64>(ToFileTime(file.lastWrite), d + 60);
+    if (file.lastWrite.isValid()) qToLittleEndian<quint64>(ToFileTime(file.lastWrite), d + 56);
     const quint64 size = file.directory ? 0 : file.size;
     qToLittleEndian<quint32>(static_cast<quint32>(size >> 32), d + 64);
     qToLittleEndian<quint32>(static_cast<quint32>(size & 0xFFFFFFFFu), d + 68);
