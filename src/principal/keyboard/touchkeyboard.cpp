@@ -7,10 +7,10 @@
 #include <QTouchEvent>
 #include <algorithm>
 
+#include "core/errors.h"
 #include "platform/keyinjection.h"
 #include "platform/systemkeyboard.h"
 #include "principal/keyboard/keyboardlayouts.h"
-#include "shell/errors.h"
 #include "shell/events.h"
 #include "shell/timer.h"
 
