@@ -24,7 +24,7 @@
 #include <array>
 #include <cstdint>
 
-#include "shell/errors.h"
+#include "core/errors.h"
 
 namespace {
 

@@ -21,13 +21,13 @@
 
 #include <QApplication>
 #include <QToolButton>
+#include "core/errors.h"
 #include "platform/registry.h"
 #include "principal/rdp/msrdpclient.h"
 #include "principal/rdp/rdpdevices.h"
 #include "principal/rdp/rdpfullscreen.h"
 #include "principal/rdp/rdpgeometry.h"
 #include "rdptestserver.h"
-#include "shell/errors.h"
 #include "testapp.h"
 
 using testing_support::WaitFor;

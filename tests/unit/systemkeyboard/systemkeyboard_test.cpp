@@ -6,7 +6,7 @@
 
 #include "testapp.h"
 
-#include "shell/errors.h"
+#include "core/errors.h"
 
 namespace {
 
