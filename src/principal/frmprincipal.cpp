@@ -69,6 +69,16 @@ TTouchKeyboard* TFrmPrincipal::TouchKeyboard1() const {
   return ui_->TouchKeyboard1;
 }
 
+void TFrmPrincipal::SetConnectionParameters(const TConnectionParameters& parameters) {
+  TMsRdpClient* client = ui_->MsRdpClient71;
+  client->SetUserName(parameters.userName);
+  client->AdvancedSettings2()->SetClearTextPassword(parameters.password);
+  client->SetDesktopWidth(parameters.desktopWidth);
+  client->SetDesktopHeight(parameters.desktopHeight);
+  client->SetServer(parameters.server);
+  client->AdvancedSettings2()->SetRDPPort(parameters.port);
+}
+
 void TFrmPrincipal::BecomeMainForm() {
   Application->SetMainForm(this);
 }

@@ -1,5 +1,7 @@
 #include "principal/rdp/msrdpclient.h"
 
+#include <arpa/inet.h>
+
 #include <QApplication>
 #include <QCursor>
 #include <QDir>
@@ -13,6 +15,7 @@
 #include <QScrollBar>
 #include <QStandardPaths>
 #include <QWheelEvent>
+#include <algorithm>
 
 #include "principal/rdp/rdpcontrolerror.h"
 #include "principal/rdp/rdpdevices.h"
@@ -40,6 +43,8 @@ constexpr char16_t kBusyText[] =
     u"The connection settings cannot be changed while connected or connecting";
 constexpr char16_t kAlreadyConnectedText[] = u"The control is already connected or connecting";
 constexpr char16_t kNoServerText[] = u"No server name was given";
+constexpr char16_t kBadServerText[] = u"The server must be a host name or an IP address";
+constexpr qsizetype kMaxServerNameLength = 253;
 
 }  // namespace
 
@@ -158,7 +163,25 @@ void TMsRdpClient::RefuseWhileActive() const {
 
 void TMsRdpClient::SetServer(const QString& server) {
   RefuseWhileActive();
+  if (!server.isEmpty() && !ValidServerName(server))
+    throw ERdpControlError(QString::fromUtf16(kBadServerText), kResultInvalidArgument);
   server_ = server;
+}
+
+bool TMsRdpClient::ValidServerName(const QString& text) {
+  if (text.isEmpty() || text.size() > kMaxServerNameLength) return false;
+  if (text.startsWith(QLatin1Char('[')) && text.endsWith(QLatin1Char(']'))) {
+    const QByteArray inner = text.mid(1, text.size() - 2).toLatin1();
+    in6_addr address{};
+    return !inner.isEmpty() && text.size() - 2 == inner.size() &&
+           inet_pton(AF_INET6, inner.constData(), &address) == 1;
+  }
+  // Host names and IPv4 literals alike are letters, digits, '-' and '.' only.
+  return std::all_of(text.begin(), text.end(), [](QChar c) {
+    const char16_t u = c.unicode();
+    return (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') ||
+           u == u'-' || u == u'.';
+  });
 }
 
 void TMsRdpClient::SetUserName(const QString& userName) {
@@ -221,7 +244,7 @@ void TMsRdpClient::CloseFullScreenWindow() {
 void TMsRdpClient::Connect() {
   if (connected_ != kNotConnected)
     throw ERdpControlError(QString::fromUtf16(kAlreadyConnectedText), kResultUnexpected);
-  if (server_.trimmed().isEmpty())
+  if (server_.isEmpty())
     throw ERdpControlError(QString::fromUtf16(kNoServerText), kResultInvalidArgument);
   if (session_) {
     // The previous session has reported its end; its thread is finishing or finished.
@@ -231,7 +254,7 @@ void TMsRdpClient::Connect() {
   }
 
   RdpConnectParams params;
-  params.server = server_.trimmed();
+  params.server = server_;
   params.userName = userName_;
   params.password = advanced_.password_;
   params.port = advanced_.port_;

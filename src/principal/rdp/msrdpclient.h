@@ -41,7 +41,8 @@ class TMsRdpClient : public QAbstractScrollArea {
   ~TMsRdpClient() override;
 
   // Connection settings, read at Connect. Changing one while connected or connecting is
-  // refused, as is a desktop size outside 200-8192 (ERdpControlError).
+  // refused, as is a desktop size outside 200-8192 or a server that is not a host name or an
+  // IP literal (ERdpControlError).
   void SetServer(const QString& server);
   [[nodiscard]] const QString& Server() const { return server_; }
   void SetUserName(const QString& userName);
@@ -75,6 +76,10 @@ class TMsRdpClient : public QAbstractScrollArea {
   [[nodiscard]] QImage Frame() const { return frame_; }
   // Where the desktop sits in the view now (view coordinates).
   [[nodiscard]] QRect DesktopRect() const;
+  // Whether text names a server the control connects to: a host name (letters, digits, '-' and
+  // '.'), an IPv4 literal or a bracketed IPv6 literal, at most 253 characters. The name comes
+  // from the network, and FreeRDP reads some other forms as local descriptors and sockets.
+  [[nodiscard]] static bool ValidServerName(const QString& text);
   // A text for a reason number of OnDisconnected.
   [[nodiscard]] static QString DisconnectReasonText(int discReason);
 

@@ -179,7 +179,11 @@ void TRdpSession::Impl::Post(std::function<void(TRdpSessionEvents&)> call) {
 
 bool TRdpSession::Impl::Configure(freerdp* inst) {
   rdpSettings* settings = inst->settings;
-  const std::string server = params.server.toStdString();
+  // FreeRDP takes an IPv6 literal without its brackets.
+  QString host = params.server;
+  if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+    host = host.mid(1, host.size() - 2);
+  const std::string server = host.toStdString();
   const std::string user = params.userName.toStdString();
   std::string password = params.password.toStdString();
   bool ok =
