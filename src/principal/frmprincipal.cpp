@@ -115,7 +115,8 @@ void TFrmPrincipal::FormShow() {
 
 void TFrmPrincipal::FormClose(TCloseAction& /*action*/) {
   try {
-    if (ui_->MsRdpClient71->Connected() == TMsRdpClient::kConnectedState) {
+    // An attempt still connecting ends too, so no session thread outlives the window.
+    if (ui_->MsRdpClient71->Connected() != TMsRdpClient::kNotConnected) {
       ui_->MsRdpClient71->Disconnect();
     }
   } catch (...) {

@@ -17,6 +17,7 @@
 #include <QWheelEvent>
 #include <algorithm>
 
+#include "platform/systemkeyboard.h"
 #include "principal/rdp/rdpcontrolerror.h"
 #include "principal/rdp/rdpdevices.h"
 #include "principal/rdp/rdpfullscreen.h"
@@ -70,7 +71,10 @@ class TRdpSessionBridge : public TRdpSessionEvents {
   explicit TRdpSessionBridge(TMsRdpClient& client) : client_(client) {}
 
   void SessionConnected() override {
+    // The session may have come up just as Disconnect was called; its end is on its way.
+    if (client_.disconnectRequested_) return;
     client_.connected_ = TMsRdpClient::kConnectedState;
+    client_.SyncLockKeys();
     if (client_.fullScreenWanted_) client_.ShowFullScreenWindow();
     client_.Emit(&TMsRdpClient::OnConnected);
   }
@@ -270,6 +274,7 @@ void TMsRdpClient::Connect() {
   if (!params.configFolder.isEmpty()) (void)QDir().mkpath(params.configFolder);
 
   connected_ = kConnecting;
+  disconnectRequested_ = false;
   lastMouseAt_ = {-1, -1};
   session_ = std::make_unique<TRdpSession>(std::move(params), this, bridge_.get());
   // Queued before the session can report anything, so it always comes first.
@@ -280,6 +285,7 @@ void TMsRdpClient::Connect() {
 
 void TMsRdpClient::Disconnect() {
   if (connected_ == kNotConnected || !session_) return;
+  disconnectRequested_ = true;
   session_->Abort();
 }
 
@@ -427,6 +433,13 @@ void TMsRdpClient::keyReleaseEvent(QKeyEvent* event) {
 
 void TMsRdpClient::focusInEvent(QFocusEvent* event) {
   QAbstractScrollArea::focusInEvent(event);
+  SyncLockKeys();
+}
+
+void TMsRdpClient::SyncLockKeys() {
+  if (!session_ || connected_ != kConnectedState) return;
+  const TSystemKeyboard& keyboard = SystemKeyboard();
+  session_->SendLockState(keyboard.CapsLockOn(), keyboard.NumLockOn(), keyboard.ScrollLockOn());
 }
 
 void TMsRdpClient::focusOutEvent(QFocusEvent* event) {

@@ -123,6 +123,9 @@ class TMsRdpClient : public QAbstractScrollArea {
   void HandleMouseMove(QPoint desktopAt);
   void HandleWheel(QWheelEvent* event, QPoint desktopAt);
   void ReleaseHeldKeys();
+  // Tells the remote side the local Caps, Num and Scroll Lock, which may have changed while the
+  // view did not have the keyboard.
+  void SyncLockKeys();
   void ShowFullScreenWindow();
   void CloseFullScreenWindow();
 
@@ -131,6 +134,8 @@ class TMsRdpClient : public QAbstractScrollArea {
   int desktopWidth_ = 1024;
   int desktopHeight_ = 768;
   short connected_ = kNotConnected;
+  // Disconnect was called for the current attempt: a success reported after it is not one.
+  bool disconnectRequested_ = false;
   TMsRdpClientAdvancedSettings advanced_;
 
   std::unique_ptr<TRdpSessionBridge> bridge_;

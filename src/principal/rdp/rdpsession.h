@@ -73,6 +73,10 @@ struct RdpConnectParams {
 inline constexpr int kDiscReasonLocal = 1;   // Disconnect was called
 inline constexpr int kDiscReasonRemote = 2;  // the connection closed without a stated reason
 
+// Overwrites a password held only here (a QString shared with others is left to them: writing
+// to it would only copy it), then lets it go.
+void WipePassword(QString& password);
+
 class TRdpSession {
  public:
   // Reports go to events through receiver's thread (the UI thread); receiver must outlive the
