@@ -18,6 +18,7 @@
 #include <algorithm>
 
 #include "platform/systemkeyboard.h"
+#include "principal/rdp/irdpsession.h"
 #include "principal/rdp/rdpcontrolerror.h"
 #include "principal/rdp/rdpdevices.h"
 #include "principal/rdp/rdpfullscreen.h"
@@ -276,7 +277,7 @@ void TMsRdpClient::Connect() {
   connected_ = kConnecting;
   disconnectRequested_ = false;
   lastMouseAt_ = {-1, -1};
-  session_ = std::make_unique<TRdpSession>(std::move(params), this, bridge_.get());
+  session_ = MakeRdpSession(std::move(params), this, bridge_.get());
   // Queued before the session can report anything, so it always comes first.
   QMetaObject::invokeMethod(
       this, [this] { Emit(&TMsRdpClient::OnConnecting); }, Qt::QueuedConnection);

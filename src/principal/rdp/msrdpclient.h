@@ -11,7 +11,7 @@
 
 #include "principal/rdp/msrdpclientadvancedsettings.h"
 
-class TRdpSession;
+class IRdpSession;
 class TRdpFullScreen;
 class TRdpSessionBridge;
 class QKeyEvent;
@@ -139,7 +139,7 @@ class TMsRdpClient : public QAbstractScrollArea {
   TMsRdpClientAdvancedSettings advanced_;
 
   std::unique_ptr<TRdpSessionBridge> bridge_;
-  std::unique_ptr<TRdpSession> session_;
+  std::unique_ptr<IRdpSession> session_;
   QImage frame_;
   bool fullScreenWanted_ = false;
   QPoint lastMouseAt_{-1, -1};  // where the remote pointer was last sent

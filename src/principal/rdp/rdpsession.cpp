@@ -7,6 +7,7 @@
 
 #include "platform/localdevices.h"
 #include "principal/rdp/rdpcertificate.h"
+#include "principal/rdp/rdpdevices.h"
 #include "principal/rdp/rdpinputflags.h"
 #include "principal/rdp/rdplog.h"
 #include "principal/rdp/rdppointer.h"
@@ -32,6 +33,7 @@
 #include <cstring>
 #include <deque>
 #include <future>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
