@@ -12,7 +12,6 @@
 #include "login/signin.h"
 #include "platform/jpeg.h"
 #include "principal/frmprincipal.h"
-#include "principal/rdp/msrdpclient.h"
 #include "service/endpoints.h"
 #include "service/http/httptransfer.h"
 #include "shell/boxes.h"
@@ -130,13 +129,14 @@ void TFrmLogin::SignIn() {
     return;
   }
 
-  TMsRdpClient* client = FrmPrincipal->MsRdpClient71();
-  client->SetUserName(ui_->Edit1->text());
-  client->AdvancedSettings2()->SetClearTextPassword(ui_->Edit2->text());
-  client->SetDesktopWidth(kSessionDesktopWidth);
-  client->SetDesktopHeight(kSessionDesktopHeight);
-  client->SetServer(reply.host);
-  client->AdvancedSettings2()->SetRDPPort(PortFromText(reply.port));
+  TConnectionParameters connection;
+  connection.port = PortFromText(reply.port);
+  connection.userName = ui_->Edit1->text();
+  connection.password = ui_->Edit2->text();
+  connection.desktopWidth = kSessionDesktopWidth;
+  connection.desktopHeight = kSessionDesktopHeight;
+  connection.server = reply.host;
+  FrmPrincipal->SetConnectionParameters(connection);
 
   FrmPrincipal->BecomeMainForm();
   FrmPrincipal->Show();

@@ -452,6 +452,14 @@ bool TSystemKeyboard::CapsLockOn() const {
   return xkb_state_mod_name_is_active(state_, XKB_MOD_NAME_CAPS, XKB_STATE_MODS_LOCKED) > 0;
 }
 
+bool TSystemKeyboard::NumLockOn() const {
+  return xkb_state_mod_name_is_active(state_, XKB_MOD_NAME_NUM, XKB_STATE_MODS_LOCKED) > 0;
+}
+
+bool TSystemKeyboard::ScrollLockOn() const {
+  return xkb_state_led_name_is_active(state_, XKB_LED_NAME_SCROLL) > 0;
+}
+
 int TSystemKeyboard::ActiveLayout() const {
   const xkb_layout_index_t group = xkb_state_serialize_layout(state_, XKB_STATE_LAYOUT_EFFECTIVE);
   return group < xkb_keymap_num_layouts(keymap_) ? static_cast<int>(group) : 0;

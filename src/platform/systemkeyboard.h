@@ -67,6 +67,9 @@ class TSystemKeyboard : public QObject {
   }
 
   [[nodiscard]] bool CapsLockOn() const;
+  // Num Lock locked on; Scroll Lock's light on (the remote desktop is told both with Caps Lock).
+  [[nodiscard]] bool NumLockOn() const;
+  [[nodiscard]] bool ScrollLockOn() const;
   // Index and xkeyboard-config description of the active layout group.
   [[nodiscard]] int ActiveLayout() const;
   [[nodiscard]] QString ActiveLayoutDescription() const;

@@ -116,9 +116,9 @@ TEST_F(SignInTest, RepliesWithoutServerOrPortOrWithABadPortGiveTheirMessages) {
       {"srv", kNotFound, false},
       {";3389", kNotFound, false},
       {"srv;", kNotFound, false},
-      {"srv;3389\r\n", kIncorrect, true},
-      {"srv;33a9", kIncorrect, true},
-      {"srv;3389;x", kIncorrect, true},
+      {"srv;3389\r\n", kIncorrect, false},
+      {"srv;33a9", kIncorrect, false},
+      {"srv;3389;x", kIncorrect, false},
       {"srv;70000", kIncorrect, true},  // the control refuses the port
   };
   for (const auto& c : cases) {
@@ -141,6 +141,26 @@ TEST_F(SignInTest, RepliesWithoutServerOrPortOrWithABadPortGiveTheirMessages) {
     EXPECT_TRUE(FrmLogin->isVisible());
     EXPECT_EQ(Application->MainForm(), FrmLogin);
     EXPECT_EQ(Edit1()->text(), u"ana"_qs);
+  }
+}
+
+TEST_F(SignInTest, AServerThatIsNeitherAHostNameNorAnAddressGivesTheCatchAllMessage) {
+  // FreeRDP would read "|7" as an open descriptor and "/tmp/x" as a local socket.
+  for (const char* body : {"|;7", "/tmp/x;1", "srv x;3389"}) {
+    SCOPED_TRACE(body);
+    TearDown();
+    SetUp();
+    normal_.ReplyWithBody(body);
+    Type(Edit1(), u"ana"_qs);
+    Type(Edit2(), u"pw"_qs);
+    PressEnterIn(Edit1());
+
+    ASSERT_EQ(ShownBoxes().size(), 1u);
+    EXPECT_EQ(ShownBoxes()[0].text, kIncorrect);
+    EXPECT_TRUE(Control()->Server().isEmpty());
+    EXPECT_FALSE(FrmPrincipal->isVisible());
+    EXPECT_EQ(Control()->Connected(), TMsRdpClient::kNotConnected);
+    EXPECT_EQ(Application->MainForm(), FrmLogin);
   }
 }
 
