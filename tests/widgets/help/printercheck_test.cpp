@@ -27,7 +27,7 @@ const QString kInstalled = QString::fromUtf8("O PDF Creator está instalado corr
 class PrinterCheckTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(cups_.Running()) << cups_.Error().toStdString();
+    ASSERT_TRUE(cups_.Start()) << cups_.Error().toStdString();
     testing_support::ClearBoxes();
     // As at start-up: a download window exists, hidden, before the printing help is created.
     Application->CreateForm(FrmDownload);

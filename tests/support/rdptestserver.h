@@ -6,17 +6,27 @@
 #include <QTemporaryDir>
 #include <memory>
 
-// A real RDP server for tests: its own Xvfb display served by freerdp-shadow-cli with NLA on an
-// ephemeral loopback port, checking one user's password against a SAM file.
+#include "cupsscheduler.h"
+#include "freeport.h"
+
+// A real RDP server for tests: its own Xvfb display served by freerdp-shadow-cli on an ephemeral
+// loopback port, with NLA checking one user's password against a SAM file, or TLS only. The
+// display, the server and the programs on the display end with the test.
 class TestRdpServer {
  public:
   static constexpr char kUser[] = "zentra";
   static constexpr char kPassword[] = "Senha-de-teste-1";
 
-  TestRdpServer();
+  // NLA proves the server knows the account; TLS alone leaves the certificate as the only proof.
+  enum class Security { Nla, Tls };
+
+  explicit TestRdpServer(Security security = Security::Nla);
   ~TestRdpServer();
   TestRdpServer(const TestRdpServer&) = delete;
   TestRdpServer& operator=(const TestRdpServer&) = delete;
+
+  // TLS without NLA (the server takes any password); call before Start.
+  void UseTlsWithoutNla() { security_ = Security::Tls; }
 
   // Starts the display and the server; the port is kept across Stop/StartServer.
   [[nodiscard]] bool Start();
@@ -44,29 +54,8 @@ class TestRdpServer {
   QString display_;
   QString failure_;
   int port_ = 0;
+  Security security_;
   std::unique_ptr<QProcess> xvfb_;
   std::unique_ptr<QProcess> server_;
   std::vector<std::unique_ptr<QProcess>> programs_;
 };
-
-// A private CUPS scheduler with its own socket; CUPS_SERVER points libcups at it.
-class TestCupsScheduler {
- public:
-  TestCupsScheduler();
-  ~TestCupsScheduler();
-  TestCupsScheduler(const TestCupsScheduler&) = delete;
-  TestCupsScheduler& operator=(const TestCupsScheduler&) = delete;
-
-  [[nodiscard]] bool Start();
-  [[nodiscard]] bool AddQueue(const QString& name, bool makeDefault);
-  [[nodiscard]] QString Socket() const;
-
- private:
-  QTemporaryDir dir_;
-  std::unique_ptr<QProcess> cupsd_;
-};
-
-// Waits (bounded) until a TCP connection to 127.0.0.1:port succeeds.
-bool WaitForPort(int port, int timeoutMs);
-// A loopback port nobody listens on right now.
-int FreeLoopbackPort();
