@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# The shipped program against a third-party RDP server: xrdp (TLS without NLA, with clipboard,
+# sound and drive channels) serving an Xvnc session, in a private network whose /etc/hosts maps
+# the provider's names to loopback. Its certificate comes from the test authority the build
+# trusts as the provider's, so the session opens without a question. Signed in, the session must
+# stay up (a channel with nothing behind it used to end it a second later), keys typed into the
+# program must reach a program in the session, and the program's log must show no channel error.
+#   xrdp_test.sh ZENTRA LOOKUP_SERVICE WM_CLOSE NETNS_RUN TEST_CA_DIR PROVIDER_CA LOGIN_HOST
+#                LOGIN2_HOST WEB_HOST
+# Exits 77 (skipped) where it cannot run: not root, xrdp not installed, or a build that does not
+# trust the test authority.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+zentra=$1
+lookup_service=$2
+wm_close=$3
+netns_run=$4
+test_ca=$5
+provider_ca=$6
+rdp_host="rdp1.${7#*.}"
+readonly kSkip=77
+# How long the session must stay up after signing in.
+readonly kStaySeconds=60
+
+if [ "${ZENTRA_XRDP_TEST_NETNS:-}" != 1 ]; then
+  [ "$(id -u)" -eq 0 ] || { echo "SKIP: xrdp's sesman switches users: run as root"; exit $kSkip; }
+  command -v xrdp >/dev/null && command -v Xvnc >/dev/null ||
+    { echo "SKIP: xrdp or Xvnc not installed (scripts/install-deps)"; exit $kSkip; }
+  [ "$provider_ca" = "$test_ca/ca.pem" ] ||
+    { echo "SKIP: this build does not trust the test authority (configure with -DZENTRA_TEST_CA=ON)"; exit $kSkip; }
+fi
+
+source "$here/../lib.sh"
+source "$here/../../support/xrdp-server.sh"
+[ -z "${ZENTRA_TEST_TRACE:-}" ] || set -x
+set -E
+trap '[ $BASH_SUBSHELL -gt 0 ] || echo "FAIL: line $LINENO: $BASH_COMMAND" >&2' ERR
+
+# Outside the namespace: the client's X server; then the rest of this script inside it, as root
+# (no user namespace), where xrdp may switch to the test user.
+if [ "${ZENTRA_XRDP_TEST_NETNS:-}" != 1 ]; then
+  start_xvfb 1280x1024x24
+  status=0
+  ZENTRA_XRDP_TEST_NETNS=1 "$netns_run" --hosts "127.0.0.1 $7 $8 $9" \
+    --hosts "127.0.0.2 $rdp_host" -- bash "$0" "$@" || status=$?
+  exit $status
+fi
+
+source "$here/../client.sh"
+readonly kUser=zentra
+readonly kPassword=Xrdp-teste-7
+server=$E2E_TMP/xrdp
+typed=$server/home/$kUser/typed.txt
+artifacts=${ZENTRA_TEST_ARTIFACTS:-$PWD/xrdp-test-artifacts}
+mkdir -p "$artifacts"
+on_exit() {
+  local status=$?
+  if [ $status -ne 0 ]; then
+    shot "$artifacts/failure.png" 2>/dev/null || true
+    echo "== the screen at the failure: $artifacts/failure.png"
+    echo "== the program's output (last lines)"
+    tail -40 "$E2E_TMP/zentra.log" 2>/dev/null || true
+    for log in "$server"/xrdp.log "$server"/sesman.log "$server"/chansrv/*.log; do
+      [ -f "$log" ] && { echo "== $(basename "$log") (last lines)"; tail -20 "$log"; }
+    done
+  fi
+  xrdp_stop
+  e2e_cleanup
+}
+trap on_exit EXIT
+
+file_is() { [ -f "$1" ] && [ "$(cat "$1")" = "$2" ]; }
+session_started() { [ -n "$(xrdp_session_display)" ]; }
+
+log "xrdp on $rdp_host:$kRdpPort with a certificate of the test authority"
+"$here/../../support/test-ca" issue "$test_ca" "$rdp_host" "$E2E_TMP/certificate"
+xrdp_start "$server" 127.0.0.2 $kRdpPort $kUser $kPassword \
+  "$E2E_TMP/certificate/cert.pem" "$E2E_TMP/certificate/key.pem"
+log "lookup on port 52"
+"$lookup_service" 127.0.0.1 52 "$rdp_host;$kRdpPort" "$E2E_TMP/lookup.log" \
+  >"$E2E_TMP/lookup.out" 2>&1 &
+E2E_PIDS+=($!)
+for _ in $(seq 100); do xrdp_listening 52 && break; sleep 0.1; done
+
+mkdir -p "$E2E_TMP/home"
+export HOME=$E2E_TMP/home XDG_CONFIG_HOME=$E2E_TMP/home/config QT_QPA_PLATFORM=xcb
+# The session's own log lines, and FreeRDP's warnings and errors, go to the program's output.
+export QT_LOGGING_RULES="zentra.rdp.debug=true" WLOG_LEVEL=WARN
+cd "$E2E_TMP"
+
+log "signing in: the session opens without a question and the notice goes"
+start_client
+sign_in $kUser $kPassword
+wait_for_window "$kMainCaption" $kLong >/dev/null
+signed_in=$SECONDS
+eventually $kLong session_started || fail "xrdp started no session for $kUser"
+eventually $kLong no_alert || fail "a notice stayed up after signing in"
+[ "$(established)" -eq 1 ] || fail "no RDP connection to xrdp"
+
+log "typing on the keyboard reaches a terminal in the session"
+xrdp_session_launch "$server/session.log" xterm -geometry 80x20+0+0 -e sh -c "cat > '$typed'"
+xrdp_session_run timeout $kLong xdotool search --sync --onlyvisible --class xterm >/dev/null ||
+  fail "the terminal did not appear in the session"
+desktop_origin
+# Keyboard focus in the session follows its pointer (no window manager there either).
+xdotool mousemove $((DX + 100)) $((DY + 60)) click 1
+sleep 0.5
+xdotool type --delay 40 "zentra xrdp 42"
+xdotool key Return
+eventually 20 file_is "$typed" "zentra xrdp 42" ||
+  fail "the terminal in the session got '$(cat "$typed" 2>/dev/null)'"
+
+log "the session is still up ${kStaySeconds}s after signing in"
+while [ $((SECONDS - signed_in)) -lt $kStaySeconds ]; do
+  kill -0 "$CLIENT" 2>/dev/null || fail "the program ended during the session"
+  [ -z "$(alert_at)" ] || fail "a notice came up during the session"
+  sleep 1
+done
+[ "$(established)" -eq 1 ] || fail "the RDP connection is gone"
+session_started || fail "the session on the server is gone"
+# FreeRDP names the channel that failed; a session ended by one shows its error here.
+if grep -E '\[ERROR\]\[com\.freerdp\.channels|custom not set|ERRCONNECT|ERRINFO' \
+  "$E2E_TMP/zentra.log"; then
+  fail "the program's log shows a channel or connection error"
+fi
+
+log "closing the window ends the session and the program with code 0"
+close_client
+eventually 10 bash -c "[ \"\$(ss -Htn state established '( sport = :$kRdpPort )' | wc -l)\" -eq 0 ]" ||
+  fail "the RDP connection outlived the program"
+grep -q 'ERROR: AddressSanitizer\|runtime error:' "$E2E_TMP/zentra.log" &&
+  { cat "$E2E_TMP/zentra.log"; fail "sanitizer report"; }
+rm -rf "$artifacts"
+echo "xrdp test passed"
