@@ -5,6 +5,9 @@
 #   wait_for_alert Conectando|Desconectado / no_alert     the pop-up notice
 #   main_geometry / desktop_origin                        where the session window and desktop are
 #   established                                           RDP connections up on port $kRdpPort
+#   wait_for_box / box_looks_like                         the program's message box
+#   shows_pattern / wait_for_pattern                      the provider's picture (provider.sh) in
+#                                                         the session window
 
 readonly kMainCaption="Zentra Computing - Quorvel"
 readonly kLoginCaption="Login Zentra Computing"
@@ -163,4 +166,68 @@ close_client() {
   "$wm_close" "$MAIN_ID"
   wait_for_exit "$CLIENT" $kLong
   [ "$E2E_EXIT" -eq 0 ] || { tail -30 "$E2E_TMP/zentra.log"; fail "exit code $E2E_EXIT"; }
+}
+
+# The server's picture inside the control: the middle of each quarter, and the desktop's edges
+# (the quarters' colours just inside, the control's dark background just outside).
+shows_pattern() {
+  local keyboard=${1:-0} file=$E2E_TMP/session.png c=("${PROVIDER_PATTERN[@]}")
+  desktop_origin "$keyboard"
+  shot "$file"
+  near "$file" $((DX + 256)) $((DY + 192)) "${c[0]}" &&
+    near "$file" $((DX + 768)) $((DY + 192)) "${c[1]}" &&
+    near "$file" $((DX + 256)) $((DY + 576)) "${c[2]}" &&
+    near "$file" $((DX + 1000)) $((DY + 740)) "${c[3]}" &&
+    near "$file" $((DX + 2)) $((DY + 765)) "${c[2]}" &&
+    near "$file" $((DX + 1021)) $((DY + 2)) "${c[1]}" &&
+    ! near "$file" $((DX - 3)) $((DY + 765)) "${c[2]}" &&
+    ! near "$file" $((DX + 1026)) $((DY + 2)) "${c[1]}" &&
+    ! near "$file" $((DX + 1021)) $((DY - 3)) "${c[1]}"
+}
+
+# The server sends a new client nothing of a still screen: repaint it until the picture arrives.
+wait_for_pattern() {
+  local keyboard=${1:-0} end=$((SECONDS + kLong))
+  while [ $SECONDS -lt $end ]; do
+    provider_repaint
+    if eventually 3 shows_pattern "$keyboard"; then return 0; fi
+  done
+  cp "$E2E_TMP/session.png" "$artifacts/no-pattern.png" 2>/dev/null || true
+  fail "the server's picture did not appear inside the control"
+}
+
+# Finds the program's open message box: a window of the program that is neither the login
+# window, the session window nor the pop-up notice. Sets BOX_ID ("" when none).
+find_box() {
+  local id name
+  BOX_ID=
+  for id in $(xdotool search --onlyvisible --classname '^zentra$' 2>/dev/null); do
+    name=$(xdotool getwindowname "$id" 2>/dev/null) || continue
+    [ "$name" = "$kLoginCaption" ] || [ "$name" = "$kMainCaption" ] && continue
+    eval "$(xdotool getwindowgeometry --shell "$id")"
+    { [ "$WIDTH" = 329 ] && [ "$HEIGHT" = 76 ]; } && continue
+    BOX_ID=$id
+    return 0
+  done
+}
+
+# Waits up to $1 seconds for a message box; sets BOX_ID. False when none came.
+wait_for_box() {
+  local end=$((SECONDS + $1))
+  while [ $SECONDS -lt $end ]; do
+    find_box
+    [ -n "$BOX_ID" ] && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+# True when two message boxes look the same to the pixel: the same text in the same font, as
+# no screen reading could tell more exactly. $1 is the box's window, $2 a picture of the other.
+box_looks_like() {
+  local file=$E2E_TMP/box.$RANDOM.png differ
+  sleep 0.5
+  /usr/bin/import -window "$1" "$file"
+  differ=$(/usr/bin/compare -metric AE "$file" "$2" null: 2>&1) || true
+  [ "$differ" = 0 ]
 }

@@ -60,32 +60,6 @@ trap on_exit EXIT
 
 source "$here/../client.sh"
 
-# The server's picture inside the control: the middle of each quarter, and the desktop's edges
-# (the quarters' colours just inside, the control's dark background just outside).
-shows_pattern() {
-  local keyboard=${1:-0} file=$E2E_TMP/session.png c=("${PROVIDER_PATTERN[@]}")
-  desktop_origin "$keyboard"
-  shot "$file"
-  near "$file" $((DX + 256)) $((DY + 192)) "${c[0]}" &&
-    near "$file" $((DX + 768)) $((DY + 192)) "${c[1]}" &&
-    near "$file" $((DX + 256)) $((DY + 576)) "${c[2]}" &&
-    near "$file" $((DX + 1000)) $((DY + 740)) "${c[3]}" &&
-    near "$file" $((DX + 2)) $((DY + 765)) "${c[2]}" &&
-    near "$file" $((DX + 1021)) $((DY + 2)) "${c[1]}" &&
-    ! near "$file" $((DX - 3)) $((DY + 765)) "${c[2]}" &&
-    ! near "$file" $((DX + 1026)) $((DY + 2)) "${c[1]}" &&
-    ! near "$file" $((DX + 1021)) $((DY - 3)) "${c[1]}"
-}
-# The server sends a new client nothing of a still screen: repaint it until the picture arrives.
-wait_for_pattern() {
-  local keyboard=${1:-0} end=$((SECONDS + kLong))
-  while [ $SECONDS -lt $end ]; do
-    provider_repaint
-    if eventually 3 shows_pattern "$keyboard"; then return 0; fi
-  done
-  cp "$E2E_TMP/session.png" "$artifacts/no-pattern.png" 2>/dev/null || true
-  fail "the server's picture did not appear inside the control"
-}
 # True when the window on the server logged a press of button $3 at root position $1,$2.
 pressed_at() {
   tr '\n' ' ' <"$buttons" | sed 's/ButtonPress/\n&/g' | grep '^ButtonPress' |
