@@ -102,7 +102,9 @@ ip=127.0.0.1
 port=-1
 INI
   # Xvnc's own clipboard sync races chansrv's and gives empty answers: turned off. The session
-  # displays start at :60, away from the numbers other tests' X servers usually take.
+  # displays start at :60, away from the numbers other tests' X servers usually take; a number
+  # still held (by another test, or files left by a killed one) is skipped within the range
+  # X11DisplayOffset to X11DisplayOffset + MaxSessions.
   cat >"$dir/sesman.ini" <<INI
 [Globals]
 ListenAddress=127.0.0.1
@@ -123,7 +125,7 @@ RestrictInboundClipboard=none
 
 [Sessions]
 X11DisplayOffset=60
-MaxSessions=4
+MaxSessions=40
 KillDisconnected=true
 DisconnectedTimeLimit=0
 IdleTimeLimit=0
@@ -222,6 +224,18 @@ xrdp_session_launch() {
 
 xrdp_stop() {
   local i pid
+  # The session first, while sesman still runs: Xvnc ended with SIGTERM removes its socket and
+  # lock files in /tmp, which would otherwise keep the display number taken for later runs. Only
+  # this test's processes are seen here (a process namespace of its own).
+  if [ -n "$XRDP_USER" ]; then
+    for pid in $(pgrep -u "$XRDP_USER" -x Xvnc); do
+      kill "$pid" 2>/dev/null || continue
+      for _ in $(seq 50); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+      done
+    done
+  fi
   for ((i = ${#XRDP_PIDS[@]} - 1; i >= 0; i--)); do
     pid=${XRDP_PIDS[i]}
     kill "$pid" 2>/dev/null || continue

@@ -5,19 +5,23 @@
 # trusts as the provider's, so the session opens without a question. Signed in, the session must
 # stay up (a channel with nothing behind it used to end it a second later), keys typed into the
 # program must reach a program in the session, and the program's log must show no channel error.
-#   xrdp_test.sh ZENTRA LOOKUP_SERVICE WM_CLOSE NETNS_RUN TEST_CA_DIR PROVIDER_CA LOGIN_HOST
-#                LOGIN2_HOST WEB_HOST
-# Exits 77 (skipped) where it cannot run: not root, xrdp not installed, or a build that does not
-# trust the test authority.
+#   xrdp_test.sh session|clipboard ZENTRA LOOKUP_SERVICE WM_CLOSE NETNS_RUN TEST_CA_DIR PROVIDER_CA
+#                SOURCE_DIR LOGIN_HOST LOGIN2_HOST WEB_HOST
+# With "clipboard": text and a picture copied on one side arrive on the other.
+# Exits 77 (skipped) where it cannot run: not root, xrdp not installed, a build that does not
+# trust the test authority, or (clipboard) a program without clipboard redirection.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-zentra=$1
-lookup_service=$2
-wm_close=$3
-netns_run=$4
-test_ca=$5
-provider_ca=$6
-rdp_host="rdp1.${7#*.}"
+mode=$1
+zentra=$2
+lookup_service=$3
+wm_close=$4
+netns_run=$5
+test_ca=$6
+provider_ca=$7
+source_dir=$8
+login_hosts=("$9" "${10}" "${11}")
+rdp_host="rdp1.${9#*.}"
 readonly kSkip=77
 # How long the session must stay up after signing in.
 readonly kStaySeconds=60
