@@ -22,7 +22,7 @@
 #include <QTemporaryDir>
 #include <cstdio>
 
-#include "localnginx.h"
+#include "nginxserver.h"
 #include "service/http/httptransfer.h"
 
 namespace {
@@ -67,11 +67,11 @@ int main(int argc, char** argv) {
   QCoreApplication application(argc, argv);
   const qint64 mib = argc > 1 ? QByteArray(argv[1]).toLongLong() : 256;
   const qint64 size = mib * 1024 * 1024;
-  if (!TLocalNginx::Available()) {
+  if (!TNginxServer::Available()) {
     std::fprintf(stderr, "nginx is not installed (/usr/sbin/nginx)\n");
     return 1;
   }
-  TLocalNginx nginx;
+  TNginxServer nginx;
   {
     QFile served(nginx.Root() + QStringLiteral("/big.bin"));
     if (!served.open(QIODevice::WriteOnly)) return 1;

@@ -2,9 +2,9 @@
 
 #include <QString>
 
+#include "core/errors.h"
 #include "platform/process.h"
 #include "service/http/httptransfer.h"
-#include "shell/errors.h"
 #include "shell/form.h"
 #include "shell/timer.h"
 

@@ -109,6 +109,11 @@ void InjectKeyEvent(int vk, int scanCode, bool keyUp) {
     case 0xA5:
       Held().alt = !keyUp;
       break;
+    case 0x14:
+      // A Caps Lock press switches the system's Caps Lock, as the physical key does: the labels,
+      // this computer and the remote side (which gets the key itself) then agree.
+      if (!keyUp) SystemKeyboard().SetCapsLock(!SystemKeyboard().CapsLockOn());
+      break;
     default:
       break;
   }

@@ -11,7 +11,8 @@
 // virtual-key code, nativeScanCode() 0, like a message posted straight to a window.
 
 // Injects a key-down or key-up. Codes are taken as given (the caller completes them); only the
-// low byte of each counts. Nothing happens when no object has the focus.
+// low byte of each counts. Nothing happens when no object has the focus. The key-down of Caps Lock
+// (virtual-key code 20) also switches the system's Caps Lock, focus or not.
 void InjectKeyEvent(int vk, int scanCode, bool keyUp);
 
 // Sends a key-down or key-up message with only a virtual-key code to the focused object.

@@ -24,7 +24,7 @@
 #include <array>
 #include <cstdint>
 
-#include "shell/errors.h"
+#include "core/errors.h"
 
 namespace {
 
@@ -308,10 +308,11 @@ void TSystemKeyboard::SetLayoutNames(const QString& layouts, const QString& vari
   xkb_keymap* keymap = xkb_keymap_new_from_names(context_, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
   if (keymap == nullptr)
     throw Exception(QStringLiteral("Unknown keyboard layout \"%1\"").arg(layouts));
-  const QString oldLanguage = keymap_ != nullptr ? InputLanguage() : QString();
-  const bool oldCaps = keymap_ != nullptr && CapsLockOn();
+  const Snapshot before = keymap_ != nullptr ? Snap() : Snapshot{};
   SetKeymap(keymap, xkb_state_new(keymap));
-  AfterStateChange(oldLanguage, oldCaps);
+  // A new keymap does not switch Caps Lock off, on an X server or here.
+  if (before.caps) LockCaps(true);
+  AfterStateChange(before, true);
 }
 
 std::unique_ptr<TSystemKeyboard> TSystemKeyboard::FromX11(const char* display) {
@@ -366,8 +367,7 @@ std::unique_ptr<TSystemKeyboard> TSystemKeyboard::FromX11(const char* display) {
 }
 
 void TSystemKeyboard::ReadX11Events() {
-  const QString oldLanguage = InputLanguage();
-  const bool oldCaps = CapsLockOn();
+  const Snapshot before = Snap();
   bool reload = false;
   while (xcb_generic_event_t* event = xcb_poll_for_event(x11_->connection)) {
     if ((event->response_type & 0x7F) == x11_->xkbEventBase) {
@@ -395,28 +395,49 @@ void TSystemKeyboard::ReadX11Events() {
         xkb_keymap_unref(keymap);
     }
   }
-  AfterStateChange(oldLanguage, oldCaps);
+  AfterStateChange(before, reload);
 }
 
-void TSystemKeyboard::AfterStateChange(const QString& oldLanguage, bool oldCaps) {
-  if (CapsLockOn() != oldCaps) emit StateChanged();
-  if (InputLanguage() != oldLanguage) emit InputLanguageChanged();
+TSystemKeyboard::Snapshot TSystemKeyboard::Snap() const {
+  return {InputLanguage(), ActiveLayoutDescription(), ActiveLayout(), CapsLockOn()};
+}
+
+void TSystemKeyboard::AfterStateChange(const Snapshot& before, bool newKeymap) {
+  const Snapshot now = Snap();
+  if (now.caps != before.caps) emit StateChanged();
+  // Another layout of the same language (us and us(dvorak)) types other characters, and a
+  // reloaded keymap may too: both count as a change, not only a new language tag.
+  if (newKeymap || now.language != before.language || now.layout != before.layout ||
+      now.group != before.group) {
+    emit InputLanguageChanged();
+  }
 }
 
 void TSystemKeyboard::SelectLayout(int group) {
-  const QString oldLanguage = InputLanguage();
-  const bool oldCaps = CapsLockOn();
+  const Snapshot before = Snap();
   const auto depressed = xkb_state_serialize_mods(state_, XKB_STATE_MODS_DEPRESSED);
   const auto latched = xkb_state_serialize_mods(state_, XKB_STATE_MODS_LATCHED);
   const auto locked = xkb_state_serialize_mods(state_, XKB_STATE_MODS_LOCKED);
   xkb_state_update_mask(state_, depressed, latched, locked, 0, 0,
                         static_cast<xkb_layout_index_t>(group));
-  AfterStateChange(oldLanguage, oldCaps);
+  AfterStateChange(before, false);
 }
 
 void TSystemKeyboard::SetCapsLock(bool on) {
-  const QString oldLanguage = InputLanguage();
-  const bool oldCaps = CapsLockOn();
+  const Snapshot before = Snap();
+  if (x11_) {
+    // The server's keyboard is the one every program reads: lock it there (what XkbLockModifiers
+    // does); its state event follows, and our copy is set now so that a lookup made before it
+    // arrives agrees.
+    xcb_xkb_latch_lock_state(x11_->connection, static_cast<xcb_xkb_device_spec_t>(x11_->device),
+                             XCB_MOD_MASK_LOCK, on ? XCB_MOD_MASK_LOCK : 0, 0, 0, 0, 0, 0);
+    xcb_flush(x11_->connection);
+  }
+  LockCaps(on);
+  AfterStateChange(before, false);
+}
+
+void TSystemKeyboard::LockCaps(bool on) {
   const xkb_mod_index_t caps = xkb_keymap_mod_get_index(keymap_, XKB_MOD_NAME_CAPS);
   if (caps == XKB_MOD_INVALID) return;
   const auto depressed = xkb_state_serialize_mods(state_, XKB_STATE_MODS_DEPRESSED);
@@ -425,7 +446,6 @@ void TSystemKeyboard::SetCapsLock(bool on) {
   locked = on ? (locked | (1u << caps)) : (locked & ~(1u << caps));
   xkb_state_update_mask(state_, depressed, latched, locked, 0, 0,
                         xkb_state_serialize_layout(state_, XKB_STATE_LAYOUT_LOCKED));
-  AfterStateChange(oldLanguage, oldCaps);
 }
 
 bool TSystemKeyboard::CapsLockOn() const {

@@ -76,25 +76,37 @@ class TSystemKeyboard : public QObject {
   // gives both parts.
   [[nodiscard]] QString InputLanguage() const;
 
-  // What a user's layout switch or Caps Lock press does to the X server's keyboard, for a keymap
-  // compiled from names (on an X keyboard the server's own state wins at its next event).
+  // What a user's layout switch does to the X server's keyboard, for a keymap compiled from names
+  // (on an X keyboard the server's own state wins at its next event).
   void SelectLayout(int group);
+  // Switches Caps Lock on or off: on an X keyboard on the server itself, so that every program
+  // and the server's own state agree; for a keymap compiled from names, here.
   void SetCapsLock(bool on);
   // Compiles other names into this keyboard (what changing the system's layout does).
   void SetLayoutNames(const QString& layouts, const QString& variants = {});
 
  signals:
-  // The input language (active layout group or keymap) changed.
+  // The input language or the layout behind it changed: another group, another keymap (also one
+  // of the same language, us and us(dvorak)), or the same keymap loaded again.
   void InputLanguageChanged();
   // Caps Lock or another locked state changed.
   void StateChanged();
 
  private:
   struct X11Link;
+  // What the notifications compare.
+  struct Snapshot {
+    QString language;
+    QString layout;
+    int group = 0;
+    bool caps = false;
+  };
   TSystemKeyboard();
   void SetKeymap(xkb_keymap* keymap, xkb_state* state);
   void ReadX11Events();
-  void AfterStateChange(const QString& oldLanguage, bool oldCaps);
+  [[nodiscard]] Snapshot Snap() const;
+  void AfterStateChange(const Snapshot& before, bool newKeymap);
+  void LockCaps(bool on);
   [[nodiscard]] int VkFromKeyCode(unsigned keyCode) const;
 
   xkb_context* context_ = nullptr;

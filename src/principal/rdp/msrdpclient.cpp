@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QDir>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMetaObject>
@@ -10,6 +11,7 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStandardPaths>
 #include <QWheelEvent>
 
 #include "principal/rdp/rdpcontrolerror.h"
@@ -39,13 +41,21 @@ constexpr char16_t kBusyText[] =
 constexpr char16_t kAlreadyConnectedText[] = u"The control is already connected or connecting";
 constexpr char16_t kNoServerText[] = u"No server name was given";
 
-constexpr char16_t kCertificateChangedText[] =
-    u"O certificado do servidor %1 mudou desde a última conexão.\n\n"
-    u"Isso pode indicar que outro computador está se passando pelo servidor.\n"
-    u"Novo certificado: %2\nImpressão digital: %3\n\n"
-    u"Deseja conectar mesmo assim?";
-constexpr char16_t kYesCaption[] = u"&Sim";
-constexpr char16_t kNoCaption[] = u"&Não";
+}  // namespace
+
+namespace {
+
+// A certificate question: "Não" is the default, so Enter or closing the box refuses.
+bool AskYesNo(const QString& text) {
+  BoxRequest request;
+  request.caption = Application != nullptr ? Application->Title() : QString();
+  request.text = text;
+  request.icon = BoxIcon::Warning;
+  request.buttons = {QString::fromUtf16(kCertificateYesCaption),
+                     QString::fromUtf16(kCertificateNoCaption)};
+  request.defaultButton = 1;
+  return ShowBox(request) == 0;
+}
 
 }  // namespace
 
@@ -70,15 +80,12 @@ class TRdpSessionBridge : public TRdpSessionEvents {
     else
       client_.SetRemoteCursor(QCursor(QPixmap::fromImage(image), hotSpot.x(), hotSpot.y()));
   }
+  bool SessionConfirmUnknownCertificate(const QString& host, const QString& fingerprint) override {
+    return AskYesNo(QString::fromUtf16(kCertificateUnknownText).arg(host, fingerprint));
+  }
   bool SessionConfirmChangedCertificate(const QString& host, const QString& subject,
                                         const QString& fingerprint) override {
-    BoxRequest request;
-    request.caption = Application != nullptr ? Application->Title() : QString();
-    request.text = QString::fromUtf16(kCertificateChangedText).arg(host, subject, fingerprint);
-    request.icon = BoxIcon::Warning;
-    request.buttons = {QString::fromUtf16(kYesCaption), QString::fromUtf16(kNoCaption)};
-    request.defaultButton = 1;
-    return ShowBox(request) == 0;
+    return AskYesNo(QString::fromUtf16(kCertificateChangedText).arg(host, subject, fingerprint));
   }
 
  private:
@@ -231,9 +238,13 @@ void TMsRdpClient::Connect() {
   params.width = desktopWidth_;
   params.height = desktopHeight_;
   params.keyboardLayout = TRdpSession::LocalKeyboardLayout();
-  params.devices = RdpDeviceChannels(GatherRedirectionInputs(
-      advanced_.redirectDrives_, advanced_.redirectPrinters_, advanced_.redirectPorts_));
+  params.redirectDrives = advanced_.redirectDrives_;
+  params.redirectPrinters = advanced_.redirectPrinters_;
+  params.redirectPorts = advanced_.redirectPorts_;
   params.sound = true;
+  params.configFolder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+  // FreeRDP makes only the last folder of the path; the rest must be there.
+  if (!params.configFolder.isEmpty()) (void)QDir().mkpath(params.configFolder);
 
   connected_ = kConnecting;
   lastMouseAt_ = {-1, -1};

@@ -136,3 +136,17 @@ class TMsRdpClient : public QAbstractScrollArea {
   std::set<std::pair<std::uint16_t, bool>> heldKeys_;
   QPointer<TRdpFullScreen> fullScreen_;
 };
+
+// The certificate questions, asked before the password goes to a server that nothing vouches for.
+inline constexpr char16_t kCertificateUnknownText[] =
+    u"Não foi possível confirmar a identidade do servidor %1.\n\n"
+    u"Impressão digital SHA-256 do certificado:\n%2\n\n"
+    u"Confira a impressão digital com o seu provedor antes de continuar.\n"
+    u"Deseja confiar neste certificado e enviar sua senha?";
+inline constexpr char16_t kCertificateChangedText[] =
+    u"O certificado do servidor %1 mudou desde a última conexão.\n\n"
+    u"Isso pode indicar que outro computador está se passando pelo servidor.\n"
+    u"Novo certificado: %2\nImpressão digital: %3\n\n"
+    u"Deseja conectar mesmo assim?";
+inline constexpr char16_t kCertificateYesCaption[] = u"&Sim";
+inline constexpr char16_t kCertificateNoCaption[] = u"&Não";

@@ -1,5 +1,11 @@
 #include "principal/rdp/rdpsession.h"
 
+#include "platform/localdevices.h"
+#include "principal/rdp/rdpcertificate.h"
+#include "principal/rdp/rdpinputflags.h"
+#include "principal/rdp/rdplog.h"
+#include "principal/rdp/rdppointer.h"
+
 #include <freerdp/addin.h>
 #include <freerdp/client/channels.h>
 #include <freerdp/client/cmdline.h>
@@ -7,12 +13,12 @@
 #include <freerdp/error.h>
 #include <freerdp/freerdp.h>
 #include <freerdp/gdi/gdi.h>
-#include <freerdp/graphics.h>
 #include <freerdp/input.h>
 #include <freerdp/locale/keyboard.h>
 #include <freerdp/settings.h>
 #include <winpr/synch.h>
 
+#include <QFile>
 #include <QMetaObject>
 #include <algorithm>
 #include <atomic>
@@ -28,12 +34,18 @@ namespace {
 
 // How long the session waits for a person to answer the changed-certificate question.
 constexpr auto kCertificateAnswerTimeout = std::chrono::minutes(10);
+// Answers to FreeRDP's certificate question.
+constexpr int kCertificateRefuse = 0;
+constexpr int kCertificateRemember = 1;
+constexpr int kCertificateThisSession = 2;
+// The negotiated security protocols that carry NLA (CredSSP).
+constexpr UINT32 kProtocolHybrid = 0x00000002;
+constexpr UINT32 kProtocolHybridEx = 0x00000008;
 // How often a waiting session thread looks whether it was asked to stop.
 constexpr auto kAbortPoll = std::chrono::milliseconds(100);
 // The session loop wakes at least this often even when nothing happens.
 constexpr DWORD kLoopTimeoutMs = 1000;
 constexpr int kBytesPerPixel = 4;
-constexpr int kWheelStep = 120;
 
 struct InputEvent {
   enum class Kind { Keyboard, Mouse, ExtendedMouse, Synchronize } kind;
@@ -41,16 +53,6 @@ struct InputEvent {
   std::uint16_t a = 0;  // scan code, or x
   std::uint16_t b = 0;  // y
   bool down = false;
-};
-
-std::uint16_t Clamp16(int value) {
-  return static_cast<std::uint16_t>(std::clamp(value, 0, 0xFFFF));
-}
-
-// The pointer class FreeRDP allocates for us: its own fields followed by our converted image.
-struct SessionPointer {
-  rdpPointer pointer;
-  QImage* image;
 };
 
 }  // namespace
@@ -94,6 +96,11 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl> {
 
   RdpFrame frame;  // the image FreeRDP draws into (session thread)
 
+  // A certificate taken on NLA's word, remembered once NLA has succeeded (session thread).
+  std::string pendingCertificate;
+  std::string pendingHost;
+  UINT16 pendingPort = 0;
+
   Impl() = default;
   Impl(const Impl&) = delete;
   Impl& operator=(const Impl&) = delete;
@@ -104,36 +111,31 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl> {
   void Post(std::function<void(TRdpSessionEvents&)> call);
   void Run();
   bool Configure(freerdp* inst);
+  bool ChooseChannels(rdpSettings* settings);
+  static void LogChannels(rdpSettings* settings);
   int Reason(freerdp* inst) const;
   void Loop(freerdp* inst);
+  static bool DropFailedChannel(rdpContext* context);
   void DrainInput(freerdp* inst);
   void Enqueue(const InputEvent& event);
   bool NewFrame(int width, int height);
   void AddDirty(const QRegion& region);
-  DWORD AskChangedCertificate(const char* host, const char* subject, const char* fingerprint);
+  // Asks the person on the UI thread and waits for the answer; no answer is a no.
+  bool Ask(std::function<bool(TRdpSessionEvents&)> question);
+  int CheckCertificate(freerdp* inst, const BYTE* pem, size_t length, const char* host, UINT16 port,
+                       DWORD flags);
+  void RememberAfterNla(freerdp* inst);
 
   // FreeRDP callbacks
   static BOOL PreConnect(freerdp* inst);
   static BOOL PostConnect(freerdp* inst);
   static void PostDisconnect(freerdp* inst);
   static BOOL Authenticate(freerdp* inst, char** user, char** password, char** domain);
-  static DWORD VerifyCertificate(freerdp* inst, const char* host, UINT16 port,
-                                 const char* commonName, const char* subject, const char* issuer,
-                                 const char* fingerprint, DWORD flags);
-  static DWORD VerifyChangedCertificate(freerdp* inst, const char* host, UINT16 port,
-                                        const char* commonName, const char* subject,
-                                        const char* issuer, const char* fingerprint,
-                                        const char* oldSubject, const char* oldIssuer,
-                                        const char* oldFingerprint, DWORD flags);
+  static int VerifyX509Certificate(freerdp* inst, const BYTE* data, size_t length, const char* host,
+                                   UINT16 port, DWORD flags);
   static BOOL BeginPaint(rdpContext* context);
   static BOOL EndPaint(rdpContext* context);
   static BOOL DesktopResize(rdpContext* context);
-  static BOOL PointerNew(rdpContext* context, rdpPointer* pointer);
-  static void PointerFree(rdpContext* context, rdpPointer* pointer);
-  static BOOL PointerSet(rdpContext* context, const rdpPointer* pointer);
-  static BOOL PointerSetNull(rdpContext* context);
-  static BOOL PointerSetDefault(rdpContext* context);
-  static BOOL PointerSetPosition(rdpContext* context, UINT32 x, UINT32 y);
 };
 
 namespace {
@@ -198,21 +200,76 @@ bool TRdpSession::Impl::Configure(freerdp* inst) {
        freerdp_settings_set_bool(settings, FreeRDP_FastPathOutput, TRUE) &&
        freerdp_settings_set_bool(settings, FreeRDP_FrameMarkerCommandEnabled, TRUE) &&
        freerdp_settings_set_bool(settings, FreeRDP_SurfaceFrameMarkerEnabled, TRUE) &&
+       // Standard RDP security sends the password to whoever answers: only TLS and NLA are
+       // offered, and the certificate rules decide who gets it.
+       freerdp_settings_set_bool(settings, FreeRDP_RdpSecurity, FALSE) &&
+       freerdp_settings_set_bool(settings, FreeRDP_TlsSecurity, TRUE) &&
+       freerdp_settings_set_bool(settings, FreeRDP_NlaSecurity, TRUE) &&
+       freerdp_settings_set_bool(settings, FreeRDP_ExtSecurity, FALSE) &&
+       freerdp_settings_set_bool(settings, FreeRDP_NegotiateSecurityLayer, TRUE) &&
+       freerdp_settings_set_bool(settings, FreeRDP_UseRdpSecurityLayer, FALSE) &&
+       freerdp_settings_set_bool(settings, FreeRDP_IgnoreCertificate, FALSE) &&
+       freerdp_settings_set_bool(settings, FreeRDP_AutoAcceptCertificate, FALSE) &&
        // Reconnecting is the person's choice ("Reconectar"), not an automatic retry.
        freerdp_settings_set_bool(settings, FreeRDP_AutoReconnectionEnabled, FALSE) &&
        freerdp_settings_set_uint32(settings, FreeRDP_OsMajorType, OSMAJORTYPE_UNIX) &&
        freerdp_settings_set_uint32(settings, FreeRDP_OsMinorType, OSMINORTYPE_NATIVE_XSERVER);
+  if (!params.configFolder.isEmpty())
+    ok = ok && freerdp_settings_set_string(settings, FreeRDP_ConfigPath,
+                                           QFile::encodeName(params.configFolder).constData());
   if (params.keyboardLayout != 0)
     ok = ok && freerdp_settings_set_uint32(settings, FreeRDP_KeyboardLayout, params.keyboardLayout);
-  if (params.sound) ok = ok && freerdp_settings_set_bool(settings, FreeRDP_AudioPlayback, TRUE);
-  for (const auto& device : params.devices) {
+  return ok && ChooseChannels(settings);
+}
+
+bool TRdpSession::Impl::ChooseChannels(rdpSettings* settings) {
+  // Every channel FreeRDP loads for us is chosen here, and each one has something behind it:
+  // a channel without a handler fails as soon as a server opens it and takes the session down.
+  // The clipboard stays off until it has its handler.
+  bool ok = freerdp_settings_set_bool(settings, FreeRDP_RedirectClipboard, FALSE);
+
+  if (params.sound) {
+    // With no sound output the channel would fail when the server starts playing; the fake
+    // output keeps the server's sound (and the device redirection it needs) without one.
+    const bool device = SoundOutputAvailable();
+    if (!device) qCInfo(lcRdp) << "no sound output here: the session's sound is discarded";
+    std::string name = "rdpsnd";
+    std::string fake = "sys:fake";
+    std::vector<char*> args{name.data()};
+    if (!device) args.push_back(fake.data());
+    ok = ok && freerdp_client_add_static_channel(settings, args.size(), args.data()) &&
+         freerdp_client_add_dynamic_channel(settings, args.size(), args.data());
+  }
+
+  const auto devices = RdpDeviceChannels(GatherRedirectionInputs(
+      params.redirectDrives, params.redirectPrinters, params.redirectPorts));
+  for (const auto& device : devices) {
     std::vector<std::string> texts;
     for (const auto& part : device) texts.push_back(part.toStdString());
     std::vector<char*> pointers;
     for (auto& text : texts) pointers.push_back(text.data());
-    ok = ok && freerdp_client_add_device_channel(settings, pointers.size(), pointers.data());
+    // A device FreeRDP refuses is left out; the session goes on with the rest.
+    if (!freerdp_client_add_device_channel(settings, pointers.size(), pointers.data()))
+      qCInfo(lcRdp) << "device not redirected:" << device.value(0) << device.value(1);
   }
   return ok;
+}
+
+void TRdpSession::Impl::LogChannels(rdpSettings* settings) {
+  if (!lcRdp().isDebugEnabled()) return;
+  auto names = [settings](size_t countId, size_t arrayId) {
+    QStringList list;
+    const UINT32 count = freerdp_settings_get_uint32(settings, countId);
+    auto* const* array =
+        static_cast<ADDIN_ARGV* const*>(freerdp_settings_get_pointer(settings, arrayId));
+    for (UINT32 i = 0; array != nullptr && i < count; ++i)
+      if (array[i] != nullptr && array[i]->argc > 0) list << QString::fromUtf8(array[i]->argv[0]);
+    return list;
+  };
+  qCDebug(lcRdp) << "static channels:"
+                 << names(FreeRDP_StaticChannelCount, FreeRDP_StaticChannelArray)
+                 << "dynamic channels:"
+                 << names(FreeRDP_DynamicChannelCount, FreeRDP_DynamicChannelArray);
 }
 
 void TRdpSession::Impl::Run() {
@@ -226,8 +283,7 @@ void TRdpSession::Impl::Run() {
     inst->PostConnect = PostConnect;
     inst->PostDisconnect = PostDisconnect;
     inst->Authenticate = Authenticate;
-    inst->VerifyCertificateEx = VerifyCertificate;
-    inst->VerifyChangedCertificateEx = VerifyChangedCertificate;
+    inst->VerifyX509Certificate = VerifyX509Certificate;
     contextMade = freerdp_context_new(inst) != FALSE;
   }
   if (contextMade) {
@@ -273,8 +329,23 @@ void TRdpSession::Impl::Loop(freerdp* inst) {
     handles[count++] = wake;
     if (WaitForMultipleObjects(count, handles, FALSE, kLoopTimeoutMs) == WAIT_FAILED) break;
     DrainInput(inst);
-    if (!freerdp_check_event_handles(inst->context)) break;
+    if (!freerdp_check_event_handles(inst->context)) {
+      // A channel's failure ends the turn too; only the connection's own failure ends the loop.
+      if (DropFailedChannel(inst->context) && !freerdp_shall_disconnect(inst)) continue;
+      break;
+    }
   }
+}
+
+bool TRdpSession::Impl::DropFailedChannel(rdpContext* context) {
+  // A channel that fails (a sound device that stops, a redirected device that breaks) stops only
+  // itself: FreeRDP would end the whole session over it.
+  if (WaitForSingleObject(getChannelErrorEventHandle(context), 0) != WAIT_OBJECT_0) return false;
+  const char* description = getChannelErrorDescription(context);
+  qCWarning(lcRdp) << "a channel failed and is dropped:" << getChannelError(context)
+                   << (description != nullptr ? description : "");
+  clearChannelError(context);
+  return true;
 }
 
 void TRdpSession::Impl::DrainInput(freerdp* inst) {
@@ -349,15 +420,13 @@ void TRdpSession::Impl::AddDirty(const QRegion& region) {
   });
 }
 
-DWORD TRdpSession::Impl::AskChangedCertificate(const char* host, const char* subject,
-                                               const char* fingerprint) {
+bool TRdpSession::Impl::Ask(std::function<bool(TRdpSessionEvents&)> question) {
   auto answer = std::make_shared<std::promise<bool>>();
   auto future = answer->get_future();
-  Post([answer, host = QString::fromUtf8(host), subject = QString::fromUtf8(subject),
-        fingerprint = QString::fromUtf8(fingerprint)](TRdpSessionEvents& e) {
+  Post([answer, question = std::move(question)](TRdpSessionEvents& e) {
     bool accept = false;
     try {
-      accept = e.SessionConfirmChangedCertificate(host, subject, fingerprint);
+      accept = question(e);
     } catch (...) {
       accept = false;
     }
@@ -367,21 +436,70 @@ DWORD TRdpSession::Impl::AskChangedCertificate(const char* host, const char* sub
   // that goes away ends the wait as a refusal (an unanswered question breaks the promise).
   const auto deadline = std::chrono::steady_clock::now() + kCertificateAnswerTimeout;
   while (future.wait_for(kAbortPoll) != std::future_status::ready) {
-    if (abortRequested || std::chrono::steady_clock::now() > deadline) return 0;
+    if (abortRequested || std::chrono::steady_clock::now() > deadline) return false;
   }
   try {
-    return future.get() ? 1 : 0;
+    return future.get();
   } catch (const std::future_error&) {
-    return 0;
+    return false;
   }
 }
 
+int TRdpSession::Impl::CheckCertificate(freerdp* inst, const BYTE* pem, size_t length,
+                                        const char* host, UINT16 port, DWORD flags) {
+  // FreeRDP asks only when its own check failed: no system authority vouches for this
+  // certificate and this name, and it is not the one remembered for the server.
+  const auto cert = ReadServerCertificate(pem, length);
+  if (!cert || host == nullptr) return kCertificateRefuse;
+  const QString hostName = QString::fromUtf8(host);
+  if ((flags & VERIFY_CERT_FLAG_CHANGED) != 0) {
+    qCInfo(lcRdp) << "the server's certificate changed since the last connection";
+    return Ask([hostName, cert](TRdpSessionEvents& e) {
+      return e.SessionConfirmChangedCertificate(hostName, cert->subject, cert->fingerprint);
+    })
+               ? kCertificateRemember
+               : kCertificateRefuse;
+  }
+  if (VerifiedByProviderAuthority(pem, length, hostName)) {
+    qCDebug(lcRdp) << "certificate verified by the provider's authority";
+    return kCertificateThisSession;
+  }
+  const UINT32 protocol = freerdp_settings_get_uint32(inst->settings, FreeRDP_SelectedProtocol);
+  if ((protocol & (kProtocolHybrid | kProtocolHybridEx)) != 0) {
+    // NLA comes next and only a server that knows the account completes it, so the certificate
+    // is taken for now and remembered once NLA has proved the server.
+    qCDebug(lcRdp) << "unknown certificate with NLA: remembered once the server proves itself";
+    pendingCertificate.assign(reinterpret_cast<const char*>(pem), length);
+    pendingHost = host;
+    pendingPort = port;
+    return kCertificateThisSession;
+  }
+  qCInfo(lcRdp) << "unknown certificate without NLA: asking before sending the password";
+  return Ask([hostName, cert](TRdpSessionEvents& e) {
+    return e.SessionConfirmUnknownCertificate(hostName, cert->fingerprint);
+  })
+             ? kCertificateRemember
+             : kCertificateRefuse;
+}
+
+void TRdpSession::Impl::RememberAfterNla(freerdp* inst) {
+  if (pendingCertificate.empty()) return;
+  if (!RememberServerCertificate(inst->settings,
+                                 reinterpret_cast<const BYTE*>(pendingCertificate.data()),
+                                 pendingCertificate.size(), pendingHost.c_str(), pendingPort))
+    qCWarning(lcRdp) << "the server's certificate could not be remembered";
+  pendingCertificate.clear();
+}
+
 BOOL TRdpSession::Impl::PreConnect(freerdp* inst) {
-  return freerdp_client_load_addins(inst->context->channels, inst->settings);
+  if (!freerdp_client_load_addins(inst->context->channels, inst->settings)) return FALSE;
+  LogChannels(inst->settings);
+  return TRUE;
 }
 
 BOOL TRdpSession::Impl::PostConnect(freerdp* inst) {
   Impl* self = SessionOf(inst);
+  self->RememberAfterNla(inst);
   rdpSettings* settings = inst->settings;
   const int width = static_cast<int>(freerdp_settings_get_uint32(settings, FreeRDP_DesktopWidth));
   const int height = static_cast<int>(freerdp_settings_get_uint32(settings, FreeRDP_DesktopHeight));
@@ -394,15 +512,7 @@ BOOL TRdpSession::Impl::PostConnect(freerdp* inst) {
   update->EndPaint = EndPaint;
   update->DesktopResize = DesktopResize;
 
-  rdpPointer pointer{};
-  pointer.size = sizeof(SessionPointer);
-  pointer.New = PointerNew;
-  pointer.Free = PointerFree;
-  pointer.Set = PointerSet;
-  pointer.SetNull = PointerSetNull;
-  pointer.SetDefault = PointerSetDefault;
-  pointer.SetPosition = PointerSetPosition;
-  graphics_register_pointer(inst->context->graphics, &pointer);
+  RegisterSessionPointer(inst->context);
   return TRUE;
 }
 
@@ -415,18 +525,9 @@ BOOL TRdpSession::Impl::Authenticate(freerdp*, char**, char**, char**) {
   return TRUE;
 }
 
-DWORD TRdpSession::Impl::VerifyCertificate(freerdp*, const char*, UINT16, const char*, const char*,
-                                           const char*, const char*, DWORD) {
-  // A server seen for the first time is trusted and remembered, as the desktop has always
-  // connected without a question; only a later change is worth asking about.
-  return 1;
-}
-
-DWORD TRdpSession::Impl::VerifyChangedCertificate(freerdp* inst, const char* host, UINT16,
-                                                  const char*, const char* subject, const char*,
-                                                  const char* fingerprint, const char*, const char*,
-                                                  const char*, DWORD) {
-  return SessionOf(inst)->AskChangedCertificate(host, subject, fingerprint);
+int TRdpSession::Impl::VerifyX509Certificate(freerdp* inst, const BYTE* data, size_t length,
+                                             const char* host, UINT16 port, DWORD flags) {
+  return SessionOf(inst)->CheckCertificate(inst, data, length, host, port, flags);
 }
 
 BOOL TRdpSession::Impl::BeginPaint(rdpContext* context) {
@@ -460,49 +561,10 @@ BOOL TRdpSession::Impl::DesktopResize(rdpContext* context) {
                        self->frame.pixels.get(), nullptr);
 }
 
-BOOL TRdpSession::Impl::PointerNew(rdpContext* context, rdpPointer* pointer) {
-  auto* ours = reinterpret_cast<SessionPointer*>(pointer);
-  ours->image = nullptr;
-  if (pointer->width == 0 || pointer->height == 0) return TRUE;
-  auto image = std::make_unique<QImage>(static_cast<int>(pointer->width),
-                                        static_cast<int>(pointer->height), QImage::Format_ARGB32);
-  if (!freerdp_image_copy_from_pointer_data(
-          image->bits(), PIXEL_FORMAT_BGRA32, static_cast<UINT32>(image->bytesPerLine()), 0, 0,
-          pointer->width, pointer->height, pointer->xorMaskData, pointer->lengthXorMask,
-          pointer->andMaskData, pointer->lengthAndMask, pointer->xorBpp, &context->gdi->palette))
-    return FALSE;
-  ours->image = image.release();
-  return TRUE;
-}
-
-void TRdpSession::Impl::PointerFree(rdpContext*, rdpPointer* pointer) {
-  auto* ours = reinterpret_cast<SessionPointer*>(pointer);
-  delete ours->image;
-  ours->image = nullptr;
-}
-
-BOOL TRdpSession::Impl::PointerSet(rdpContext* context, const rdpPointer* pointer) {
-  const auto* ours = reinterpret_cast<const SessionPointer*>(pointer);
-  QImage image = ours->image != nullptr ? ours->image->copy() : QImage();
-  const QPoint hotSpot(static_cast<int>(pointer->xPos), static_cast<int>(pointer->yPos));
-  SessionOf(context)->Post(
-      [image, hotSpot](TRdpSessionEvents& e) { e.SessionCursor(image, hotSpot, true); });
-  return TRUE;
-}
-
-BOOL TRdpSession::Impl::PointerSetNull(rdpContext* context) {
-  SessionOf(context)->Post([](TRdpSessionEvents& e) { e.SessionCursor({}, {}, false); });
-  return TRUE;
-}
-
-BOOL TRdpSession::Impl::PointerSetDefault(rdpContext* context) {
-  SessionOf(context)->Post([](TRdpSessionEvents& e) { e.SessionCursor({}, {}, true); });
-  return TRUE;
-}
-
-BOOL TRdpSession::Impl::PointerSetPosition(rdpContext*, UINT32, UINT32) {
-  // Moving the person's own pointer from the remote side is not done.
-  return TRUE;
+void ReportSessionCursor(rdpContext* context, const QImage& image, QPoint hotSpot, bool visible) {
+  SessionOf(context)->Post([image, hotSpot, visible](TRdpSessionEvents& e) {
+    e.SessionCursor(image, hotSpot, visible);
+  });
 }
 
 TRdpSession::TRdpSession(RdpConnectParams params, QObject* receiver, TRdpSessionEvents* events)
@@ -560,57 +622,20 @@ void TRdpSession::SendMouseMove(QPoint at) {
 }
 
 void TRdpSession::SendMouseButton(Qt::MouseButton button, bool down, QPoint at) {
-  const std::uint16_t x = Clamp16(at.x());
-  const std::uint16_t y = Clamp16(at.y());
-  std::uint16_t flags = 0;
-  switch (button) {
-    case Qt::LeftButton:
-      flags = PTR_FLAGS_BUTTON1;
-      break;
-    case Qt::RightButton:
-      flags = PTR_FLAGS_BUTTON2;
-      break;
-    case Qt::MiddleButton:
-      flags = PTR_FLAGS_BUTTON3;
-      break;
-    case Qt::BackButton:
-      impl_->Enqueue({InputEvent::Kind::ExtendedMouse,
-                      static_cast<std::uint16_t>(PTR_XFLAGS_BUTTON1 | (down ? PTR_XFLAGS_DOWN : 0)),
-                      x, y, down});
-      return;
-    case Qt::ForwardButton:
-      impl_->Enqueue({InputEvent::Kind::ExtendedMouse,
-                      static_cast<std::uint16_t>(PTR_XFLAGS_BUTTON2 | (down ? PTR_XFLAGS_DOWN : 0)),
-                      x, y, down});
-      return;
-    default:
-      return;
-  }
-  if (down) flags |= PTR_FLAGS_DOWN;
-  impl_->Enqueue({InputEvent::Kind::Mouse, flags, x, y, down});
+  const auto flags = MouseButtonFlags(button, down);
+  if (!flags) return;
+  impl_->Enqueue({flags->extended ? InputEvent::Kind::ExtendedMouse : InputEvent::Kind::Mouse,
+                  flags->flags, Clamp16(at.x()), Clamp16(at.y()), down});
 }
 
 void TRdpSession::SendWheel(int delta, bool horizontal, QPoint at) {
-  // The protocol carries a 9-bit signed rotation; larger turns go as several steps.
-  const std::uint16_t base = horizontal ? PTR_FLAGS_HWHEEL : PTR_FLAGS_WHEEL;
-  while (delta != 0) {
-    const int step = std::clamp(delta, -kWheelStep, kWheelStep);
-    delta -= step;
-    std::uint16_t flags = base;
-    if (step < 0)
-      flags |= PTR_FLAGS_WHEEL_NEGATIVE | static_cast<std::uint16_t>((0x200 + step) & 0xFF);
-    else
-      flags |= static_cast<std::uint16_t>(step & 0xFF);
+  for (const std::uint16_t flags : WheelFlags(delta, horizontal))
     impl_->Enqueue({InputEvent::Kind::Mouse, flags, Clamp16(at.x()), Clamp16(at.y()), false});
-  }
 }
 
 void TRdpSession::SendLockState(bool capsLock, bool numLock, bool scrollLock) {
-  std::uint16_t flags = 0;
-  if (capsLock) flags |= KBD_SYNC_CAPS_LOCK;
-  if (numLock) flags |= KBD_SYNC_NUM_LOCK;
-  if (scrollLock) flags |= KBD_SYNC_SCROLL_LOCK;
-  impl_->Enqueue({InputEvent::Kind::Synchronize, flags, 0, 0, false});
+  impl_->Enqueue(
+      {InputEvent::Kind::Synchronize, LockStateFlags(capsLock, numLock, scrollLock), 0, 0, false});
 }
 
 QString TRdpSession::ReasonText(int reason) {

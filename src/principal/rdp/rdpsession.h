@@ -40,6 +40,10 @@ class TRdpSessionEvents {
   // The pointer shape the remote side asks for: its image and hot spot; a null image means the
   // default arrow, visible false hides the pointer.
   virtual void SessionCursor(const QImage& image, QPoint hotSpot, bool visible) = 0;
+  // A server without NLA shows a certificate that nothing vouches for (no system or provider
+  // authority for its name, never accepted before): trust it and send the password?
+  virtual bool SessionConfirmUnknownCertificate(const QString& host,
+                                                const QString& fingerprint) = 0;
   // The server shows a certificate other than the one remembered for it: connect anyway?
   virtual bool SessionConfirmChangedCertificate(const QString& host, const QString& subject,
                                                 const QString& fingerprint) = 0;
@@ -54,8 +58,14 @@ struct RdpConnectParams {
   int width = 1024;
   int height = 768;
   std::uint32_t keyboardLayout = 0;  // a Windows layout id; 0 lets the server choose
-  std::vector<DeviceChannel> devices;
+  // Redirection switches; the devices behind them are gathered on the session thread.
+  bool redirectDrives = false;
+  bool redirectPrinters = false;
+  bool redirectPorts = false;
   bool sound = true;
+  // Where the session keeps the certificates it remembers (the program's own configuration
+  // folder, not the one other FreeRDP clients share).
+  QString configFolder;
 };
 
 // Reason numbers of OnDisconnected that are ours; every other number is the server's error-info

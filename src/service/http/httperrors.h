@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
-#include "shell/errors.h"
+#include "core/errors.h"
 
 // Failures of the HTTP transfer. Each carries the exact text the user is shown.
 

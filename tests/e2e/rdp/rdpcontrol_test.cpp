@@ -12,6 +12,7 @@
 #include <QPixmap>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QWheelEvent>
 #include <algorithm>
@@ -20,13 +21,13 @@
 
 #include <QApplication>
 #include <QToolButton>
+#include "core/errors.h"
 #include "platform/registry.h"
 #include "principal/rdp/msrdpclient.h"
 #include "principal/rdp/rdpdevices.h"
 #include "principal/rdp/rdpfullscreen.h"
 #include "principal/rdp/rdpgeometry.h"
 #include "rdptestserver.h"
-#include "shell/errors.h"
 #include "testapp.h"
 
 using testing_support::WaitFor;
@@ -51,6 +52,7 @@ class RdpControlTest : public ::testing::Test {
     qputenv("HOME", home_.path().toUtf8());
     qputenv("XDG_CONFIG_HOME", home_.filePath(QStringLiteral("config")).toUtf8());
     testing_support::ClearBoxes();
+    if (tlsOnly_) server_.UseTlsWithoutNla();
     ASSERT_TRUE(server_.Start()) << server_.Failure().toStdString();
 
     client_ = std::make_unique<TMsRdpClient>();
@@ -125,6 +127,18 @@ class RdpControlTest : public ::testing::Test {
     QCoreApplication::sendEvent(client_.get(), &release);
   }
 
+  // Where the control keeps remembered certificates, and where FreeRDP's shared store would be.
+  [[nodiscard]] bool Remembered() const {
+    QFile hosts(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) +
+                QStringLiteral("/known_hosts2"));
+    return hosts.open(QIODevice::ReadOnly) &&
+           hosts.readAll().contains(QStringLiteral("127.0.0.1 %1 ").arg(server_.Port()).toUtf8());
+  }
+  [[nodiscard]] QString SharedFreeRdpFolder() const {
+    return home_.filePath(QStringLiteral("config/freerdp"));
+  }
+
+  bool tlsOnly_ = false;
   QTemporaryDir home_;
   TestRdpServer server_;
   std::unique_ptr<TMsRdpClient> client_;
@@ -307,7 +321,9 @@ TEST_F(RdpControlTest, ClicksAndWheelLandAtTheIntendedRemoteCoordinates) {
 TEST_F(RdpControlTest, ChangedCertificateAsksAndNoRefuses) {
   Configure(QString::fromLatin1(TestRdpServer::kPassword));
   ASSERT_TRUE(ConnectAndWait());
-  EXPECT_TRUE(testing_support::ShownBoxes().empty()) << "the first certificate is taken silently";
+  EXPECT_TRUE(testing_support::ShownBoxes().empty()) << "NLA proved the server: no question";
+  EXPECT_TRUE(Remembered()) << "remembered in the program's own folder";
+  EXPECT_FALSE(QFileInfo::exists(SharedFreeRdpFolder()));
   client_->Disconnect();
   ASSERT_TRUE(WaitForDisconnected());
 
@@ -328,6 +344,49 @@ TEST_F(RdpControlTest, ChangedCertificateAsksAndNoRefuses) {
   events_.clear();
   ASSERT_TRUE(ConnectAndWait());
   EXPECT_EQ(testing_support::ShownBoxes().size(), 1u);
+}
+
+// A server without NLA: nothing proves it knows the account, so the password waits for the
+// person's word on the certificate.
+class RdpControlTlsTest : public RdpControlTest {
+ protected:
+  RdpControlTlsTest() { tlsOnly_ = true; }
+};
+
+TEST_F(RdpControlTlsTest, UnknownCertificateAsksFirstAndNoIsADisconnection) {
+  Configure(QString::fromLatin1(TestRdpServer::kPassword));
+  client_->Connect();  // no answer given: the box's default, "Não"
+  ASSERT_TRUE(WaitForDisconnected());
+  EXPECT_FALSE(events_.contains("connected"));
+  EXPECT_TRUE(client_->Frame().isNull()) << "no remote desktop before the answer";
+  ASSERT_EQ(testing_support::ShownBoxes().size(), 1u);
+  const BoxRequest& box = testing_support::ShownBoxes()[0];
+  EXPECT_TRUE(box.text.startsWith(
+      QString::fromUtf16(kCertificateUnknownText).section(QLatin1Char('%'), 0, 0)))
+      << box.text.toStdString();
+  EXPECT_TRUE(box.text.contains(QStringLiteral("127.0.0.1")));
+  // The SHA-256 fingerprint: 32 bytes as colon-separated hex.
+  EXPECT_TRUE(
+      box.text.contains(QRegularExpression(QStringLiteral("([0-9a-f]{2}:){31}[0-9a-f]{2}"))))
+      << box.text.toStdString();
+  EXPECT_EQ(box.buttons.value(box.defaultButton), QString::fromUtf16(kCertificateNoCaption));
+  EXPECT_FALSE(Remembered()) << "a refused certificate is not remembered";
+
+  // "Sim" connects and remembers; the next connection asks nothing.
+  testing_support::ClearBoxes();
+  testing_support::AnswerNextBox(0);
+  events_.clear();
+  ASSERT_TRUE(ConnectAndWait());
+  EXPECT_EQ(testing_support::ShownBoxes().size(), 1u);
+  EXPECT_TRUE(Remembered());
+  EXPECT_FALSE(QFileInfo::exists(SharedFreeRdpFolder()));
+  client_->Disconnect();
+  ASSERT_TRUE(WaitForDisconnected());
+
+  testing_support::ClearBoxes();
+  events_.clear();
+  ASSERT_TRUE(ConnectAndWait());
+  EXPECT_TRUE(testing_support::ShownBoxes().empty());
 }
 
 TEST_F(RdpControlTest, SessionWithPrintersRedirectedKeepsFlowing) {

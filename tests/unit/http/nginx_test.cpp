@@ -7,12 +7,12 @@
 #include <QRandomGenerator>
 #include <vector>
 
-#include "localnginx.h"
+#include "nginxserver.h"
 #include "service/http/httptransfer.h"
 
 TEST(HttpNginx, FileDownloadHasItsSizeFromTheFirstBlockAndExactBytes) {
-  if (!TLocalNginx::Available()) GTEST_SKIP() << "nginx-light is not installed";
-  TLocalNginx nginx;
+  if (!TNginxServer::Available()) GTEST_SKIP() << "nginx-light is not installed";
+  TNginxServer nginx;
   QByteArray content(100000, Qt::Uninitialized);
   QRandomGenerator generator(3);
   for (char& byte : content) byte = static_cast<char>(generator.bounded(256));

@@ -25,12 +25,12 @@ void Quick(THttpTransfer& http) {
   http.SetTimeouts(2000ms, 2000ms);
 }
 
-std::string Expected(const std::string& target, const std::string& host, const char* accept,
-                     const std::string& cookie = {}) {
+QString Expected(const std::string& target, const std::string& host, const char* accept,
+                 const std::string& cookie = {}) {
   std::string text = "GET " + target + " HTTP/1.1\r\nHost: " + host + "\r\nAccept: " + accept +
                      "\r\nAccept-Encoding: identity\r\nUser-Agent: " + kUserAgent + "\r\n";
   if (!cookie.empty()) text += "Cookie: " + cookie + "\r\n";
-  return text + "\r\n";
+  return QString::fromLatin1(text + "\r\n");
 }
 
 }  // namespace
@@ -52,7 +52,7 @@ TEST(HttpRequestBytes, LookupAndDownloadRequestsAsTheyReachThePeer) {
     Quick(http);
     EXPECT_EQ(http.Get(peer.Url(QStringLiteral("/app/login.php?usuario=")) + c.key), u"hello");
     const std::string host = "127.0.0.1:" + std::to_string(peer.Port());
-    ASSERT_EQ(peer.Requests().size(), 1u);
+    ASSERT_EQ(peer.Requests().size(), 1);
     // Host names the port, the order is fixed and there is no Connection line.
     EXPECT_EQ(peer.Requests()[0], Expected(c.target, host, kAcceptText)) << c.target;
   }
@@ -87,7 +87,7 @@ TEST(HttpRequestBytes, LongCookieLineIsFolded) {
   Quick(http);
   (void)http.Get(peer.Url(QStringLiteral("/a")));
   (void)http.Get(peer.Url(QStringLiteral("/b")));
-  ASSERT_EQ(peer.Requests().size(), 2u);
+  ASSERT_EQ(peer.Requests().size(), 2);
   // Broken after the last blank within 1024 characters: 22 pairs fit ("Cookie: " is 8, each pair
   // and its "; " 46); the continuation starts with one blank, no piece ends in a blank.
   std::string first = "Cookie: ", second = " ";
@@ -95,7 +95,7 @@ TEST(HttpRequestBytes, LongCookieLineIsFolded) {
     std::string& piece = i < 22 ? first : second;
     piece += pairs[i] + (i == 21 || i == 29 ? (i == 21 ? ";" : "") : "; ");
   }
-  const std::string request = peer.Requests()[1];
+  const std::string request = peer.Requests()[1].toStdString();
   EXPECT_NE(request.find("\r\n" + first + "\r\n" + second + "\r\n\r\n"), std::string::npos)
       << request;
 }
@@ -427,7 +427,7 @@ TEST(HttpCookies, SentBackOnTheSameComponentOnly) {
   Quick(other);
   (void)other.Get(peer.Url(QStringLiteral("/app/b")));
   const auto requests = peer.Requests();
-  ASSERT_EQ(requests.size(), 3u);
+  ASSERT_EQ(requests.size(), 3);
   const std::string host = "127.0.0.1:" + std::to_string(peer.Port());
   EXPECT_EQ(requests[1], Expected("/app/b", host, kAcceptText, "sid=abc"));
   EXPECT_EQ(requests[2], Expected("/app/b", host, kAcceptText));

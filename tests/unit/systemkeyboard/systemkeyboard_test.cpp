@@ -6,7 +6,7 @@
 
 #include "testapp.h"
 
-#include "shell/errors.h"
+#include "core/errors.h"
 
 namespace {
 
@@ -198,6 +198,44 @@ TEST(SystemKeyboard, SwitchingLayoutsAndCapsLockNotify) {
   EXPECT_EQ(n.language, 2);
 }
 
+TEST(SystemKeyboard, AnotherLayoutOfTheSameLanguageOrAReloadIsAChange) {
+  // Each step keeps the language tag; each changes what the keys type (or may, for a reload).
+  const struct {
+    const char* name;
+    const char* layouts;
+    const char* variants;
+    int group;  // -1: new names; otherwise a group switch
+    const char* tag;
+    const char16_t* q;  // what the key at scan code 16 types afterwards
+  } steps[] = {
+      {"us", "us", "", -1, "en-US", u"q"},
+      {"us(dvorak)", "us", "dvorak", -1, "en-US", u"'"},
+      {"us(dvorak) again", "us", "dvorak", -1, "en-US", u"'"},
+      {"br", "br", "", -1, "pt-BR", u"q"},
+      {"br(nativo)", "br", "nativo", -1, "pt-BR", u"/"},
+      {"us and us(dvorak)", "us,us", ",dvorak", -1, "en-US", u"q"},
+      {"switched to us(dvorak)", "", "", 1, "en-US", u"'"},
+      {"back to us", "", "", 0, "en-US", u"q"},
+  };
+  const auto k = TSystemKeyboard::FromLayoutNames(QStringLiteral("us"));
+  k->SetCapsLock(true);
+  Notices n(k.get());
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.name);
+    const int before = n.language;
+    if (step.group < 0)
+      k->SetLayoutNames(QString::fromLatin1(step.layouts), QString::fromLatin1(step.variants));
+    else
+      k->SelectLayout(step.group);
+    EXPECT_EQ(n.language, before + 1);
+    EXPECT_EQ(k->InputLanguage(), QString::fromLatin1(step.tag));
+    EXPECT_EQ(Chars(*k, kScanQ).Text, QString::fromUtf16(step.q));
+    // Caps Lock stays on through every new keymap, as an X server keeps it.
+    EXPECT_TRUE(k->CapsLockOn());
+  }
+  EXPECT_EQ(n.state, 0);
+}
+
 TEST(SystemKeyboard, UnknownLayoutNamesFail) {
   EXPECT_THROW((void)TSystemKeyboard::FromLayoutNames(QStringLiteral("no-such-layout")), Exception);
 }
@@ -218,6 +256,16 @@ TEST(SystemKeyboardX11, FollowsTheServer) {
   EXPECT_TRUE(k->CapsLockOn());
   ASSERT_EQ(std::system("xdotool key Caps_Lock"), 0);
   EXPECT_TRUE(testing_support::WaitFor([&] { return n.state > 1; }, 5000));
+  EXPECT_FALSE(k->CapsLockOn());
+
+  // Our own switch goes to the server: another client of it sees Caps Lock change.
+  const auto other = TSystemKeyboard::FromX11();
+  ASSERT_NE(other, nullptr);
+  k->SetCapsLock(true);
+  EXPECT_TRUE(k->CapsLockOn());
+  EXPECT_TRUE(testing_support::WaitFor([&] { return other->CapsLockOn(); }, 5000));
+  k->SetCapsLock(false);
+  EXPECT_TRUE(testing_support::WaitFor([&] { return !other->CapsLockOn(); }, 5000));
   EXPECT_FALSE(k->CapsLockOn());
 }
 

@@ -12,11 +12,11 @@
 
 #include "atualiza/frmatualiza.h"
 #include "download/frmdownload.h"
+#include "nginxserver.h"
 #include "service/endpoints.h"
 #include "shell/application.h"
 #include "shell/timer.h"
 #include "testapp.h"
-#include "webserver.h"
 
 namespace {
 
@@ -29,6 +29,17 @@ constexpr double kTimeScale = 0.02;
 constexpr int kWindowBoundMs = 30000;
 constexpr char kListen[] = "127.0.0.4:80";
 const QString kPdfPath = QStringLiteral("/ferramentas/pdf.exe");
+constexpr char kMarkName[] = "ran";
+
+// A small program for this system that leaves a mark beside itself when it runs, padded with a
+// comment to `size` bytes.
+QByteArray MarkingProgram(int size) {
+  QByteArray program =
+      QByteArray("#!/bin/sh\ntouch \"$(dirname \"$0\")/") + kMarkName + "\"\nexit 0\n#";
+  program.append(QByteArray(qMax(0, size - static_cast<int>(program.size()) - 1), 'x'));
+  program.append('\n');
+  return program;
+}
 
 // What a test saw of a download window that has come and gone.
 struct Outcome {
@@ -96,7 +107,7 @@ class DownloadTest : public ::testing::Test {
 
   QTemporaryDir work_;
   QString previousDir_;
-  TestWebServer server_;
+  TNginxServer server_;
 };
 
 TEST_F(DownloadTest, ReplyWithLengthIsStartedAtTheSecondLookAndAgainAtTheFirstLookNextTime) {

@@ -13,10 +13,10 @@
 
 #include "createforms.h"
 #include "login/frmlogin.h"
-#include "lookupserver.h"
 #include "principal/frmprincipal.h"
 #include "principal/rdp/msrdpclient.h"
 #include "principal/rdp/msrdpclientadvancedsettings.h"
+#include "scriptedpeer.h"
 #include "shell/application.h"
 #include "testapp.h"
 
@@ -31,7 +31,7 @@ class SignInTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(normal_.Listening()) << "run inside netns-run (port 52 on 127.0.0.2)";
-    if (!alternative_) alternative_ = std::make_unique<LookupServer>("127.0.0.3");
+    if (!alternative_) alternative_ = std::make_unique<TScriptedPeer>("127.0.0.3");
     ASSERT_TRUE(alternative_->Listening());
     qputenv("XDG_CONFIG_HOME", config_.path().toUtf8());
     testing_support::ClearBoxes();
@@ -67,15 +67,15 @@ class SignInTest : public ::testing::Test {
     QTest::keyClick(field, Qt::Key_Return, modifiers);
   }
   // The key of the last lookup request, as it stood in the request line.
-  static QString LastKey(LookupServer& server) {
+  static QString LastKey(TScriptedPeer& server) {
     const QStringList requests = server.Requests();
     if (requests.isEmpty()) return u"<no request>"_qs;
     const QString line = requests.back().section(u"\r\n"_qs, 0, 0);
     return line.section(u"usuario="_qs, 1).section(u' ', 0, 0);
   }
 
-  LookupServer normal_{"127.0.0.2"};
-  std::unique_ptr<LookupServer> alternative_ = std::make_unique<LookupServer>("127.0.0.3");
+  TScriptedPeer normal_{"127.0.0.2"};
+  std::unique_ptr<TScriptedPeer> alternative_ = std::make_unique<TScriptedPeer>("127.0.0.3");
   QTemporaryDir config_;
   TApplication* saved_ = nullptr;
   std::unique_ptr<TApplication> app_;
