@@ -112,7 +112,7 @@ provider_start_lookup() {
 # screen: cover everything for a moment (longer than one capture), then bring it back.
 provider_repaint() {
   local windows id
-  windows=$(DISPLAY=$PROVIDER_DISPLAY xdotool search --onlyvisible --name '.' 2>/dev/null)
+  windows=$(DISPLAY=$PROVIDER_DISPLAY xdotool search --onlyvisible --name '.' 2>/dev/null) || true
   for id in $windows; do DISPLAY=$PROVIDER_DISPLAY xdotool windowunmap --sync "$id" 2>/dev/null; done
   DISPLAY=$PROVIDER_DISPLAY timeout 10 xsetroot -solid black
   sleep 0.5
