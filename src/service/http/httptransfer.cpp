@@ -136,9 +136,10 @@ TReplyHead THttpTransfer::SendRequest(const QByteArray& request, const QString& 
       // The server may close a kept connection just as the request goes out; a GET may be
       // sent again, once, on a new connection, as long as nothing of a reply has come.
       const std::exception_ptr failure = std::current_exception();
+      const bool replyBegun = reader->ReceivedAny();
       connection_.reset();
       reader.reset();
-      if (!reused || !ClosedMeanwhile(failure)) throw;
+      if (!reused || replyBegun || !ClosedMeanwhile(failure)) throw;
       qCDebug(lcHttp) << "kept connection closed under the request; trying a new one";
       reused = false;
     }

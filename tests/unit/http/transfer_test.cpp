@@ -611,6 +611,11 @@ TEST(HttpKeepAlive, AConnectionTheServerWillCloseIsNotReused) {
        {{ReadRequest(), Send(kOk5), ReadRequest(), CloseNow()}, {ReadRequest(), CloseNow()}},
        {hello, u"Connection Closed Gracefully."_qs},
        2},
+      // Part of a reply came: the server did answer, so the request is not sent again.
+      {"closed inside the next reply",
+       {{ReadRequest(), Send(kOk5), ReadRequest(), Send("HTTP/1.1 2"), CloseNow()}, fresh},
+       {hello, u"Connection closed inside the reply header."_qs},
+       1},
       // A new connection that fails is not tried again: nothing says the server was idle.
       {"a fresh connection is not retried",
        {{ReadRequest(), CloseNow()}, fresh},
