@@ -96,7 +96,9 @@ void TDownloadForm::Timer1Timer() {
 
 void TDownloadForm::Http1WorkBegin(THttpTransfer* /*sender*/, TWorkMode /*mode*/,
                                    qint64 workCountMax) {
-  ProgressBar1->setMaximum(BarValue(workCountMax));
+  announced_ = workCountMax;
+  // No stated length: an empty bar (0 of 1) that stays empty, not Qt's busy animation of 0..0.
+  ProgressBar1->setMaximum(qMax(1, BarValue(workCountMax)));
 }
 
 void TDownloadForm::Http1Work(THttpTransfer* /*sender*/, TWorkMode /*mode*/, qint64 workCount) {
@@ -112,7 +114,7 @@ void TDownloadForm::Http1WorkEnd(THttpTransfer* /*sender*/, TWorkMode /*mode*/) 
 void TDownloadForm::SetPosition(qint64 value) {
   // The bar holds its position within its range; Qt would ignore a value beyond it, or, with an
   // empty range, take it as it is.
-  ProgressBar1->setValue(qMin(BarValue(value), ProgressBar1->maximum()));
+  ProgressBar1->setValue(qMin(BarValue(value), announced_ > 0 ? ProgressBar1->maximum() : 0));
 }
 
 void TDownloadForm::Timer2Timer() {

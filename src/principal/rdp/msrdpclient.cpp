@@ -17,13 +17,13 @@
 #include <QWheelEvent>
 #include <algorithm>
 
+#include "platform/scancodes.h"
 #include "platform/systemkeyboard.h"
 #include "principal/rdp/irdpsession.h"
 #include "principal/rdp/rdpcontrolerror.h"
 #include "principal/rdp/rdpdevices.h"
 #include "principal/rdp/rdpfullscreen.h"
 #include "principal/rdp/rdpgeometry.h"
-#include "principal/rdp/rdpkeymap.h"
 #include "principal/rdp/rdpsession.h"
 #include "shell/boxes.h"
 #include "shell/events.h"
@@ -415,7 +415,7 @@ void TMsRdpClient::HandleKey(QKeyEvent* event, bool down) {
     event->accept();  // a held key repeats its press; its one release comes at the end
     return;
   }
-  const RdpScanCode scan = ScanCodeForKeyEvent(event->nativeScanCode(), event->key());
+  const TScanCode scan = ScanCodeForKeyEvent(event->nativeScanCode(), event->key());
   if (!scan.Valid()) {
     event->ignore();
     return;

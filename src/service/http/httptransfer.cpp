@@ -9,7 +9,7 @@
 #include "service/http/request.h"
 #include "service/http/tcpconnection.h"
 #include "service/http/url.h"
-#include "shell/errors.h"
+#include "core/errors.h"
 
 namespace {
 
