@@ -81,6 +81,7 @@ class TDownloadForm : public TForm {
   void SetPosition(qint64 value);
 
   TTransfer transfer_ = TTransfer::NotStarted;
+  qint64 announced_ = 0;  // the length the server stated; 0 when it stated none
   QString writtenPath_;
   int looks_ = 0;
   bool startAttempted_ = false;
