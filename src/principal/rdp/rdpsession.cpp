@@ -1,5 +1,6 @@
 #include "principal/rdp/rdpsession.h"
 
+#include "principal/rdp/rdpcontext.h"
 #include "principal/rdp/rdpinputflags.h"
 #include "principal/rdp/rdppointer.h"
 
@@ -34,7 +35,6 @@ constexpr auto kCertificateAnswerTimeout = std::chrono::minutes(10);
 constexpr auto kAbortPoll = std::chrono::milliseconds(100);
 // The session loop wakes at least this often even when nothing happens.
 constexpr DWORD kLoopTimeoutMs = 1000;
-constexpr int kBytesPerPixel = 4;
 
 struct InputEvent {
   enum class Kind { Keyboard, Mouse, ExtendedMouse, Synchronize } kind;
@@ -46,16 +46,8 @@ struct InputEvent {
 
 }  // namespace
 
-QImage RdpFrame::Image() const {
-  if (!pixels || width <= 0 || height <= 0) return {};
-  // The image keeps the pixels alive for as long as it (or a copy of it) is in use.
-  auto* owner = new std::shared_ptr<std::uint8_t[]>(pixels);
-  return QImage(
-      pixels.get(), width, height, stride, QImage::Format_RGB32,
-      [](void* info) { delete static_cast<std::shared_ptr<std::uint8_t[]>*>(info); }, owner);
-}
-
-struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl> {
+struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
+                           TRdpFrameSink::Listener {
   RdpConnectParams params;
 
   // The UI side. Only touched under linkMutex by the session thread; read on the UI thread.
@@ -83,7 +75,7 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl> {
   QRegion dirty;
   bool dirtyPosted = false;
 
-  RdpFrame frame;  // the image FreeRDP draws into (session thread)
+  TRdpFrameSink frameSink{*this};
 
   Impl() = default;
   Impl(const Impl&) = delete;
@@ -99,8 +91,8 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl> {
   void Loop(freerdp* inst);
   void DrainInput(freerdp* inst);
   void Enqueue(const InputEvent& event);
-  bool NewFrame(int width, int height);
-  void AddDirty(const QRegion& region);
+  void FrameReplaced(const RdpFrame& frame) override;
+  void FrameChanged(const QRegion& region) override;
   DWORD AskChangedCertificate(const char* host, const char* subject, const char* fingerprint);
 
   // FreeRDP callbacks
@@ -116,18 +108,9 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl> {
                                         const char* issuer, const char* fingerprint,
                                         const char* oldSubject, const char* oldIssuer,
                                         const char* oldFingerprint, DWORD flags);
-  static BOOL BeginPaint(rdpContext* context);
-  static BOOL EndPaint(rdpContext* context);
-  static BOOL DesktopResize(rdpContext* context);
 };
 
 namespace {
-
-// FreeRDP allocates this in place of its plain context, so callbacks find their session.
-struct SessionContext {
-  rdpContext base;
-  TRdpSession::Impl* session;
-};
 
 TRdpSession::Impl* SessionOf(rdpContext* context) {
   return reinterpret_cast<SessionContext*>(context)->session;
@@ -217,6 +200,7 @@ void TRdpSession::Impl::Run() {
   }
   if (contextMade) {
     reinterpret_cast<SessionContext*>(inst->context)->session = this;
+    reinterpret_cast<SessionContext*>(inst->context)->frame = &frameSink;
     const bool configured = Configure(inst);
     {
       std::lock_guard lock(instanceMutex);
@@ -242,6 +226,7 @@ void TRdpSession::Impl::Run() {
 }
 
 int TRdpSession::Impl::Reason(freerdp* inst) const {
+  if (frameSink.Refusal() != 0) return frameSink.Refusal();
   if (abortRequested) return kDiscReasonLocal;
   const UINT32 info = freerdp_error_info(inst);
   if (info != ERRINFO_SUCCESS && info != ERRINFO_NONE) return static_cast<int>(info);
@@ -304,20 +289,11 @@ void TRdpSession::Impl::Enqueue(const InputEvent& event) {
   if (wake != nullptr) SetEvent(wake);
 }
 
-bool TRdpSession::Impl::NewFrame(int width, int height) {
-  RdpFrame next;
-  next.width = width;
-  next.height = height;
-  next.stride = width * kBytesPerPixel;
-  next.pixels = std::shared_ptr<std::uint8_t[]>(
-      new (std::nothrow) std::uint8_t[static_cast<size_t>(next.stride) * height]());
-  if (!next.pixels) return false;
-  frame = next;
-  Post([next](TRdpSessionEvents& e) { e.SessionFrame(next); });
-  return true;
+void TRdpSession::Impl::FrameReplaced(const RdpFrame& frame) {
+  Post([frame](TRdpSessionEvents& e) { e.SessionFrame(frame); });
 }
 
-void TRdpSession::Impl::AddDirty(const QRegion& region) {
+void TRdpSession::Impl::FrameChanged(const QRegion& region) {
   std::lock_guard lock(dirtyMutex);
   dirty += region;
   if (dirtyPosted) return;
@@ -366,25 +342,13 @@ BOOL TRdpSession::Impl::PreConnect(freerdp* inst) {
 }
 
 BOOL TRdpSession::Impl::PostConnect(freerdp* inst) {
-  Impl* self = SessionOf(inst);
-  rdpSettings* settings = inst->settings;
-  const int width = static_cast<int>(freerdp_settings_get_uint32(settings, FreeRDP_DesktopWidth));
-  const int height = static_cast<int>(freerdp_settings_get_uint32(settings, FreeRDP_DesktopHeight));
-  if (!self->NewFrame(width, height)) return FALSE;
-  if (!gdi_init_ex(inst, PIXEL_FORMAT_BGRX32, static_cast<UINT32>(self->frame.stride),
-                   self->frame.pixels.get(), nullptr))
-    return FALSE;
-  rdpUpdate* update = inst->update;
-  update->BeginPaint = BeginPaint;
-  update->EndPaint = EndPaint;
-  update->DesktopResize = DesktopResize;
-
+  if (!SessionOf(inst)->frameSink.Attach(inst)) return FALSE;
   RegisterSessionPointer(inst->context);
   return TRUE;
 }
 
 void TRdpSession::Impl::PostDisconnect(freerdp* inst) {
-  gdi_free(inst);
+  SessionOf(inst)->frameSink.Detach(inst);
 }
 
 BOOL TRdpSession::Impl::Authenticate(freerdp*, char**, char**, char**) {
@@ -404,37 +368,6 @@ DWORD TRdpSession::Impl::VerifyChangedCertificate(freerdp* inst, const char* hos
                                                   const char* fingerprint, const char*, const char*,
                                                   const char*, DWORD) {
   return SessionOf(inst)->AskChangedCertificate(host, subject, fingerprint);
-}
-
-BOOL TRdpSession::Impl::BeginPaint(rdpContext* context) {
-  HGDI_WND hwnd = context->gdi->primary->hdc->hwnd;
-  hwnd->invalid->null = TRUE;
-  hwnd->ninvalid = 0;
-  return TRUE;
-}
-
-BOOL TRdpSession::Impl::EndPaint(rdpContext* context) {
-  HGDI_WND hwnd = context->gdi->primary->hdc->hwnd;
-  if (hwnd->invalid->null || hwnd->ninvalid <= 0) return TRUE;
-  QRegion region;
-  for (INT32 i = 0; i < hwnd->ninvalid; ++i) {
-    const auto& r = hwnd->cinvalid[i];
-    region += QRect(r.x, r.y, r.w, r.h);
-  }
-  SessionOf(context)->AddDirty(region);
-  return TRUE;
-}
-
-BOOL TRdpSession::Impl::DesktopResize(rdpContext* context) {
-  Impl* self = SessionOf(context);
-  rdpSettings* settings = context->settings;
-  const int width = static_cast<int>(freerdp_settings_get_uint32(settings, FreeRDP_DesktopWidth));
-  const int height = static_cast<int>(freerdp_settings_get_uint32(settings, FreeRDP_DesktopHeight));
-  // The view keeps the old image until it has the new one; each buffer lives while it is shown.
-  if (!self->NewFrame(width, height)) return FALSE;
-  return gdi_resize_ex(context->gdi, static_cast<UINT32>(width), static_cast<UINT32>(height),
-                       static_cast<UINT32>(self->frame.stride), PIXEL_FORMAT_BGRX32,
-                       self->frame.pixels.get(), nullptr);
 }
 
 void ReportSessionCursor(rdpContext* context, const QImage& image, QPoint hotSpot, bool visible) {
@@ -517,6 +450,8 @@ void TRdpSession::SendLockState(bool capsLock, bool numLock, bool scrollLock) {
 QString TRdpSession::ReasonText(int reason) {
   if (reason == kDiscReasonLocal) return QStringLiteral("The session was disconnected locally");
   if (reason == kDiscReasonRemote) return QStringLiteral("The connection was closed");
+  if (reason == kDiscReasonDesktopTooLarge) return QString::fromUtf16(kDesktopTooLargeText);
+  if (reason == kDiscReasonNoMemory) return QString::fromUtf16(kNoMemoryText);
   const auto code = static_cast<UINT32>(reason);
   // FreeRDP's own codes carry a class in their high word; the server's error info does not.
   const char* text =

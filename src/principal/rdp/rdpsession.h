@@ -12,22 +12,12 @@
 #include <mutex>
 
 #include "principal/rdp/rdpdevices.h"
+#include "principal/rdp/rdpframe.h"
 
 // The protocol side of the control: one connection attempt and the session that follows, run by
 // FreeRDP on a thread of its own. Nothing here touches a widget. What the session has to say
 // reaches the UI thread as queued calls into TRdpSessionEvents; input goes the other way through
 // a queue that wakes the session's loop. FreeRDP's own types stay in the implementation file.
-
-// The desktop image FreeRDP draws into; kept alive by whoever still shows it.
-struct RdpFrame {
-  std::shared_ptr<std::uint8_t[]> pixels;
-  int width = 0;
-  int height = 0;
-  int stride = 0;
-
-  // The pixels as a QImage without a copy (FreeRDP's BGRX32 is QImage's RGB32 on little-endian).
-  [[nodiscard]] QImage Image() const;
-};
 
 // Receives the session's reports on the UI thread.
 class TRdpSessionEvents {
