@@ -24,7 +24,8 @@
 #include <array>
 #include <cstdint>
 
-#include "shell/errors.h"
+#include "core/errors.h"
+#include "platform/scancodes.h"
 
 namespace {
 
@@ -86,7 +87,6 @@ constexpr std::array<std::uint8_t, 128> kUsVkByScanCode = [] {
   t[81] = 0x22;                                                                  // Page Down
   t[82] = 0x2D;                                                                  // Insert
   t[83] = 0x2E;                                                                  // Delete
-  t[84] = 0x2C;    // Print Screen (SysRq)
   t[86] = 0xE2;    // OEM 102, the extra key of ISO keyboards
   t[87] = 0x7A;    // F11
   t[88] = 0x7B;    // F12
@@ -105,29 +105,12 @@ struct VkScan {
   int scan;
 };
 constexpr VkScan kExtraVkScanCodes[] = {
-    {0xA0, 42},   {0xA1, 54},   {0xA2, 29}, {0xA3, 29}, {0xA4, 56}, {0xA5, 56},  // left/right mods
-    {0x60, 82},   {0x61, 79},   {0x62, 80}, {0x63, 81}, {0x64, 75},              // keypad 0-4
-    {0x65, 76},   {0x66, 77},   {0x67, 71}, {0x68, 72}, {0x69, 73},              // keypad 5-9
-    {0x6E, 83},   {0x6F, 53},                                                    // keypad . and /
-    {0x2F, 0x63}, {0x13, 0x45},                                                  // Help, Pause
-};
-
-// Linux input codes of the scan codes above 83, where the two numberings part.
-struct ScanEvdev {
-  int scan;
-  int evdev;
-};
-constexpr ScanEvdev kScanToEvdev[] = {
-    {84, 99},     // SysRq
-    {86, 86},     // 102nd key
-    {87, 87},     // F11
-    {88, 88},     // F12
-    {0x70, 93},   // Katakana/Hiragana
-    {0x73, 89},   // Ro
-    {0x79, 92},   // Henkan
-    {0x7B, 94},   // Muhenkan
-    {0x7D, 124},  // Yen
-    {0x7E, 121},  // keypad comma
+    {0xA0, 42},   {0xA1, 54},   {0xA2, 29},   {0xA3, 29}, {0xA4, 56},
+    {0xA5, 56},                                                        // left/right mods
+    {0x60, 82},   {0x61, 79},   {0x62, 80},   {0x63, 81}, {0x64, 75},  // keypad 0-4
+    {0x65, 76},   {0x66, 77},   {0x67, 71},   {0x68, 72}, {0x69, 73},  // keypad 5-9
+    {0x6E, 83},   {0x6F, 53},                                          // keypad . and /
+    {0x2F, 0x63}, {0x13, 0x45}, {0x2C, 0x37},                          // Help, Pause, Print
 };
 
 // The spacing character of each dead key, which is what the key's label shows.
@@ -229,27 +212,18 @@ QString TagFrom(const QString& languageCode, const QString& countryCode) {
   return iso639 + u'-' + iso3166;
 }
 
+// The X11 key code of a layout's scan code: the key without the E0 prefix, as the layouts mean it.
+int KeyCodeOf(int scanCode) {
+  if (scanCode <= 0 || scanCode > 0xFF) return 0;
+  return static_cast<int>(X11KeyCodeFromScanCode({static_cast<std::uint16_t>(scanCode), false}));
+}
+
 std::unique_ptr<TSystemKeyboard>& Installed() {
   static std::unique_ptr<TSystemKeyboard> keyboard;
   return keyboard;
 }
 
 }  // namespace
-
-int X11KeyCodeFromScanCode(int scanCode) {
-  if (scanCode >= 1 && scanCode <= 83) return scanCode + kX11KeyCodeOffset;
-  for (const auto& e : kScanToEvdev)
-    if (e.scan == scanCode) return e.evdev + kX11KeyCodeOffset;
-  return 0;
-}
-
-int ScanCodeFromX11KeyCode(int keyCode) {
-  const int evdev = keyCode - kX11KeyCodeOffset;
-  if (evdev >= 1 && evdev <= 83) return evdev;
-  for (const auto& e : kScanToEvdev)
-    if (e.evdev == evdev) return e.scan;
-  return 0;
-}
 
 QString LanguageTagFromLocaleName(const QString& localeName) {
   const QLocale locale(localeName.section(u'.', 0, 0).section(u'@', 0, 0));
@@ -308,10 +282,11 @@ void TSystemKeyboard::SetLayoutNames(const QString& layouts, const QString& vari
   xkb_keymap* keymap = xkb_keymap_new_from_names(context_, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
   if (keymap == nullptr)
     throw Exception(QStringLiteral("Unknown keyboard layout \"%1\"").arg(layouts));
-  const QString oldLanguage = keymap_ != nullptr ? InputLanguage() : QString();
-  const bool oldCaps = keymap_ != nullptr && CapsLockOn();
+  const Snapshot before = keymap_ != nullptr ? Snap() : Snapshot{};
   SetKeymap(keymap, xkb_state_new(keymap));
-  AfterStateChange(oldLanguage, oldCaps);
+  // A new keymap does not switch Caps Lock off, on an X server or here.
+  if (before.caps) LockCaps(true);
+  AfterStateChange(before, true);
 }
 
 std::unique_ptr<TSystemKeyboard> TSystemKeyboard::FromX11(const char* display) {
@@ -366,8 +341,7 @@ std::unique_ptr<TSystemKeyboard> TSystemKeyboard::FromX11(const char* display) {
 }
 
 void TSystemKeyboard::ReadX11Events() {
-  const QString oldLanguage = InputLanguage();
-  const bool oldCaps = CapsLockOn();
+  const Snapshot before = Snap();
   bool reload = false;
   while (xcb_generic_event_t* event = xcb_poll_for_event(x11_->connection)) {
     if ((event->response_type & 0x7F) == x11_->xkbEventBase) {
@@ -395,28 +369,49 @@ void TSystemKeyboard::ReadX11Events() {
         xkb_keymap_unref(keymap);
     }
   }
-  AfterStateChange(oldLanguage, oldCaps);
+  AfterStateChange(before, reload);
 }
 
-void TSystemKeyboard::AfterStateChange(const QString& oldLanguage, bool oldCaps) {
-  if (CapsLockOn() != oldCaps) emit StateChanged();
-  if (InputLanguage() != oldLanguage) emit InputLanguageChanged();
+TSystemKeyboard::Snapshot TSystemKeyboard::Snap() const {
+  return {InputLanguage(), ActiveLayoutDescription(), ActiveLayout(), CapsLockOn()};
+}
+
+void TSystemKeyboard::AfterStateChange(const Snapshot& before, bool newKeymap) {
+  const Snapshot now = Snap();
+  if (now.caps != before.caps) emit StateChanged();
+  // Another layout of the same language (us and us(dvorak)) types other characters, and a
+  // reloaded keymap may too: both count as a change, not only a new language tag.
+  if (newKeymap || now.language != before.language || now.layout != before.layout ||
+      now.group != before.group) {
+    emit InputLanguageChanged();
+  }
 }
 
 void TSystemKeyboard::SelectLayout(int group) {
-  const QString oldLanguage = InputLanguage();
-  const bool oldCaps = CapsLockOn();
+  const Snapshot before = Snap();
   const auto depressed = xkb_state_serialize_mods(state_, XKB_STATE_MODS_DEPRESSED);
   const auto latched = xkb_state_serialize_mods(state_, XKB_STATE_MODS_LATCHED);
   const auto locked = xkb_state_serialize_mods(state_, XKB_STATE_MODS_LOCKED);
   xkb_state_update_mask(state_, depressed, latched, locked, 0, 0,
                         static_cast<xkb_layout_index_t>(group));
-  AfterStateChange(oldLanguage, oldCaps);
+  AfterStateChange(before, false);
 }
 
 void TSystemKeyboard::SetCapsLock(bool on) {
-  const QString oldLanguage = InputLanguage();
-  const bool oldCaps = CapsLockOn();
+  const Snapshot before = Snap();
+  if (x11_) {
+    // The server's keyboard is the one every program reads: lock it there (what XkbLockModifiers
+    // does); its state event follows, and our copy is set now so that a lookup made before it
+    // arrives agrees.
+    xcb_xkb_latch_lock_state(x11_->connection, static_cast<xcb_xkb_device_spec_t>(x11_->device),
+                             XCB_MOD_MASK_LOCK, on ? XCB_MOD_MASK_LOCK : 0, 0, 0, 0, 0, 0);
+    xcb_flush(x11_->connection);
+  }
+  LockCaps(on);
+  AfterStateChange(before, false);
+}
+
+void TSystemKeyboard::LockCaps(bool on) {
   const xkb_mod_index_t caps = xkb_keymap_mod_get_index(keymap_, XKB_MOD_NAME_CAPS);
   if (caps == XKB_MOD_INVALID) return;
   const auto depressed = xkb_state_serialize_mods(state_, XKB_STATE_MODS_DEPRESSED);
@@ -425,11 +420,18 @@ void TSystemKeyboard::SetCapsLock(bool on) {
   locked = on ? (locked | (1u << caps)) : (locked & ~(1u << caps));
   xkb_state_update_mask(state_, depressed, latched, locked, 0, 0,
                         xkb_state_serialize_layout(state_, XKB_STATE_LAYOUT_LOCKED));
-  AfterStateChange(oldLanguage, oldCaps);
 }
 
 bool TSystemKeyboard::CapsLockOn() const {
   return xkb_state_mod_name_is_active(state_, XKB_MOD_NAME_CAPS, XKB_STATE_MODS_LOCKED) > 0;
+}
+
+bool TSystemKeyboard::NumLockOn() const {
+  return xkb_state_mod_name_is_active(state_, XKB_MOD_NAME_NUM, XKB_STATE_MODS_LOCKED) > 0;
+}
+
+bool TSystemKeyboard::ScrollLockOn() const {
+  return xkb_state_led_name_is_active(state_, XKB_LED_NAME_SCROLL) > 0;
 }
 
 int TSystemKeyboard::ActiveLayout() const {
@@ -454,7 +456,7 @@ QString TSystemKeyboard::InputLanguage() const {
 }
 
 TKeyCharacters TSystemKeyboard::Characters(int scanCode, const TKeyLookupState& lookup) const {
-  const int keyCode = X11KeyCodeFromScanCode(scanCode);
+  const int keyCode = KeyCodeOf(scanCode);
   if (keyCode == 0) return {};
   // A scratch state in the active group with only the asked-for modifiers: the labels must not
   // follow whatever the physical keyboard holds down at the moment.
@@ -495,8 +497,9 @@ TKeyCharacters TSystemKeyboard::Characters(int scanCode, const TKeyLookupState& 
 }
 
 int TSystemKeyboard::VkFromKeyCode(unsigned keyCode) const {
-  const int scan = ScanCodeFromX11KeyCode(static_cast<int>(keyCode));
-  if (scan <= 0 || scan >= static_cast<int>(kUsVkByScanCode.size())) return 0;
+  const TScanCode pc = ScanCodeFromX11KeyCode(keyCode);
+  const int scan = pc.code;
+  if (pc.extended || scan <= 0 || scan >= static_cast<int>(kUsVkByScanCode.size())) return 0;
   const int usVk = kUsVkByScanCode[static_cast<std::size_t>(scan)];
   if (scan >= 2 && scan <= 11) return usVk;  // the digit row keeps its digits everywhere
   // Letter keys are named after the Latin letter they type (Z and Y trade places on a German
@@ -519,7 +522,7 @@ int TSystemKeyboard::VkFromKeyCode(unsigned keyCode) const {
 }
 
 int TSystemKeyboard::VkFromScanCode(int scanCode) const {
-  const int keyCode = X11KeyCodeFromScanCode(scanCode);
+  const int keyCode = KeyCodeOf(scanCode);
   return keyCode == 0 ? 0 : VkFromKeyCode(static_cast<unsigned>(keyCode));
 }
 

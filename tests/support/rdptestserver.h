@@ -25,6 +25,9 @@ class TestRdpServer {
   TestRdpServer(const TestRdpServer&) = delete;
   TestRdpServer& operator=(const TestRdpServer&) = delete;
 
+  // TLS without NLA (the server takes any password); call before Start.
+  void UseTlsWithoutNla() { security_ = Security::Tls; }
+
   // Starts the display and the server; the port is kept across Stop/StartServer.
   [[nodiscard]] bool Start();
   // Starts (again) only the RDP server; a fresh serverHome gives it a new certificate.

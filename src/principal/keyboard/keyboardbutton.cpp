@@ -95,7 +95,7 @@ TKeyColors KeyColors(TKeyDrawState state) {
 }
 
 TCustomKeyboardButton::TCustomKeyboardButton(TCustomTouchKeyboard* parent, const TVirtualKey& key)
-    : Key(key), FontSize(key.FontSize), parent_(parent) {}
+    : Key(key), FontSize(key.FontSize), FParent(parent) {}
 
 void TCustomKeyboardButton::Paint(QPainter& p, const QString& fontFamily) const {
   const TKeyColors colors = KeyColors(State);

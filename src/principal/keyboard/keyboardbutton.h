@@ -43,7 +43,7 @@ class TCustomKeyboardButton {
 
   [[nodiscard]] bool Modifier() const { return !Key.ModifierName.isEmpty(); }
   [[nodiscard]] bool Toggle() const { return Key.HasFlag(kfToggle); }
-  [[nodiscard]] TCustomTouchKeyboard* Parent() const { return parent_; }
+  [[nodiscard]] TCustomTouchKeyboard* Parent() const { return FParent; }
   [[nodiscard]] bool CellContains(int x, int y) const {
     return x >= Left && x < Left + Width && y >= Top && y < Top + Height;
   }
@@ -52,7 +52,7 @@ class TCustomKeyboardButton {
   virtual void Paint(QPainter& painter, const QString& fontFamily) const;
 
  private:
-  TCustomTouchKeyboard* parent_;
+  TCustomTouchKeyboard* FParent;
 };
 
 class TKeyboardButton : public TCustomKeyboardButton {

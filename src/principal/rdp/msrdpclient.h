@@ -12,7 +12,7 @@
 #include "principal/rdp/msrdpclientadvancedsettings.h"
 #include "principal/rdp/rdpframe.h"
 
-class TRdpSession;
+class IRdpSession;
 class TRdpFullScreen;
 class TRdpSessionBridge;
 class QKeyEvent;
@@ -43,7 +43,8 @@ class TMsRdpClient : public QAbstractScrollArea {
   ~TMsRdpClient() override;
 
   // Connection settings, read at Connect. Changing one while connected or connecting is
-  // refused, as is a desktop size outside 200-8192 (ERdpControlError).
+  // refused, as is a desktop size outside 200-8192 or a server that is not a host name or an
+  // IP literal (ERdpControlError).
   void SetServer(const QString& server);
   [[nodiscard]] const QString& Server() const { return server_; }
   void SetUserName(const QString& userName);
@@ -80,6 +81,10 @@ class TMsRdpClient : public QAbstractScrollArea {
   [[nodiscard]] QSize DesktopSize() const { return frame_.Size(); }
   // Where the desktop sits in the view now (view coordinates).
   [[nodiscard]] QRect DesktopRect() const;
+  // Whether text names a server the control connects to: a host name (letters, digits, '-' and
+  // '.'), an IPv4 literal or a bracketed IPv6 literal, at most 253 characters. The name comes
+  // from the network, and FreeRDP reads some other forms as local descriptors and sockets.
+  [[nodiscard]] static bool ValidServerName(const QString& text);
   // A text for a reason number of OnDisconnected.
   [[nodiscard]] static QString DisconnectReasonText(int discReason);
 
@@ -128,6 +133,9 @@ class TMsRdpClient : public QAbstractScrollArea {
   void HandleMouseMove(QPoint desktopAt);
   void HandleWheel(QWheelEvent* event, QPoint desktopAt);
   void ReleaseHeldKeys();
+  // Tells the remote side the local Caps, Num and Scroll Lock, which may have changed while the
+  // view did not have the keyboard.
+  void SyncLockKeys();
   void ShowFullScreenWindow();
   void CloseFullScreenWindow();
 
@@ -136,10 +144,12 @@ class TMsRdpClient : public QAbstractScrollArea {
   int desktopWidth_ = 1024;
   int desktopHeight_ = 768;
   short connected_ = kNotConnected;
+  // Disconnect was called for the current attempt: a success reported after it is not one.
+  bool disconnectRequested_ = false;
   TMsRdpClientAdvancedSettings advanced_;
 
   std::unique_ptr<TRdpSessionBridge> bridge_;
-  std::unique_ptr<TRdpSession> session_;
+  std::unique_ptr<IRdpSession> session_;
   RdpFrame frame_;
   QImage image_;  // frame_'s pixels without a copy; drawn only under frame_'s lock
   bool fullScreenWanted_ = false;
@@ -147,3 +157,17 @@ class TMsRdpClient : public QAbstractScrollArea {
   std::set<std::pair<std::uint16_t, bool>> heldKeys_;
   QPointer<TRdpFullScreen> fullScreen_;
 };
+
+// The certificate questions, asked before the password goes to a server that nothing vouches for.
+inline constexpr char16_t kCertificateUnknownText[] =
+    u"Não foi possível confirmar a identidade do servidor %1.\n\n"
+    u"Impressão digital SHA-256 do certificado:\n%2\n\n"
+    u"Confira a impressão digital com o seu provedor antes de continuar.\n"
+    u"Deseja confiar neste certificado e enviar sua senha?";
+inline constexpr char16_t kCertificateChangedText[] =
+    u"O certificado do servidor %1 mudou desde a última conexão.\n\n"
+    u"Isso pode indicar que outro computador está se passando pelo servidor.\n"
+    u"Novo certificado: %2\nImpressão digital: %3\n\n"
+    u"Deseja conectar mesmo assim?";
+inline constexpr char16_t kCertificateYesCaption[] = u"&Sim";
+inline constexpr char16_t kCertificateNoCaption[] = u"&Não";

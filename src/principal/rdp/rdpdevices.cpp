@@ -1,10 +1,5 @@
 #include "principal/rdp/rdpdevices.h"
 
-#include <fcntl.h>
-#include <linux/serial.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,7 +7,9 @@
 #include <QSet>
 #include <algorithm>
 
+#include "platform/localdevices.h"
 #include "platform/registry.h"
+#include "principal/rdp/rdplog.h"
 
 namespace {
 
@@ -20,8 +17,6 @@ constexpr char16_t kDriveChannel[] = u"drive";
 constexpr char16_t kPrinterChannel[] = u"printer";
 constexpr char16_t kSerialChannel[] = u"serial";
 constexpr char16_t kSerialNamePrefix[] = u"COM";
-constexpr char kMountsFile[] = "/proc/self/mounts";
-constexpr char kDevFolder[] = "/dev";
 
 // Mount points in /proc/self/mounts escape blanks, tabs, newlines and backslashes as \ooo.
 QString DecodeMountField(const QString& field) {
@@ -47,21 +42,6 @@ QString DriveLabel(const QString& text) {
   QString label = text.trimmed();
   label.replace(QRegularExpression(QStringLiteral("[\\\\/:*?\"<>|,]")), QStringLiteral("_"));
   return label;
-}
-
-bool IsRealSerialPort(const QString& path) {
-  const QByteArray native = QFile::encodeName(path);
-  const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return false;
-  bool real = true;
-  // The kernel lists ttyS0..31 whether or not a UART sits behind them; those without one report
-  // an unknown port type.
-  if (QFileInfo(path).fileName().startsWith(QStringLiteral("ttyS"))) {
-    serial_struct info{};
-    real = ::ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
-  }
-  ::close(fd);
-  return real;
 }
 
 }  // namespace
@@ -153,11 +133,21 @@ RedirectionInputs GatherRedirectionInputs(bool drives, bool printers, bool ports
   inputs.printers = printers;
   inputs.ports = ports;
   if (drives) {
-    inputs.homePath = QDir::homePath();
-    inputs.homeName = qEnvironmentVariable("USER", QDir(inputs.homePath).dirName());
-    QFile mounts(QString::fromLatin1(kMountsFile));
-    if (mounts.open(QIODevice::ReadOnly))
-      inputs.removable = RemovableMountsFrom(QString::fromUtf8(mounts.readAll()));
+    // A folder FreeRDP cannot open (a missing home, another user's stick) would take every other
+    // device down with it; it is left out and the rest is shared.
+    const QString home = QDir::homePath();
+    if (FolderShareable(home)) {
+      inputs.homePath = home;
+      inputs.homeName = qEnvironmentVariable("USER", QDir(home).dirName());
+    } else {
+      qCInfo(lcRdp) << "home folder not shared: it cannot be opened";
+    }
+    for (auto& medium : RemovableMountsFrom(MountTable())) {
+      if (FolderShareable(medium.path))
+        inputs.removable.push_back(std::move(medium));
+      else
+        qCInfo(lcRdp) << "medium not shared: it cannot be opened:" << medium.name;
+    }
   }
   if (printers) {
     inputs.printerList = CurrentUserPrinters();
@@ -166,11 +156,9 @@ RedirectionInputs GatherRedirectionInputs(bool drives, bool printers, bool ports
       inputs.filterQueueType = registry.ReadCardinal(QString::fromUtf16(kFilterQueueTypeValue), 0);
   }
   if (ports) {
-    const QDir dev(QString::fromLatin1(kDevFolder));
-    const auto candidates = SerialCandidatesFrom(dev.entryList(QDir::System | QDir::Files));
-    for (const auto& name : candidates) {
-      const QString path = dev.filePath(name);
-      if (IsRealSerialPort(path)) inputs.serialPorts << path;
+    for (const auto& name : SerialCandidatesFrom(DeviceEntries())) {
+      const QString path = DevicePath(name);
+      if (SerialPortPresent(path)) inputs.serialPorts << path;
     }
   }
   return inputs;

@@ -53,6 +53,7 @@ using DeviceChannel = QStringList;
 // Candidate serial device names in /dev: ttyS*, ttyUSB*, ttyACM*, in natural order.
 [[nodiscard]] QStringList SerialCandidatesFrom(const QStringList& devEntries);
 
-// The facts of this computer for the given switches (reads /proc/self/mounts, /dev, CUPS and the
-// stored printer mode; only what a switch that is on needs).
+// The facts of this computer for the given switches (the mount table, /dev, CUPS and the stored
+// printer mode; only what a switch that is on needs). Folders that cannot be opened and ports
+// that do not answer are left out. Slow: call it off the UI thread.
 [[nodiscard]] RedirectionInputs GatherRedirectionInputs(bool drives, bool printers, bool ports);

@@ -1,7 +1,16 @@
 #include "principal/rdp/rdpsession.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+#include "platform/localdevices.h"
+#include "principal/rdp/rdpcertificate.h"
 #include "principal/rdp/rdpcontext.h"
+#include "principal/rdp/rdpdevices.h"
 #include "principal/rdp/rdpinputflags.h"
+#include "principal/rdp/rdplog.h"
 #include "principal/rdp/rdppointer.h"
 
 #include <freerdp/addin.h>
@@ -16,6 +25,8 @@
 #include <freerdp/settings.h>
 #include <winpr/synch.h>
 
+#include <QDir>
+#include <QFile>
 #include <QMetaObject>
 #include <algorithm>
 #include <atomic>
@@ -23,6 +34,8 @@
 #include <cstring>
 #include <deque>
 #include <future>
+#include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,6 +44,13 @@ namespace {
 
 // How long the session waits for a person to answer the changed-certificate question.
 constexpr auto kCertificateAnswerTimeout = std::chrono::minutes(10);
+// Answers to FreeRDP's certificate question.
+constexpr int kCertificateRefuse = 0;
+constexpr int kCertificateRemember = 1;
+constexpr int kCertificateThisSession = 2;
+// The negotiated security protocols that carry NLA (CredSSP).
+constexpr UINT32 kProtocolHybrid = 0x00000002;
+constexpr UINT32 kProtocolHybridEx = 0x00000008;
 // How often a waiting session thread looks whether it was asked to stop.
 constexpr auto kAbortPoll = std::chrono::milliseconds(100);
 // The session loop wakes at least this often even when nothing happens.
@@ -44,7 +64,55 @@ struct InputEvent {
   bool down = false;
 };
 
+// A store the compiler may not drop because the memory is about to be freed.
+void WipeBytes(void* data, size_t size) {
+  if (data != nullptr && size > 0) explicit_bzero(data, size);
+}
+
+// The process's open socket descriptors.
+std::set<int> OpenSockets() {
+  std::set<int> sockets;
+  const QDir fds(QStringLiteral("/proc/self/fd"));
+  const auto entries = fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+  for (const auto& entry : entries) {
+    bool ok = false;
+    const int fd = entry.toInt(&ok);
+    struct stat info {};
+    if (ok && ::fstat(fd, &info) == 0 && S_ISSOCK(info.st_mode)) sockets.insert(fd);
+  }
+  return sockets;
+}
+
+// Shuts down the TCP sockets opened since before that lead to a peer on port.
+void ShutDownNewSocketsTo(const std::set<int>& before, int port) {
+  for (const int fd : OpenSockets()) {
+    if (before.count(fd) != 0) continue;
+    sockaddr_storage peer{};
+    socklen_t length = sizeof(peer);
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0) continue;
+    int peerPort = -1;
+    if (peer.ss_family == AF_INET)
+      peerPort = ntohs(reinterpret_cast<const sockaddr_in*>(&peer)->sin_port);
+    else if (peer.ss_family == AF_INET6)
+      peerPort = ntohs(reinterpret_cast<const sockaddr_in6*>(&peer)->sin6_port);
+    if (peerPort == port) ::shutdown(fd, SHUT_RDWR);
+  }
+}
+
+// FreeRDP frees its settings without overwriting them.
+void WipeSettingsPassword(rdpSettings* settings) {
+  const char* password = freerdp_settings_get_string(settings, FreeRDP_Password);
+  if (password != nullptr) WipeBytes(const_cast<char*>(password), std::strlen(password));
+  (void)freerdp_settings_set_string(settings, FreeRDP_Password, nullptr);
+}
+
 }  // namespace
+
+void WipePassword(QString& password) {
+  if (password.isDetached())
+    WipeBytes(password.data(), sizeof(QChar) * static_cast<size_t>(password.size()));
+  password = QString();
+}
 
 struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
                            TRdpFrameSink::Listener {
@@ -63,6 +131,9 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
   std::mutex instanceMutex;
   freerdp* instance = nullptr;
   std::atomic<bool> abortRequested = false;
+  // While freerdp_connect runs, and the sockets the process had before it (under instanceMutex).
+  bool connecting = false;
+  std::set<int> socketsBefore;
 
   HANDLE wake = nullptr;
   std::mutex inputMutex;
@@ -77,6 +148,11 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
 
   TRdpFrameSink frameSink{*this};
 
+  // A certificate taken on NLA's word, remembered once NLA has succeeded (session thread).
+  std::string pendingCertificate;
+  std::string pendingHost;
+  UINT16 pendingPort = 0;
+
   Impl() = default;
   Impl(const Impl&) = delete;
   Impl& operator=(const Impl&) = delete;
@@ -87,27 +163,28 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
   void Post(std::function<void(TRdpSessionEvents&)> call);
   void Run();
   bool Configure(freerdp* inst);
+  bool ChooseChannels(rdpSettings* settings);
+  static void LogChannels(rdpSettings* settings);
   int Reason(freerdp* inst) const;
   void Loop(freerdp* inst);
+  static bool DropFailedChannel(rdpContext* context);
   void DrainInput(freerdp* inst);
   void Enqueue(const InputEvent& event);
   void FrameReplaced(const RdpFrame& frame) override;
   void FrameChanged(const QRegion& region) override;
-  DWORD AskChangedCertificate(const char* host, const char* subject, const char* fingerprint);
+  // Asks the person on the UI thread and waits for the answer; no answer is a no.
+  bool Ask(std::function<bool(TRdpSessionEvents&)> question);
+  int CheckCertificate(freerdp* inst, const BYTE* pem, size_t length, const char* host, UINT16 port,
+                       DWORD flags);
+  void RememberAfterNla(freerdp* inst);
 
   // FreeRDP callbacks
   static BOOL PreConnect(freerdp* inst);
   static BOOL PostConnect(freerdp* inst);
   static void PostDisconnect(freerdp* inst);
   static BOOL Authenticate(freerdp* inst, char** user, char** password, char** domain);
-  static DWORD VerifyCertificate(freerdp* inst, const char* host, UINT16 port,
-                                 const char* commonName, const char* subject, const char* issuer,
-                                 const char* fingerprint, DWORD flags);
-  static DWORD VerifyChangedCertificate(freerdp* inst, const char* host, UINT16 port,
-                                        const char* commonName, const char* subject,
-                                        const char* issuer, const char* fingerprint,
-                                        const char* oldSubject, const char* oldIssuer,
-                                        const char* oldFingerprint, DWORD flags);
+  static int VerifyX509Certificate(freerdp* inst, const BYTE* data, size_t length, const char* host,
+                                   UINT16 port, DWORD flags);
 };
 
 namespace {
@@ -145,16 +222,22 @@ void TRdpSession::Impl::Post(std::function<void(TRdpSessionEvents&)> call) {
 
 bool TRdpSession::Impl::Configure(freerdp* inst) {
   rdpSettings* settings = inst->settings;
-  const std::string server = params.server.toStdString();
+  // FreeRDP takes an IPv6 literal without its brackets.
+  QString host = params.server;
+  if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+    host = host.mid(1, host.size() - 2);
+  const std::string server = host.toStdString();
   const std::string user = params.userName.toStdString();
   std::string password = params.password.toStdString();
+  // From here on FreeRDP's copy is the session's; ours goes now.
+  WipePassword(params.password);
   bool ok =
       freerdp_settings_set_string(settings, FreeRDP_ServerHostname, server.c_str()) &&
       freerdp_settings_set_uint32(settings, FreeRDP_ServerPort, static_cast<UINT32>(params.port)) &&
       freerdp_settings_set_string(settings, FreeRDP_Username, user.c_str()) &&
       freerdp_settings_set_string(settings, FreeRDP_Password, password.c_str());
   // The copy was only the way in; FreeRDP keeps its own for the session.
-  std::fill(password.begin(), password.end(), '\0');
+  WipeBytes(password.data(), password.size());
   ok = ok &&
        freerdp_settings_set_uint32(settings, FreeRDP_DesktopWidth,
                                    static_cast<UINT32>(params.width)) &&
@@ -170,21 +253,76 @@ bool TRdpSession::Impl::Configure(freerdp* inst) {
        freerdp_settings_set_bool(settings, FreeRDP_FastPathOutput, TRUE) &&
        freerdp_settings_set_bool(settings, FreeRDP_FrameMarkerCommandEnabled, TRUE) &&
        freerdp_settings_set_bool(settings, FreeRDP_SurfaceFrameMarkerEnabled, TRUE) &&
+       // Standard RDP security sends the password to whoever answers: only TLS and NLA are
+       // offered, and the certificate rules decide who gets it.
+       freerdp_settings_set_bool(settings, FreeRDP_RdpSecurity, FALSE) &&
+       freerdp_settings_set_bool(settings, FreeRDP_TlsSecurity, TRUE) &&
+       freerdp_settings_set_bool(settings, FreeRDP_NlaSecurity, TRUE) &&
+       freerdp_settings_set_bool(settings, FreeRDP_ExtSecurity, FALSE) &&
+       freerdp_settings_set_bool(settings, FreeRDP_NegotiateSecurityLayer, TRUE) &&
+       freerdp_settings_set_bool(settings, FreeRDP_UseRdpSecurityLayer, FALSE) &&
+       freerdp_settings_set_bool(settings, FreeRDP_IgnoreCertificate, FALSE) &&
+       freerdp_settings_set_bool(settings, FreeRDP_AutoAcceptCertificate, FALSE) &&
        // Reconnecting is the person's choice ("Reconectar"), not an automatic retry.
        freerdp_settings_set_bool(settings, FreeRDP_AutoReconnectionEnabled, FALSE) &&
        freerdp_settings_set_uint32(settings, FreeRDP_OsMajorType, OSMAJORTYPE_UNIX) &&
        freerdp_settings_set_uint32(settings, FreeRDP_OsMinorType, OSMINORTYPE_NATIVE_XSERVER);
+  if (!params.configFolder.isEmpty())
+    ok = ok && freerdp_settings_set_string(settings, FreeRDP_ConfigPath,
+                                           QFile::encodeName(params.configFolder).constData());
   if (params.keyboardLayout != 0)
     ok = ok && freerdp_settings_set_uint32(settings, FreeRDP_KeyboardLayout, params.keyboardLayout);
-  if (params.sound) ok = ok && freerdp_settings_set_bool(settings, FreeRDP_AudioPlayback, TRUE);
-  for (const auto& device : params.devices) {
+  return ok && ChooseChannels(settings);
+}
+
+bool TRdpSession::Impl::ChooseChannels(rdpSettings* settings) {
+  // Every channel FreeRDP loads for us is chosen here, and each one has something behind it:
+  // a channel without a handler fails as soon as a server opens it and takes the session down.
+  // The clipboard stays off until it has its handler.
+  bool ok = freerdp_settings_set_bool(settings, FreeRDP_RedirectClipboard, FALSE);
+
+  if (params.sound) {
+    // With no sound output the channel would fail when the server starts playing; the fake
+    // output keeps the server's sound (and the device redirection it needs) without one.
+    const bool device = SoundOutputAvailable();
+    if (!device) qCInfo(lcRdp) << "no sound output here: the session's sound is discarded";
+    std::string name = "rdpsnd";
+    std::string fake = "sys:fake";
+    std::vector<char*> args{name.data()};
+    if (!device) args.push_back(fake.data());
+    ok = ok && freerdp_client_add_static_channel(settings, args.size(), args.data()) &&
+         freerdp_client_add_dynamic_channel(settings, args.size(), args.data());
+  }
+
+  const auto devices = RdpDeviceChannels(GatherRedirectionInputs(
+      params.redirectDrives, params.redirectPrinters, params.redirectPorts));
+  for (const auto& device : devices) {
     std::vector<std::string> texts;
     for (const auto& part : device) texts.push_back(part.toStdString());
     std::vector<char*> pointers;
     for (auto& text : texts) pointers.push_back(text.data());
-    ok = ok && freerdp_client_add_device_channel(settings, pointers.size(), pointers.data());
+    // A device FreeRDP refuses is left out; the session goes on with the rest.
+    if (!freerdp_client_add_device_channel(settings, pointers.size(), pointers.data()))
+      qCInfo(lcRdp) << "device not redirected:" << device.value(0) << device.value(1);
   }
   return ok;
+}
+
+void TRdpSession::Impl::LogChannels(rdpSettings* settings) {
+  if (!lcRdp().isDebugEnabled()) return;
+  auto names = [settings](size_t countId, size_t arrayId) {
+    QStringList list;
+    const UINT32 count = freerdp_settings_get_uint32(settings, countId);
+    auto* const* array =
+        static_cast<ADDIN_ARGV* const*>(freerdp_settings_get_pointer(settings, arrayId));
+    for (UINT32 i = 0; array != nullptr && i < count; ++i)
+      if (array[i] != nullptr && array[i]->argc > 0) list << QString::fromUtf8(array[i]->argv[0]);
+    return list;
+  };
+  qCDebug(lcRdp) << "static channels:"
+                 << names(FreeRDP_StaticChannelCount, FreeRDP_StaticChannelArray)
+                 << "dynamic channels:"
+                 << names(FreeRDP_DynamicChannelCount, FreeRDP_DynamicChannelArray);
 }
 
 void TRdpSession::Impl::Run() {
@@ -198,8 +336,7 @@ void TRdpSession::Impl::Run() {
     inst->PostConnect = PostConnect;
     inst->PostDisconnect = PostDisconnect;
     inst->Authenticate = Authenticate;
-    inst->VerifyCertificateEx = VerifyCertificate;
-    inst->VerifyChangedCertificateEx = VerifyChangedCertificate;
+    inst->VerifyX509Certificate = VerifyX509Certificate;
     contextMade = freerdp_context_new(inst) != FALSE;
   }
   if (contextMade) {
@@ -210,14 +347,25 @@ void TRdpSession::Impl::Run() {
       std::lock_guard lock(instanceMutex);
       instance = inst;
     }
-    if (configured && !abortRequested && freerdp_connect(inst)) {
+    // FreeRDP clears its abort signal when connecting starts, so an Abort that came first is
+    // seen only through our own flag: here, in PreConnect, and after connecting.
+    {
+      std::lock_guard lock(instanceMutex);
+      socketsBefore = OpenSockets();
+      connecting = true;
+    }
+    const bool connected = configured && !abortRequested && freerdp_connect(inst);
+    {
+      std::lock_guard lock(instanceMutex);
+      connecting = false;
+    }
+    if (connected && !abortRequested) {
       Post([](TRdpSessionEvents& e) { e.SessionConnected(); });
       Loop(inst);
-      reason = Reason(inst);
-      freerdp_disconnect(inst);
-    } else {
-      reason = Reason(inst);
     }
+    reason = Reason(inst);
+    if (connected) freerdp_disconnect(inst);
+    WipeSettingsPassword(inst->settings);
     {
       std::lock_guard lock(instanceMutex);
       instance = nullptr;
@@ -240,15 +388,30 @@ int TRdpSession::Impl::Reason(freerdp* inst) const {
 }
 
 void TRdpSession::Impl::Loop(freerdp* inst) {
-  while (!freerdp_shall_disconnect(inst)) {
+  while (!abortRequested && !freerdp_shall_disconnect(inst)) {
     HANDLE handles[MAXIMUM_WAIT_OBJECTS];
     DWORD count = freerdp_get_event_handles(inst->context, handles, MAXIMUM_WAIT_OBJECTS - 1);
     if (count == 0) break;
     handles[count++] = wake;
     if (WaitForMultipleObjects(count, handles, FALSE, kLoopTimeoutMs) == WAIT_FAILED) break;
     DrainInput(inst);
-    if (!freerdp_check_event_handles(inst->context)) break;
+    if (!freerdp_check_event_handles(inst->context)) {
+      // A channel's failure ends the turn too; only the connection's own failure ends the loop.
+      if (DropFailedChannel(inst->context) && !freerdp_shall_disconnect(inst)) continue;
+      break;
+    }
   }
+}
+
+bool TRdpSession::Impl::DropFailedChannel(rdpContext* context) {
+  // A channel that fails (a sound device that stops, a redirected device that breaks) stops only
+  // itself: FreeRDP would end the whole session over it.
+  if (WaitForSingleObject(getChannelErrorEventHandle(context), 0) != WAIT_OBJECT_0) return false;
+  const char* description = getChannelErrorDescription(context);
+  qCWarning(lcRdp) << "a channel failed and is dropped:" << getChannelError(context)
+                   << (description != nullptr ? description : "");
+  clearChannelError(context);
+  return true;
 }
 
 void TRdpSession::Impl::DrainInput(freerdp* inst) {
@@ -314,15 +477,13 @@ void TRdpSession::Impl::FrameChanged(const QRegion& region) {
   });
 }
 
-DWORD TRdpSession::Impl::AskChangedCertificate(const char* host, const char* subject,
-                                               const char* fingerprint) {
+bool TRdpSession::Impl::Ask(std::function<bool(TRdpSessionEvents&)> question) {
   auto answer = std::make_shared<std::promise<bool>>();
   auto future = answer->get_future();
-  Post([answer, host = QString::fromUtf8(host), subject = QString::fromUtf8(subject),
-        fingerprint = QString::fromUtf8(fingerprint)](TRdpSessionEvents& e) {
+  Post([answer, question = std::move(question)](TRdpSessionEvents& e) {
     bool accept = false;
     try {
-      accept = e.SessionConfirmChangedCertificate(host, subject, fingerprint);
+      accept = question(e);
     } catch (...) {
       accept = false;
     }
@@ -332,21 +493,72 @@ DWORD TRdpSession::Impl::AskChangedCertificate(const char* host, const char* sub
   // that goes away ends the wait as a refusal (an unanswered question breaks the promise).
   const auto deadline = std::chrono::steady_clock::now() + kCertificateAnswerTimeout;
   while (future.wait_for(kAbortPoll) != std::future_status::ready) {
-    if (abortRequested || std::chrono::steady_clock::now() > deadline) return 0;
+    if (abortRequested || std::chrono::steady_clock::now() > deadline) return false;
   }
   try {
-    return future.get() ? 1 : 0;
+    return future.get();
   } catch (const std::future_error&) {
-    return 0;
+    return false;
   }
+}
+
+int TRdpSession::Impl::CheckCertificate(freerdp* inst, const BYTE* pem, size_t length,
+                                        const char* host, UINT16 port, DWORD flags) {
+  // FreeRDP asks only when its own check failed: no system authority vouches for this
+  // certificate and this name, and it is not the one remembered for the server.
+  const auto cert = ReadServerCertificate(pem, length);
+  if (!cert || host == nullptr) return kCertificateRefuse;
+  const QString hostName = QString::fromUtf8(host);
+  if ((flags & VERIFY_CERT_FLAG_CHANGED) != 0) {
+    qCInfo(lcRdp) << "the server's certificate changed since the last connection";
+    return Ask([hostName, cert](TRdpSessionEvents& e) {
+      return e.SessionConfirmChangedCertificate(hostName, cert->subject, cert->fingerprint);
+    })
+               ? kCertificateRemember
+               : kCertificateRefuse;
+  }
+  if (VerifiedByProviderAuthority(pem, length, hostName)) {
+    qCDebug(lcRdp) << "certificate verified by the provider's authority";
+    return kCertificateThisSession;
+  }
+  const UINT32 protocol = freerdp_settings_get_uint32(inst->settings, FreeRDP_SelectedProtocol);
+  if ((protocol & (kProtocolHybrid | kProtocolHybridEx)) != 0) {
+    // NLA comes next and only a server that knows the account completes it, so the certificate
+    // is taken for now and remembered once NLA has proved the server.
+    qCDebug(lcRdp) << "unknown certificate with NLA: remembered once the server proves itself";
+    pendingCertificate.assign(reinterpret_cast<const char*>(pem), length);
+    pendingHost = host;
+    pendingPort = port;
+    return kCertificateThisSession;
+  }
+  qCInfo(lcRdp) << "unknown certificate without NLA: asking before sending the password";
+  return Ask([hostName, cert](TRdpSessionEvents& e) {
+    return e.SessionConfirmUnknownCertificate(hostName, cert->fingerprint);
+  })
+             ? kCertificateRemember
+             : kCertificateRefuse;
+}
+
+void TRdpSession::Impl::RememberAfterNla(freerdp* inst) {
+  if (pendingCertificate.empty()) return;
+  if (!RememberServerCertificate(inst->settings,
+                                 reinterpret_cast<const BYTE*>(pendingCertificate.data()),
+                                 pendingCertificate.size(), pendingHost.c_str(), pendingPort))
+    qCWarning(lcRdp) << "the server's certificate could not be remembered";
+  pendingCertificate.clear();
 }
 
 BOOL TRdpSession::Impl::PreConnect(freerdp* inst) {
-  return freerdp_client_load_addins(inst->context->channels, inst->settings);
+  if (SessionOf(inst)->abortRequested) return FALSE;
+  if (!freerdp_client_load_addins(inst->context->channels, inst->settings)) return FALSE;
+  LogChannels(inst->settings);
+  return TRUE;
 }
 
 BOOL TRdpSession::Impl::PostConnect(freerdp* inst) {
-  if (!SessionOf(inst)->frameSink.Attach(inst)) return FALSE;
+  Impl* self = SessionOf(inst);
+  self->RememberAfterNla(inst);
+  if (!self->frameSink.Attach(inst)) return FALSE;
   RegisterSessionPointer(inst->context);
   return TRUE;
 }
@@ -360,18 +572,10 @@ BOOL TRdpSession::Impl::Authenticate(freerdp*, char**, char**, char**) {
   return TRUE;
 }
 
-DWORD TRdpSession::Impl::VerifyCertificate(freerdp*, const char*, UINT16, const char*, const char*,
-                                           const char*, const char*, DWORD) {
-  // A server seen for the first time is trusted and remembered, as the desktop has always
-  // connected without a question; only a later change is worth asking about.
-  return 1;
-}
-
-DWORD TRdpSession::Impl::VerifyChangedCertificate(freerdp* inst, const char* host, UINT16,
-                                                  const char*, const char* subject, const char*,
-                                                  const char* fingerprint, const char*, const char*,
-                                                  const char*, DWORD) {
-  return SessionOf(inst)->AskChangedCertificate(host, subject, fingerprint);
+int TRdpSession::Impl::VerifyX509Certificate(freerdp* inst, const BYTE* data, size_t length,
+                                             const char* host, UINT16 port, DWORD flags) {
+  if (SessionOf(inst)->abortRequested) return kCertificateRefuse;
+  return SessionOf(inst)->CheckCertificate(inst, data, length, host, port, flags);
 }
 
 void ReportSessionCursor(rdpContext* context, const QImage& image, QPoint hotSpot, bool visible) {
@@ -398,7 +602,6 @@ TRdpSession::~TRdpSession() {
     else
       impl_->thread.detach();
   }
-  std::fill(impl_->params.password.begin(), impl_->params.password.end(), QChar(0));
 }
 
 void TRdpSession::Start() {
@@ -410,6 +613,10 @@ void TRdpSession::Abort() {
   impl_->abortRequested = true;
   std::lock_guard lock(impl_->instanceMutex);
   if (impl_->instance != nullptr) freerdp_abort_connect(impl_->instance);
+  // FreeRDP 2 waits for a server's first answers in a loop that never looks at its abort
+  // signal: a server that accepts and stays silent would hold the attempt (and the program's
+  // exit) until TCP gives up. Shutting the attempt's socket ends that wait at once.
+  if (impl_->connecting) ShutDownNewSocketsTo(impl_->socketsBefore, impl_->params.port);
 }
 
 bool TRdpSession::Wait(int timeoutMs) {

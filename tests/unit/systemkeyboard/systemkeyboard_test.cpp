@@ -6,7 +6,7 @@
 
 #include "testapp.h"
 
-#include "shell/errors.h"
+#include "core/errors.h"
 
 namespace {
 
@@ -138,20 +138,6 @@ TEST(SystemKeyboard, VirtualKeysAndScanCodesBothWays) {
   EXPECT_EQ(us->VkFromScanCode(-2), 0);  // the on-screen Fn key
 }
 
-TEST(SystemKeyboard, X11KeyCodes) {
-  struct Case {
-    int scan;
-    int keyCode;
-  } cases[] = {{1, 9}, {30, 38}, {83, 91}, {86, 94}, {87, 95}, {88, 96}, {0x73, 97}, {0x7D, 132}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(X11KeyCodeFromScanCode(c.scan), c.keyCode) << c.scan;
-    EXPECT_EQ(ScanCodeFromX11KeyCode(c.keyCode), c.scan) << c.keyCode;
-  }
-  EXPECT_EQ(X11KeyCodeFromScanCode(0), 0);
-  EXPECT_EQ(X11KeyCodeFromScanCode(-2), 0);
-  EXPECT_EQ(ScanCodeFromX11KeyCode(8), 0);
-}
-
 TEST(SystemKeyboard, InputLanguageFromTheActiveLayout) {
   struct Case {
     const char* layouts;
@@ -198,6 +184,44 @@ TEST(SystemKeyboard, SwitchingLayoutsAndCapsLockNotify) {
   EXPECT_EQ(n.language, 2);
 }
 
+TEST(SystemKeyboard, AnotherLayoutOfTheSameLanguageOrAReloadIsAChange) {
+  // Each step keeps the language tag; each changes what the keys type (or may, for a reload).
+  const struct {
+    const char* name;
+    const char* layouts;
+    const char* variants;
+    int group;  // -1: new names; otherwise a group switch
+    const char* tag;
+    const char16_t* q;  // what the key at scan code 16 types afterwards
+  } steps[] = {
+      {"us", "us", "", -1, "en-US", u"q"},
+      {"us(dvorak)", "us", "dvorak", -1, "en-US", u"'"},
+      {"us(dvorak) again", "us", "dvorak", -1, "en-US", u"'"},
+      {"br", "br", "", -1, "pt-BR", u"q"},
+      {"br(nativo)", "br", "nativo", -1, "pt-BR", u"/"},
+      {"us and us(dvorak)", "us,us", ",dvorak", -1, "en-US", u"q"},
+      {"switched to us(dvorak)", "", "", 1, "en-US", u"'"},
+      {"back to us", "", "", 0, "en-US", u"q"},
+  };
+  const auto k = TSystemKeyboard::FromLayoutNames(QStringLiteral("us"));
+  k->SetCapsLock(true);
+  Notices n(k.get());
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.name);
+    const int before = n.language;
+    if (step.group < 0)
+      k->SetLayoutNames(QString::fromLatin1(step.layouts), QString::fromLatin1(step.variants));
+    else
+      k->SelectLayout(step.group);
+    EXPECT_EQ(n.language, before + 1);
+    EXPECT_EQ(k->InputLanguage(), QString::fromLatin1(step.tag));
+    EXPECT_EQ(Chars(*k, kScanQ).Text, QString::fromUtf16(step.q));
+    // Caps Lock stays on through every new keymap, as an X server keeps it.
+    EXPECT_TRUE(k->CapsLockOn());
+  }
+  EXPECT_EQ(n.state, 0);
+}
+
 TEST(SystemKeyboard, UnknownLayoutNamesFail) {
   EXPECT_THROW((void)TSystemKeyboard::FromLayoutNames(QStringLiteral("no-such-layout")), Exception);
 }
@@ -218,6 +242,16 @@ TEST(SystemKeyboardX11, FollowsTheServer) {
   EXPECT_TRUE(k->CapsLockOn());
   ASSERT_EQ(std::system("xdotool key Caps_Lock"), 0);
   EXPECT_TRUE(testing_support::WaitFor([&] { return n.state > 1; }, 5000));
+  EXPECT_FALSE(k->CapsLockOn());
+
+  // Our own switch goes to the server: another client of it sees Caps Lock change.
+  const auto other = TSystemKeyboard::FromX11();
+  ASSERT_NE(other, nullptr);
+  k->SetCapsLock(true);
+  EXPECT_TRUE(k->CapsLockOn());
+  EXPECT_TRUE(testing_support::WaitFor([&] { return other->CapsLockOn(); }, 5000));
+  k->SetCapsLock(false);
+  EXPECT_TRUE(testing_support::WaitFor([&] { return !other->CapsLockOn(); }, 5000));
   EXPECT_FALSE(k->CapsLockOn());
 }
 

@@ -1,0 +1,3 @@
+#include "principal/keyboard/keyboardlog.h"
+
+Q_LOGGING_CATEGORY(lcKeyboard, "zentra.keyboard", QtWarningMsg)

@@ -1,0 +1,86 @@
+#include "principal/rdp/clipboard/remotemimedata.h"
+
+#include <QImage>
+#include <QUrl>
+
+#include "principal/rdp/clipboard/clippicture.h"
+#include "principal/rdp/clipboard/cliptext.h"
+#include "principal/rdp/clipboard/rdpclipboard.h"
+
+TRemoteMimeData::TRemoteMimeData(TRdpClipboard* owner, const RemoteOffer& offer)
+    : owner_(owner), offer_(offer) {}
+
+QStringList TRemoteMimeData::formats() const {
+  return offer_.MimeTypes();
+}
+
+bool TRemoteMimeData::hasFormat(const QString& mimeType) const {
+  return formats().contains(mimeType);
+}
+
+QVariant TRemoteMimeData::retrieveData(const QString& mimeType, QMetaType type) const {
+  Q_UNUSED(type);
+  // Text types share one answer, pictures another, file lists a third.
+  QString key = mimeType;
+  if (mimeType == kMimeTextUtf8) key = kMimeText;
+  if (mimeType == kMimeQtImage || mimeType == kMimePng) key = kMimeQtImage;
+  if (mimeType == kMimeGnomeFiles || mimeType == kMimeUriList) key = kMimeUriList;
+  QVariant value = cache_.value(key);
+  if (!value.isValid()) {
+    // A paste of files runs the event loop; another program may take the clipboard meanwhile,
+    // and Qt then deletes us. What was fetched is still handed to the program that asked.
+    const QPointer<const TRemoteMimeData> alive(this);
+    value = Fetch(key);
+    if (!value.isValid()) return {};
+    if (alive) cache_.insert(key, value);
+  }
+  return Shape(mimeType, key, value);
+}
+
+QVariant TRemoteMimeData::Shape(const QString& mimeType, const QString& key,
+                                const QVariant& value) {
+  if (key == kMimeQtImage && mimeType == kMimePng)
+    return PngFromPicture(qvariant_cast<QImage>(value));
+  if (key == kMimeUriList) {
+    const QStringList paths = value.toStringList();
+    QByteArray list;
+    if (mimeType == kMimeGnomeFiles) list = "copy";
+    for (const QString& path : paths) {
+      if (mimeType == kMimeGnomeFiles) list += '\n';
+      list += QUrl::fromLocalFile(path).toEncoded();
+      if (mimeType == kMimeUriList) list += "\r\n";
+    }
+    return list;
+  }
+  return value;
+}
+
+QVariant TRemoteMimeData::Fetch(const QString& key) const {
+  if (owner_.isNull()) return {};
+  if (key == kMimeText && offer_.text != 0) {
+    const auto data = owner_->RequestData(offer_.text);
+    if (!data) return {};
+    const auto text = offer_.text == kCfUnicodeText
+                          ? LocalFromUnicodeText(*data)
+                          : LocalFromAnsiText(*data, offer_.text == kCfOemText);
+    return text ? QVariant(*text) : QVariant();
+  }
+  if (key == kMimeHtml && offer_.html != 0) {
+    const auto data = owner_->RequestData(offer_.html);
+    const auto html = data ? LocalFromHtmlFormat(*data) : std::nullopt;
+    return html ? QVariant(*html) : QVariant();
+  }
+  if (key == kMimeQtImage && offer_.picture != 0) {
+    const auto data = owner_->RequestData(offer_.picture);
+    if (!data) return {};
+    const auto image = offer_.picture == kCfDib || offer_.picture == kCfDibV5
+                           ? PictureFromDib(*data)
+                           : PictureFromPng(*data);
+    return image ? QVariant(*image) : QVariant();
+  }
+  if (key == kMimeUriList && offer_.files != 0) {
+    const QStringList paths = owner_->PasteFiles(offer_.files);
+    return paths.isEmpty() ? QVariant() : QVariant(paths);
+  }
+  return {};
+}

@@ -1,0 +1,516 @@
+// The clipboard glue against a scripted clipboard peer: what a local program pastes from the
+// remote side, what the remote side reads of a local copy, and files both ways.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+
+#include <QClipboard>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QMimeData>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <QtEndian>
+#include <map>
+
+#include "fakecliprdrpeer.h"
+#include "principal/rdp/clipboard/clipfilelist.h"
+#include "principal/rdp/clipboard/clippicture.h"
+#include "principal/rdp/clipboard/cliptext.h"
+#include "principal/rdp/clipboard/localfiles.h"
+#include "principal/rdp/clipboard/rdpclipboard.h"
+#include "principal/rdp/clipboard/remotemimedata.h"
+#include "testapp.h"
+
+namespace {
+
+using testing_support::WaitFor;
+
+const QString kText = QStringLiteral("Olá, São Paulo ✓\nsegunda linha");
+
+QByteArray Utf16Z(const QString& text) {
+  QByteArray bytes(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+  return bytes + QByteArray(2, '\0');
+}
+
+QByteArray ReadAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+void Write(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+QByteArray RandomBytes(qsizetype size) {
+  QByteArray bytes(size, Qt::Uninitialized);
+  QRandomGenerator generator(size);
+  for (qsizetype i = 0; i < size; ++i) bytes[i] = static_cast<char>(generator.bounded(256));
+  return bytes;
+}
+
+// The contents of a remote file too large to keep: every 8-byte word is its offset, scrambled.
+void FillPattern(char* out, std::uint64_t offset, std::uint32_t size) {
+  for (std::uint32_t i = 0; i < size; ++i) {
+    const std::uint64_t at = offset + i;
+    const std::uint64_t word = (at / 8) * 0x9E3779B97F4A7C15ull;
+    out[i] = static_cast<char>(word >> (8 * (at % 8)));
+  }
+}
+
+// Peak resident memory of this process, from the kernel's own count.
+qint64 PeakResidentKiB() {
+  QFile status(QStringLiteral("/proc/self/status"));
+  if (!status.open(QIODevice::ReadOnly)) return -1;
+  for (const QByteArray& line : status.readAll().split('\n'))
+    if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').first().toLongLong();
+  return -1;
+}
+
+// A remote file: its list entry and its bytes (or, for a large one, a size and the pattern).
+struct RemoteFile {
+  ClipFile entry;
+  QByteArray bytes;
+  bool pattern = false;
+};
+
+class RdpClipboardTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(cache_.isValid());
+    ::chmod(QFile::encodeName(cache_.path()).constData(), 0700);
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cache_.path()));
+    QGuiApplication::clipboard()->clear();
+    clipboard_ = std::make_unique<TRdpClipboard>();
+    clipboard_->Attach(peer_.Context());
+    peer_.SendMonitorReady();
+    // Capabilities, then the first format list (of the empty local clipboard).
+    ASSERT_TRUE(WaitFor([&] { return FormatLists() == 1; }));
+    auto lock = peer_.Lock();
+    EXPECT_EQ(peer_.capabilities, 1);
+    EXPECT_TRUE(peer_.formatLists.back().empty());
+  }
+
+  void TearDown() override {
+    clipboard_.reset();
+    QGuiApplication::clipboard()->clear();
+  }
+
+  size_t FormatLists() {
+    auto lock = peer_.Lock();
+    return peer_.formatLists.size();
+  }
+  std::vector<ClipFormat> LastFormatList() {
+    auto lock = peer_.Lock();
+    return peer_.formatLists.back();
+  }
+  // The server asks for a format of the local clipboard; nullopt when we refused.
+  std::optional<QByteArray> ServerReads(std::uint32_t formatId) {
+    size_t before = 0;
+    {
+      auto lock = peer_.Lock();
+      before = peer_.dataAnswers.size();
+    }
+    peer_.SendDataRequest(formatId);
+    EXPECT_TRUE(WaitFor([&] {
+      auto lock = peer_.Lock();
+      return peer_.dataAnswers.size() > before;
+    }));
+    auto lock = peer_.Lock();
+    return peer_.dataAnswers.size() > before ? peer_.dataAnswers[before] : std::nullopt;
+  }
+  // The server reads a file contents request of a local copy.
+  TFakeCliprdrPeer::FileAnswer ServerReadsFile(std::uint32_t index, std::uint32_t flags,
+                                               std::uint64_t position, std::uint32_t requested) {
+    const std::uint32_t streamId = ++streamId_;
+    peer_.SendFileContentsRequest(streamId, index, flags, position, requested);
+    TFakeCliprdrPeer::FileAnswer answer;
+    EXPECT_TRUE(WaitFor([&] {
+      auto lock = peer_.Lock();
+      for (const auto& a : peer_.fileAnswers)
+        if (a.streamId == streamId) {
+          answer = a;
+          return true;
+        }
+      return false;
+    }));
+    return answer;
+  }
+  // The server announces a copy and the local clipboard takes it.
+  void ServerCopies(const std::vector<ClipFormat>& formats) {
+    peer_.SendFormatList(formats);
+    ASSERT_TRUE(WaitFor([] {
+      return qobject_cast<const TRemoteMimeData*>(QGuiApplication::clipboard()->mimeData()) !=
+             nullptr;
+    }));
+  }
+  // The server holds these files under its file list format.
+  void ServerHoldsFiles(std::vector<RemoteFile> files, std::optional<std::uint64_t> failAt = {}) {
+    remoteFiles_ = std::move(files);
+    std::vector<ClipFile> entries;
+    for (const RemoteFile& f : remoteFiles_) entries.push_back(f.entry);
+    const QByteArray list = BuildFileList(entries);
+    peer_.answerData = [list](std::uint32_t id) -> std::optional<QByteArray> {
+      if (id == kRemoteFileListId) return list;
+      return std::nullopt;
+    };
+    peer_.answerFile =
+        [this, failAt](const CLIPRDR_FILE_CONTENTS_REQUEST& r) -> std::optional<QByteArray> {
+      if (r.listIndex >= remoteFiles_.size()) return std::nullopt;
+      const RemoteFile& f = remoteFiles_[r.listIndex];
+      if ((r.dwFlags & FILECONTENTS_SIZE) != 0) {
+        QByteArray size(8, '\0');
+        qToLittleEndian<quint64>(f.entry.size, size.data());
+        return size;
+      }
+      const std::uint64_t position = (std::uint64_t{r.nPositionHigh} << 32) | r.nPositionLow;
+      if (failAt && position >= *failAt) return std::nullopt;
+      if (position >= f.entry.size) return QByteArray();
+      const auto n = static_cast<std::uint32_t>(
+          std::min<std::uint64_t>(r.cbRequested, f.entry.size - position));
+      if (!f.pattern) return f.bytes.mid(static_cast<qsizetype>(position), n);
+      QByteArray chunk(n, Qt::Uninitialized);
+      FillPattern(chunk.data(), position, n);
+      return chunk;
+    };
+  }
+  QStringList FilesUnder(const QString& folder) {
+    QStringList found;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) found << it.next();
+    return found;
+  }
+
+  static constexpr std::uint32_t kRemoteFileListId = 0xC0FE;
+
+  QTemporaryDir cache_;
+  TFakeCliprdrPeer peer_;
+  std::unique_ptr<TRdpClipboard> clipboard_;
+  std::vector<RemoteFile> remoteFiles_;
+  std::uint32_t streamId_ = 0;
+};
+
+RemoteFile File(const QString& path, const QByteArray& bytes) {
+  RemoteFile f;
+  f.entry.path = path;
+  f.entry.size = static_cast<std::uint64_t>(bytes.size());
+  f.entry.sizeKnown = true;
+  f.bytes = bytes;
+  return f;
+}
+
+RemoteFile Folder(const QString& path) {
+  RemoteFile f;
+  f.entry.path = path;
+  f.entry.directory = true;
+  f.entry.sizeKnown = true;
+  return f;
+}
+
+TEST_F(RdpClipboardTest, ServerTextAndHtmlArePastedLocallyAndNotAnnouncedBack) {
+  int requests = 0;
+  peer_.answerData = [&requests](std::uint32_t id) -> std::optional<QByteArray> {
+    ++requests;
+    if (id == kCfUnicodeText) return Utf16Z(QStringLiteral("Olá, São Paulo ✓\r\nsegunda linha"));
+    if (id == 0xC0AA) return HtmlFormatFromLocal(QStringLiteral("<b>Olá</b>"));
+    return std::nullopt;
+  };
+  ServerCopies({{kCfText, {}}, {kCfUnicodeText, {}}, {0xC0AA, QStringLiteral("HTML Format")}});
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), kText);
+  EXPECT_TRUE(
+      QGuiApplication::clipboard()->mimeData()->html().contains(QStringLiteral("<b>Olá</b>")));
+  // A second paste is answered from what came the first time.
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), kText);
+  EXPECT_EQ(requests, 2);
+
+  // Putting the server's copy into the local clipboard is no local copy to announce.
+  QCoreApplication::processEvents();
+  EXPECT_EQ(FormatLists(), 1u);
+  auto lock = peer_.Lock();
+  EXPECT_EQ(peer_.formatListResponses, 1);
+}
+
+TEST_F(RdpClipboardTest, LocalTextIsAnnouncedOnceAndReadByTheServer) {
+  QGuiApplication::clipboard()->setText(kText);
+  ASSERT_TRUE(WaitFor([&] { return FormatLists() == 2; }));
+  const auto formats = LastFormatList();
+  EXPECT_NE(std::find(formats.begin(), formats.end(), ClipFormat{kCfUnicodeText, {}}),
+            formats.end());
+  EXPECT_EQ(ServerReads(kCfUnicodeText),
+            Utf16Z(QStringLiteral("Olá, São Paulo ✓\r\nsegunda linha")));
+  EXPECT_EQ(ServerReads(kCfText), std::nullopt);  // not offered
+  EXPECT_EQ(ServerReads(kOurFileListFormat), std::nullopt);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(FormatLists(), 2u);
+}
+
+TEST_F(RdpClipboardTest, PicturesCrossBothWays) {
+  QImage picture(4, 3, QImage::Format_ARGB32);
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 4; ++x) picture.setPixel(x, y, qRgba(60 * x, 100 * y, 30, 50 + 60 * x));
+  QGuiApplication::clipboard()->setImage(picture);
+  ASSERT_TRUE(WaitFor([&] { return FormatLists() == 2; }));
+  const auto formats = LastFormatList();
+  EXPECT_NE(std::find(formats.begin(), formats.end(), ClipFormat{kCfDibV5, {}}), formats.end());
+  EXPECT_NE(std::find(formats.begin(), formats.end(), ClipFormat{kCfDib, {}}), formats.end());
+  const auto v5 = ServerReads(kCfDibV5);
+  ASSERT_TRUE(v5.has_value());
+  const auto back = PictureFromDib(*v5);
+  ASSERT_TRUE(back.has_value());
+  EXPECT_EQ(back->convertToFormat(QImage::Format_ARGB32), picture);
+
+  // The server copies an opaque picture as a plain DIB only.
+  QImage remote(6, 2, QImage::Format_RGB32);
+  remote.fill(QColor(10, 200, 30));
+  remote.setPixel(5, 1, qRgb(250, 0, 0));
+  peer_.answerData = [remote](std::uint32_t id) -> std::optional<QByteArray> {
+    if (id == kCfDib) return DibFromPicture(remote);
+    return std::nullopt;
+  };
+  ServerCopies({{kCfDib, {}}});
+  EXPECT_EQ(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32), remote);
+  const auto png = PictureFromPng(QGuiApplication::clipboard()->mimeData()->data(kMimePng));
+  ASSERT_TRUE(png.has_value());
+  EXPECT_EQ(png->convertToFormat(QImage::Format_RGB32), remote);
+}
+
+TEST_F(RdpClipboardTest, LocalFilesAndFolderAreReadBackByteForByte) {
+  QTemporaryDir local;
+  const QDir dir(local.path());
+  Write(dir.filePath(QStringLiteral("um.txt")), "primeiro\n");
+  // Larger than one served chunk and not a multiple of the server's reads.
+  const QByteArray big = RandomBytes(3 * 1024 * 1024 + 5);
+  Write(dir.filePath(QStringLiteral("dois.bin")), big);
+  ASSERT_TRUE(dir.mkpath(QStringLiteral("Pasta/vazia")));
+  Write(dir.filePath(QStringLiteral("Pasta/três ✓.txt")), "terceiro");
+
+  auto* mime = new QMimeData;
+  mime->setUrls({QUrl::fromLocalFile(dir.filePath(QStringLiteral("um.txt"))),
+                 QUrl::fromLocalFile(dir.filePath(QStringLiteral("dois.bin"))),
+                 QUrl::fromLocalFile(dir.filePath(QStringLiteral("Pasta")))});
+  QGuiApplication::clipboard()->setMimeData(mime);
+  ASSERT_TRUE(WaitFor([&] { return FormatLists() == 2; }));
+  const auto formats = LastFormatList();
+  ASSERT_NE(std::find(formats.begin(), formats.end(),
+                      ClipFormat{kOurFileListFormat, QStringLiteral("FileGroupDescriptorW")}),
+            formats.end());
+
+  const auto listData = ServerReads(kOurFileListFormat);
+  ASSERT_TRUE(listData.has_value());
+  const FileListResult list = ParseFileList(*listData);
+  ASSERT_EQ(list.error, FileListError::None);
+  std::map<QString, QByteArray> expected = {
+      {QStringLiteral("um.txt"), "primeiro\n"},
+      {QStringLiteral("dois.bin"), big},
+      {QStringLiteral("Pasta\\três ✓.txt"), "terceiro"},
+  };
+  std::map<QString, bool> seen;
+  for (std::uint32_t i = 0; i < list.files.size(); ++i) {
+    const ClipFile& f = list.files[i];
+    seen[f.path] = f.directory;
+    if (f.directory) continue;
+    const auto size = ServerReadsFile(i, FILECONTENTS_SIZE, 0, 8);
+    ASSERT_TRUE(size.ok);
+    ASSERT_EQ(size.data.size(), 8);
+    const quint64 total = qFromLittleEndian<quint64>(size.data.constData());
+    EXPECT_EQ(total, f.size);
+    QByteArray contents;
+    while (static_cast<quint64>(contents.size()) < total) {
+      const auto chunk = ServerReadsFile(i, FILECONTENTS_RANGE, contents.size(), 65536);
+      ASSERT_TRUE(chunk.ok);
+      ASSERT_FALSE(chunk.data.isEmpty());
+      contents += chunk.data;
+    }
+    ASSERT_TRUE(expected.count(f.path)) << f.path.toStdString();
+    EXPECT_EQ(contents, expected[f.path]) << f.path.toStdString();
+  }
+  const std::map<QString, bool> listed = {{QStringLiteral("um.txt"), false},
+                                          {QStringLiteral("dois.bin"), false},
+                                          {QStringLiteral("Pasta"), true},
+                                          {QStringLiteral("Pasta\\vazia"), true},
+                                          {QStringLiteral("Pasta\\três ✓.txt"), false}};
+  EXPECT_EQ(seen, listed);
+  // A request past the list, or for a folder's contents, is refused.
+  EXPECT_FALSE(ServerReadsFile(99, FILECONTENTS_SIZE, 0, 8).ok);
+}
+
+TEST(LocalPathsFromMime, FileManagersOwnTypesAreRead) {
+  QTemporaryDir dir;
+  const QString a = dir.filePath(QStringLiteral("a b.txt"));
+  const QString b = dir.filePath(QStringLiteral("ç.txt"));
+  Write(a, "a");
+  Write(b, "b");
+  const QByteArray urls =
+      QUrl::fromLocalFile(a).toEncoded() + '\n' + QUrl::fromLocalFile(b).toEncoded();
+  struct Case {
+    const char* what;
+    QString type;
+    QByteArray data;
+    QStringList paths;
+  };
+  const Case cases[] = {
+      {"uri list", kMimeUriList, urls + "\r\n", {a, b}},
+      {"gnome copy", kMimeGnomeFiles, "copy\n" + urls, {a, b}},
+      {"gnome cut", kMimeGnomeFiles, "cut\n" + urls + '\n', {a, b}},
+      {"gone files and remote URLs are left out",
+       kMimeUriList,
+       "file:///nonexistent/x\r\nhttp://example.com/y\r\n" + QUrl::fromLocalFile(a).toEncoded(),
+       {a}},
+  };
+  for (const Case& c : cases) {
+    QMimeData mime;
+    mime.setData(c.type, c.data);
+    if (c.type == kMimeGnomeFiles) mime.setData(kMimeKdeCut, "1");
+    EXPECT_EQ(LocalPathsFromMime(mime), c.paths) << c.what;
+  }
+}
+
+TEST_F(RdpClipboardTest, RemoteFilesArePastedIntoThePrivateFolderUnderSafeNames) {
+  const QByteArray big = RandomBytes(2 * 1024 * 1024 + 300);
+  RemoteFile unknownSize = File(QStringLiteral("Pasta\\sem tamanho.txt"), "asked for");
+  unknownSize.entry.sizeKnown = false;
+  ServerHoldsFiles({File(QStringLiteral("um ✓.txt"), "primeiro"), Folder(QStringLiteral("Pasta")),
+                    File(QStringLiteral("Pasta\\dois.bin"), big), unknownSize,
+                    File(QStringLiteral("../../.bashrc"), "rm -rf ~"),
+                    File(QStringLiteral("/etc/passwd"), "root::0:0"),
+                    File(QStringLiteral("a/b"), "ab"), File(QStringLiteral("vazio"), "")});
+  ServerCopies({{kRemoteFileListId, QStringLiteral("FileGroupDescriptorW")}});
+  // Pastes of yesterday have long been copied on and are cleared away; today's stay.
+  const QString pastes = cache_.path() + QStringLiteral("/zentra/clipboard");
+  ASSERT_TRUE(QDir().mkpath(pastes + QStringLiteral("/paste-old")));
+  ASSERT_TRUE(QDir().mkpath(pastes + QStringLiteral("/paste-recent")));
+  Write(pastes + QStringLiteral("/paste-old/x"), "x");
+  Write(pastes + QStringLiteral("/paste-recent/y"), "y");
+  const struct timeval twoDaysAgo[2] = {{time(nullptr) - 2 * 86400, 0},
+                                        {time(nullptr) - 2 * 86400, 0}};
+  ASSERT_EQ(
+      ::utimes(QFile::encodeName(pastes + QStringLiteral("/paste-old")).constData(), twoDaysAgo),
+      0);
+
+  const QList<QUrl> urls = QGuiApplication::clipboard()->mimeData()->urls();
+  ASSERT_EQ(urls.size(), 6);
+  EXPECT_FALSE(QFileInfo::exists(pastes + QStringLiteral("/paste-old")));
+  EXPECT_TRUE(QFileInfo::exists(pastes + QStringLiteral("/paste-recent/y")));
+  QDir(pastes + QStringLiteral("/paste-recent")).removeRecursively();
+  const QString folder = QFileInfo(urls[0].toLocalFile()).path();
+  EXPECT_TRUE(folder.startsWith(cache_.path() + QStringLiteral("/zentra/clipboard/paste-")));
+  for (const QString& level : {cache_.path() + QStringLiteral("/zentra"),
+                               cache_.path() + QStringLiteral("/zentra/clipboard"), folder}) {
+    EXPECT_EQ(QFileInfo(level).permissions() & 0x0077, 0) << level.toStdString();
+    EXPECT_EQ(QFile::permissions(level) &
+                  (QFileDevice::ReadGroup | QFileDevice::ReadOther | QFileDevice::ExeOther),
+              0);
+  }
+  QStringList names;
+  for (const QUrl& url : urls) names << QFileInfo(url.toLocalFile()).fileName();
+  EXPECT_EQ(names, (QStringList{QStringLiteral("um ✓.txt"), QStringLiteral("Pasta"),
+                                QStringLiteral(".._.._.bashrc"), QStringLiteral("_etc_passwd"),
+                                QStringLiteral("a_b"), QStringLiteral("vazio")}));
+  const QDir paste(folder);
+  EXPECT_EQ(ReadAll(paste.filePath(QStringLiteral("um ✓.txt"))), "primeiro");
+  EXPECT_EQ(ReadAll(paste.filePath(QStringLiteral("Pasta/dois.bin"))), big);
+  EXPECT_EQ(ReadAll(paste.filePath(QStringLiteral("Pasta/sem tamanho.txt"))), "asked for");
+  EXPECT_EQ(ReadAll(paste.filePath(QStringLiteral(".._.._.bashrc"))), "rm -rf ~");
+  EXPECT_EQ(ReadAll(paste.filePath(QStringLiteral("_etc_passwd"))), "root::0:0");
+  EXPECT_EQ(ReadAll(paste.filePath(QStringLiteral("vazio"))), "");
+  // Everything landed inside the paste folder, nothing beside it.
+  EXPECT_EQ(FilesUnder(cache_.path()).size(), 7);
+
+  // The file manager's own type names the same files; nothing is fetched twice.
+  int requests = 0;
+  {
+    auto lock = peer_.Lock();
+    requests = peer_.fileRequests;
+  }
+  const QByteArray gnome = QGuiApplication::clipboard()->mimeData()->data(kMimeGnomeFiles);
+  EXPECT_TRUE(gnome.startsWith("copy\nfile://"));
+  EXPECT_EQ(gnome.count('\n'), 6);
+  auto lock = peer_.Lock();
+  EXPECT_EQ(peer_.fileRequests, requests);
+}
+
+TEST_F(RdpClipboardTest, LargeRemoteFileIsStreamedWithProgressAndWithoutMemoryGrowth) {
+  constexpr std::uint64_t kSize = 1024ull * 1024 * 1024;
+  RemoteFile large;
+  large.entry.path = QStringLiteral("grande.bin");
+  large.entry.size = kSize;
+  large.entry.sizeKnown = true;
+  large.pattern = true;
+  ServerHoldsFiles({large});
+  ServerCopies({{kRemoteFileListId, QStringLiteral("FileGroupDescriptorW")}});
+
+  std::vector<std::pair<quint64, quint64>> progress;
+  QObject::connect(
+      clipboard_.get(), &TRdpClipboard::TransferProgress,
+      [&progress](quint64 done, quint64 total) { progress.emplace_back(done, total); });
+  const qint64 peakBefore = PeakResidentKiB();
+  const QList<QUrl> urls = QGuiApplication::clipboard()->mimeData()->urls();
+  const qint64 peakAfter = PeakResidentKiB();
+  ASSERT_EQ(urls.size(), 1);
+  EXPECT_LT(peakAfter - peakBefore, 64 * 1024) << "KiB of peak growth";
+  ASSERT_GT(progress.size(), 10u);
+  EXPECT_EQ(progress.back(), std::make_pair(quint64{kSize}, quint64{kSize}));
+
+  QFile file(urls[0].toLocalFile());
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  ASSERT_EQ(static_cast<std::uint64_t>(file.size()), kSize);
+  QByteArray expected(4 * 1024 * 1024, Qt::Uninitialized);
+  for (std::uint64_t offset = 0; offset < kSize; offset += expected.size()) {
+    FillPattern(expected.data(), offset, static_cast<std::uint32_t>(expected.size()));
+    ASSERT_EQ(file.read(expected.size()), expected) << "at " << offset;
+  }
+  file.close();
+  file.remove();
+}
+
+TEST_F(RdpClipboardTest, FailedOrCancelledPasteLeavesNoFile) {
+  struct Case {
+    const char* what;
+    bool cancel;
+    std::optional<std::uint64_t> failAt;
+    bool hostileList;
+    bool shortServer;
+  };
+  const Case cases[] = {
+      {"cancelled halfway", true, std::nullopt, false, false},
+      {"server refuses a chunk", false, 5ull * 1024 * 1024, false, false},
+      {"server stops short of the size", false, std::nullopt, false, true},
+      {"file list past its own length", false, std::nullopt, true, false},
+  };
+  for (const Case& c : cases) {
+    RemoteFile done = File(QStringLiteral("pronto.txt"), "finished before the fault");
+    RemoteFile large;
+    large.entry.path = QStringLiteral("grande.bin");
+    large.entry.size = 40ull * 1024 * 1024;
+    large.entry.sizeKnown = true;
+    large.pattern = true;
+    if (c.shortServer) large.entry.size += 1024 * 1024;  // the list claims more than is served
+    ServerHoldsFiles({done, large}, c.failAt);
+    remoteFiles_[1].entry.size = 40ull * 1024 * 1024;
+    if (c.hostileList) {
+      peer_.answerData = [](std::uint32_t) -> std::optional<QByteArray> {
+        QByteArray list = BuildFileList({ClipFile{QStringLiteral("x"), false, 1, true, {}}});
+        qToLittleEndian<quint32>(2, list.data());
+        return list;
+      };
+    }
+    const auto connection = QObject::connect(clipboard_.get(), &TRdpClipboard::TransferProgress,
+                                             [&](quint64 doneBytes, quint64) {
+                                               if (c.cancel && doneBytes > 8 * 1024 * 1024)
+                                                 clipboard_->CancelTransfer();
+                                             });
+    ServerCopies({{kRemoteFileListId, QStringLiteral("FileGroupDescriptorW")}});
+    EXPECT_TRUE(QGuiApplication::clipboard()->mimeData()->urls().isEmpty()) << c.what;
+    EXPECT_EQ(FilesUnder(cache_.path()), QStringList()) << c.what;
+    QObject::disconnect(connection);
+    QGuiApplication::clipboard()->clear();
+  }
+}
+
+}  // namespace
