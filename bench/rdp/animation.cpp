@@ -1,8 +1,11 @@
 // A continuous full-screen animation for the session benchmark: moving colour bands over the
-// whole 1024 x 768 display, about 30 frames a second, until killed.
+// whole 1024 x 768 display, about 30 frames a second, until killed. The top-left block is one grey
+// whose level tells the frame (modulo kFrameLevels) to whoever looks at a client's screen; its
+// levels lie far enough apart to survive a lossy codec.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -18,6 +21,8 @@ int main() {
   }
   constexpr int kWidth = 1024;
   constexpr int kHeight = 768;
+  constexpr int kBlock = 64;
+  constexpr unsigned kFrameLevels = 8;
   const int screen = DefaultScreen(display);
   XSetWindowAttributes attributes{};
   attributes.override_redirect = True;
@@ -39,6 +44,10 @@ int main() {
         row[x] = (r << 16) | (g << 8) | b;
       }
     }
+    const std::uint32_t grey = (frame % kFrameLevels) * 32 + 16;
+    for (int y = 0; y < kBlock; ++y)
+      std::fill_n(pixels.data() + static_cast<size_t>(y) * kWidth, kBlock,
+                  (grey << 16) | (grey << 8) | grey);
     XPutImage(display, window, gc, image, 0, 0, 0, 0, kWidth, kHeight);
     XFlush(display);
     std::this_thread::sleep_for(std::chrono::milliseconds(33));

@@ -11,22 +11,13 @@
 #include <memory>
 #include <vector>
 
+#include "principal/rdp/rdpframe.h"
+
 // The session behind the control: what the control asks of a connection (connect, disconnect,
 // input) and what a connection tells the control (connected, disconnected with a reason,
 // frames, the pointer, certificate questions). The program ships one implementation, FreeRDP's
 // (TRdpSession); a test installs a factory of its own to drive the control and the windows above
 // it without a network.
-
-// The desktop image FreeRDP draws into; kept alive by whoever still shows it.
-struct RdpFrame {
-  std::shared_ptr<std::uint8_t[]> pixels;
-  int width = 0;
-  int height = 0;
-  int stride = 0;
-
-  // The pixels as a QImage without a copy (FreeRDP's BGRX32 is QImage's RGB32 on little-endian).
-  [[nodiscard]] QImage Image() const;
-};
 
 // Receives the session's reports on the UI thread.
 class TRdpSessionEvents {

@@ -80,7 +80,7 @@ class TRdpSessionBridge : public TRdpSessionEvents {
     client_.Emit(&TMsRdpClient::OnConnected);
   }
   void SessionDisconnected(int reason) override { client_.SessionEnded(reason); }
-  void SessionFrame(const RdpFrame& frame) override { client_.SetFrame(frame.Image()); }
+  void SessionFrame(const RdpFrame& frame) override { client_.SetFrame(frame); }
   void SessionInvalidated(const QRegion& region) override { client_.Invalidate(region); }
   void SessionCursor(const QImage& image, QPoint hotSpot, bool visible) override {
     if (!visible)
@@ -299,7 +299,7 @@ void TMsRdpClient::SessionEnded(int reason) {
     CloseFullScreenWindow();
     fullScreenWanted_ = wanted;
   }
-  SetFrame(QImage());
+  SetFrame(RdpFrame());
   viewport()->unsetCursor();
   Dispatch(this, [this, reason] { emit OnDisconnected(reason); });
 }
@@ -331,13 +331,13 @@ void TMsRdpClient::ReleaseHeldKeys() {
 // ---- view
 
 QRect TMsRdpClient::DesktopRect() const {
-  if (frame_.isNull()) return {};
-  return DesktopRectInView(viewport()->size(), frame_.size(),
+  if (frame_.IsNull()) return {};
+  return DesktopRectInView(viewport()->size(), frame_.Size(),
                            {horizontalScrollBar()->value(), verticalScrollBar()->value()});
 }
 
 void TMsRdpClient::UpdateScrollBars() {
-  const QSize range = ScrollRange(viewport()->size(), frame_.isNull() ? QSize() : frame_.size());
+  const QSize range = ScrollRange(viewport()->size(), frame_.Size());
   horizontalScrollBar()->setRange(0, range.width());
   verticalScrollBar()->setRange(0, range.height());
   horizontalScrollBar()->setPageStep(viewport()->width());
@@ -346,15 +346,16 @@ void TMsRdpClient::UpdateScrollBars() {
   verticalScrollBar()->setSingleStep(20);
 }
 
-void TMsRdpClient::SetFrame(const QImage& frame) {
+void TMsRdpClient::SetFrame(const RdpFrame& frame) {
   frame_ = frame;
+  image_ = frame_.Image();
   UpdateScrollBars();
   viewport()->update();
   if (fullScreen_) fullScreen_->update();
 }
 
 void TMsRdpClient::Invalidate(const QRegion& region) {
-  if (frame_.isNull()) return;
+  if (frame_.IsNull()) return;
   const QRect desktop = DesktopRect();
   viewport()->update(region.translated(desktop.topLeft()));
   if (fullScreen_) fullScreen_->Invalidate(region);
@@ -370,9 +371,23 @@ void TMsRdpClient::paintEvent(QPaintEvent* event) {
   const QRect desktop = DesktopRect();
   const QRegion background = event->region() - QRegion(desktop);
   for (const QRect& r : background) painter.fillRect(r, kBackground);
-  if (frame_.isNull()) return;
-  for (const QRect& r : event->region() & desktop)
-    painter.drawImage(r.topLeft(), frame_, r.translated(-desktop.topLeft()));
+  DrawDesktop(painter, desktop, event->region());
+}
+
+void TMsRdpClient::DrawDesktop(QPainter& painter, const QRect& target,
+                               const QRegion& region) const {
+  if (frame_.IsNull()) return;
+  const QRegion wanted = region & target;
+  if (wanted.isEmpty()) return;
+  const auto held = frame_.ReadLock();
+  if (target.size() == image_.size()) {
+    for (const QRect& r : wanted)
+      painter.drawImage(r.topLeft(), image_, r.translated(-target.topLeft()));
+  } else {
+    // Drawn through the paint region's clip, so only the changed part is scaled.
+    painter.setClipRegion(wanted);
+    painter.drawImage(target, image_);
+  }
 }
 
 void TMsRdpClient::resizeEvent(QResizeEvent* event) {
@@ -476,18 +491,18 @@ void TMsRdpClient::HandleWheel(QWheelEvent* event, QPoint desktopAt) {
 }
 
 void TMsRdpClient::mouseMoveEvent(QMouseEvent* event) {
-  HandleMouseMove(ViewToDesktop(event->position().toPoint(), DesktopRect(), frame_.size()));
+  HandleMouseMove(ViewToDesktop(event->position().toPoint(), DesktopRect(), DesktopSize()));
 }
 
 void TMsRdpClient::mousePressEvent(QMouseEvent* event) {
   if (!hasFocus()) setFocus(Qt::MouseFocusReason);
   HandleMouseButton(event, true,
-                    ViewToDesktop(event->position().toPoint(), DesktopRect(), frame_.size()));
+                    ViewToDesktop(event->position().toPoint(), DesktopRect(), DesktopSize()));
 }
 
 void TMsRdpClient::mouseReleaseEvent(QMouseEvent* event) {
   HandleMouseButton(event, false,
-                    ViewToDesktop(event->position().toPoint(), DesktopRect(), frame_.size()));
+                    ViewToDesktop(event->position().toPoint(), DesktopRect(), DesktopSize()));
 }
 
 void TMsRdpClient::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -496,5 +511,5 @@ void TMsRdpClient::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void TMsRdpClient::wheelEvent(QWheelEvent* event) {
-  HandleWheel(event, ViewToDesktop(event->position().toPoint(), DesktopRect(), frame_.size()));
+  HandleWheel(event, ViewToDesktop(event->position().toPoint(), DesktopRect(), DesktopSize()));
 }

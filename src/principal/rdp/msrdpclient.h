@@ -10,11 +10,13 @@
 #include <utility>
 
 #include "principal/rdp/msrdpclientadvancedsettings.h"
+#include "principal/rdp/rdpframe.h"
 
 class IRdpSession;
 class TRdpFullScreen;
 class TRdpSessionBridge;
 class QKeyEvent;
+class QPainter;
 class QMouseEvent;
 class QWheelEvent;
 
@@ -72,8 +74,11 @@ class TMsRdpClient : public QAbstractScrollArea {
   // key events that the on-screen keyboard sends to the focused view) come here.
   void SendScanCode(std::uint16_t code, bool extended, bool down);
 
-  // The remote desktop as last drawn (a view of the session's image, not a copy).
-  [[nodiscard]] QImage Frame() const { return frame_; }
+  // A copy of the remote desktop as last drawn, taken the way the view reads it: never while
+  // the session is drawing.
+  [[nodiscard]] QImage Frame() const { return frame_.Copy(); }
+  // The remote desktop's size (empty while there is none).
+  [[nodiscard]] QSize DesktopSize() const { return frame_.Size(); }
   // Where the desktop sits in the view now (view coordinates).
   [[nodiscard]] QRect DesktopRect() const;
   // Whether text names a server the control connects to: a host name (letters, digits, '-' and
@@ -108,11 +113,16 @@ class TMsRdpClient : public QAbstractScrollArea {
   friend class TMsRdpClientAdvancedSettings;
   friend class TRdpFullScreen;
   friend class TRdpSessionBridge;
+  // Tests hand the view a frame of their own drawing, as the session would.
+  friend struct TMsRdpClientFrameProbe;
 
   void RefuseWhileActive() const;
   void Emit(void (TMsRdpClient::*signal)());
   void UpdateScrollBars();
-  void SetFrame(const QImage& frame);
+  void SetFrame(const RdpFrame& frame);
+  // Draws the desktop scaled into target (view coordinates), only where region asks, holding the
+  // session off the pixels meanwhile. The one way this view and the full-screen one read them.
+  void DrawDesktop(QPainter& painter, const QRect& target, const QRegion& region) const;
   void Invalidate(const QRegion& region);
   void SetRemoteCursor(const QCursor& cursor);
   void SessionEnded(int reason);
@@ -140,7 +150,8 @@ class TMsRdpClient : public QAbstractScrollArea {
 
   std::unique_ptr<TRdpSessionBridge> bridge_;
   std::unique_ptr<IRdpSession> session_;
-  QImage frame_;
+  RdpFrame frame_;
+  QImage image_;  // frame_'s pixels without a copy; drawn only under frame_'s lock
   bool fullScreenWanted_ = false;
   QPoint lastMouseAt_{-1, -1};  // where the remote pointer was last sent
   std::set<std::pair<std::uint16_t, bool>> heldKeys_;

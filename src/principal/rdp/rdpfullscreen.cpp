@@ -49,12 +49,12 @@ TRdpFullScreen::TRdpFullScreen(TMsRdpClient& client)
 }
 
 QRect TRdpFullScreen::Target() const {
-  return FitRect(size(), client_.Frame().size());
+  return FitRect(size(), client_.DesktopSize());
 }
 
 void TRdpFullScreen::Invalidate(const QRegion& desktopRegion) {
   const QRect target = Target();
-  const QSize desktop = client_.Frame().size();
+  const QSize desktop = client_.DesktopSize();
   for (const QRect& r : desktopRegion) update(DesktopToView(r, target, desktop));
 }
 
@@ -71,22 +71,14 @@ void TRdpFullScreen::resizeEvent(QResizeEvent* event) {
 
 void TRdpFullScreen::paintEvent(QPaintEvent* event) {
   QPainter painter(this);
-  const QImage frame = client_.Frame();
   const QRect target = Target();
   const QRegion background = event->region() - QRegion(target);
   for (const QRect& r : background) painter.fillRect(r, Qt::black);
-  if (frame.isNull()) return;
-  if (target.size() == frame.size()) {
-    for (const QRect& r : event->region() & target)
-      painter.drawImage(r.topLeft(), frame, r.translated(-target.topLeft()));
-  } else {
-    // Drawn through the paint region's clip, so only the changed part is scaled.
-    painter.drawImage(target, frame);
-  }
+  client_.DrawDesktop(painter, target, event->region());
 }
 
 QPoint TRdpFullScreen::DesktopAt(QPointF at) const {
-  return ViewToDesktop(at.toPoint(), Target(), client_.Frame().size());
+  return ViewToDesktop(at.toPoint(), Target(), client_.DesktopSize());
 }
 
 bool TRdpFullScreen::event(QEvent* event) {

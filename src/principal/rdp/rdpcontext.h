@@ -1,0 +1,15 @@
+#pragma once
+
+#include <freerdp/freerdp.h>
+
+#include "principal/rdp/rdpsession.h"
+
+class TRdpFrameSink;
+
+// FreeRDP allocates this in place of its plain context (ContextSize), so that callbacks find the
+// session and the frame sink of their connection.
+struct SessionContext {
+  rdpContext base;
+  TRdpSession::Impl* session;
+  TRdpFrameSink* frame;
+};

@@ -1,0 +1,206 @@
+// The frame FreeRDP draws into, driven through the callbacks FreeRDP itself calls: the desktop
+// size a server may ask for, and a view that never shows a half-drawn frame.
+#include "principal/rdp/rdpframe.h"
+
+#include <freerdp/freerdp.h>
+#include <freerdp/gdi/gdi.h>
+#include <freerdp/gdi/region.h>
+#include <freerdp/settings.h>
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QPainter>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "principal/rdp/msrdpclient.h"
+#include "principal/rdp/rdpcontext.h"
+#include "principal/rdp/rdpsession.h"
+
+struct TMsRdpClientFrameProbe {
+  static void Show(TMsRdpClient& client, const RdpFrame& frame) { client.SetFrame(frame); }
+};
+
+namespace {
+
+class Recorder : public TRdpFrameSink::Listener {
+ public:
+  void FrameReplaced(const RdpFrame& frame) override {
+    std::lock_guard lock(mutex);
+    frames.push_back(frame);
+  }
+  void FrameChanged(const QRegion& region) override {
+    std::lock_guard lock(mutex);
+    changed += region;
+  }
+  RdpFrame Last() {
+    std::lock_guard lock(mutex);
+    return frames.empty() ? RdpFrame() : frames.back();
+  }
+
+  std::mutex mutex;
+  std::vector<RdpFrame> frames;
+  QRegion changed;
+};
+
+// A FreeRDP instance that has not connected, with our context and a sink, as the session makes.
+class Connection {
+ public:
+  Connection() {
+    instance = freerdp_new();
+    if (instance == nullptr) return;
+    instance->ContextSize = sizeof(SessionContext);
+    if (!freerdp_context_new(instance)) return;
+    auto* context = reinterpret_cast<SessionContext*>(instance->context);
+    context->session = nullptr;
+    context->frame = &sink;
+    made = true;
+  }
+  ~Connection() {
+    if (made) {
+      sink.Detach(instance);
+      freerdp_context_free(instance);
+    }
+    if (instance != nullptr) freerdp_free(instance);
+  }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  void SetDesktopSize(UINT32 width, UINT32 height) {
+    freerdp_settings_set_uint32(instance->settings, FreeRDP_DesktopWidth, width);
+    freerdp_settings_set_uint32(instance->settings, FreeRDP_DesktopHeight, height);
+  }
+  // What FreeRDP does when the server sends a new desktop size.
+  bool ServerResizes(UINT32 width, UINT32 height) {
+    SetDesktopSize(width, height);
+    return instance->update->DesktopResize(instance->context) != FALSE;
+  }
+
+  Recorder recorder;
+  TRdpFrameSink sink{recorder};
+  freerdp* instance = nullptr;
+  bool made = false;
+};
+
+class FrameSinkTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(connection_.made); }
+  Connection connection_;
+  Recorder& recorder_ = connection_.recorder;
+  TRdpFrameSink& sink_ = connection_.sink;
+  freerdp*& instance_ = connection_.instance;
+};
+
+TEST(FrameSink, DesktopSizesFromTheServerAreBoundedBeforeAnyAllocation) {
+  struct Case {
+    UINT32 width, height;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {1280, 1024, true}, {8192, 16, true},      {16, 8192, true}, {8193, 16, false},
+      {16, 8193, false},  {65535, 65535, false}, {0, 768, false},  {0x80000000u, 768, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.width << "x" << c.height);
+    Connection connection;
+    ASSERT_TRUE(connection.made);
+    connection.SetDesktopSize(1024, 768);
+    ASSERT_TRUE(connection.sink.Attach(connection.instance));
+    ASSERT_EQ(connection.recorder.Last().Size(), QSize(1024, 768));
+    rdpContext* context = connection.instance->context;
+
+    EXPECT_EQ(connection.ServerResizes(c.width, c.height), c.accepted);
+    if (c.accepted) {
+      EXPECT_EQ(connection.sink.Refusal(), 0);
+      EXPECT_EQ(connection.recorder.Last().Size(),
+                QSize(static_cast<int>(c.width), static_cast<int>(c.height)));
+      EXPECT_EQ(context->gdi->width, c.width);
+      EXPECT_FALSE(freerdp_shall_disconnect(connection.instance));
+    } else {
+      // The session ends with a reason that says why, and the old image is all the view has.
+      EXPECT_EQ(connection.sink.Refusal(), kDiscReasonDesktopTooLarge);
+      EXPECT_TRUE(
+          TRdpSession::ReasonText(connection.sink.Refusal()).contains(QStringLiteral("8192")));
+      EXPECT_EQ(connection.recorder.frames.size(), 1u);
+      EXPECT_EQ(context->gdi->width, 1024u);
+      EXPECT_TRUE(freerdp_shall_disconnect(connection.instance));
+    }
+  }
+}
+
+TEST_F(FrameSinkTest, ATooLargeDesktopAtConnectIsRefusedBeforeDrawingStarts) {
+  connection_.SetDesktopSize(65535, 65535);
+  EXPECT_FALSE(sink_.Attach(instance_));
+  EXPECT_EQ(sink_.Refusal(), kDiscReasonDesktopTooLarge);
+  EXPECT_TRUE(recorder_.frames.empty());
+  EXPECT_EQ(instance_->context->gdi, nullptr);
+}
+
+TEST_F(FrameSinkTest, ChangedAreasReachTheListenerAfterEachUpdate) {
+  connection_.SetDesktopSize(320, 240);
+  ASSERT_TRUE(sink_.Attach(instance_));
+  rdpContext* context = instance_->context;
+  ASSERT_TRUE(instance_->update->BeginPaint(context));
+  gdi_InvalidateRegion(context->gdi->primary->hdc, 10, 20, 30, 40);
+  ASSERT_TRUE(instance_->update->EndPaint(context));
+  EXPECT_EQ(recorder_.changed, QRegion(10, 20, 30, 40));
+}
+
+// FreeRDP draws each update in parts; a view that read without the lock would show the top of
+// one frame over the bottom of the last. The painter fills the frame in two halves with a pause
+// between them while the view paints itself as fast as it can.
+TEST_F(FrameSinkTest, TheViewNeverPaintsAHalfDrawnFrame) {
+  constexpr int kWidth = 256;
+  constexpr int kHeight = 192;
+  connection_.SetDesktopSize(kWidth, kHeight);
+  ASSERT_TRUE(sink_.Attach(instance_));
+  TMsRdpClient client;
+  client.resize(kWidth, kHeight);
+  TMsRdpClientFrameProbe::Show(client, recorder_.Last());
+
+  std::atomic<bool> stop = false;
+  std::atomic<int> drawn = 0;
+  rdpContext* context = instance_->context;
+  std::thread painter([&] {
+    BYTE* pixels = context->gdi->primary_buffer;
+    const size_t stride = context->gdi->stride;
+    for (std::uint32_t colour = 0xFF000000u; !stop; colour += 0x00010203u) {
+      instance_->update->BeginPaint(context);
+      for (int half = 0; half < 2; ++half) {
+        for (int y = half * kHeight / 2; y < (half + 1) * kHeight / 2; ++y) {
+          auto* row = reinterpret_cast<std::uint32_t*>(pixels + y * stride);
+          std::fill(row, row + kWidth, colour);
+        }
+        if (half == 0) std::this_thread::sleep_for(std::chrono::microseconds(300));
+      }
+      gdi_InvalidateRegion(context->gdi->primary->hdc, 0, 0, kWidth, kHeight);
+      instance_->update->EndPaint(context);
+      ++drawn;
+      std::this_thread::yield();
+    }
+  });
+
+  QImage shown(kWidth, kHeight, QImage::Format_RGB32);
+  int torn = 0;
+  int distinct = 0;
+  QRgb previous = 0;
+  for (int i = 0; i < 300; ++i) {
+    client.viewport()->render(&shown);
+    if (shown.pixel(0, 0) != shown.pixel(kWidth - 1, kHeight - 1)) ++torn;
+    const QImage copy = client.Frame();
+    if (copy.pixel(0, 0) != copy.pixel(kWidth - 1, kHeight - 1)) ++torn;
+    if (shown.pixel(0, 0) != previous) ++distinct;
+    previous = shown.pixel(0, 0);
+  }
+  stop = true;
+  painter.join();
+  EXPECT_EQ(torn, 0);
+  // The frames did change under the view, so it did read while FreeRDP was drawing.
+  EXPECT_GT(distinct, 1);
+  EXPECT_GT(drawn.load(), 1);
+}
+
+}  // namespace
