@@ -3,11 +3,18 @@
 # so the flags live here only.
 option(ZENTRA_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 option(ZENTRA_FUZZ "Build the libFuzzer targets (needs clang)" OFF)
+# ThreadSanitizer for the session's threads (FreeRDP's session thread against the UI); it cannot
+# be combined with AddressSanitizer.
+option(ZENTRA_TSAN "Build with ThreadSanitizer" OFF)
 add_library(zentra_sanitizers INTERFACE)
 if(ZENTRA_SANITIZE)
   target_compile_options(zentra_sanitizers INTERFACE
     -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   target_link_options(zentra_sanitizers INTERFACE -fsanitize=address,undefined)
+endif()
+if(ZENTRA_TSAN)
+  target_compile_options(zentra_sanitizers INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(zentra_sanitizers INTERFACE -fsanitize=thread)
 endif()
 if(ZENTRA_FUZZ)
   target_compile_options(zentra_sanitizers INTERFACE

@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <limits>
 
-#include "shell/errors.h"
+#include "core/errors.h"
 
 namespace {
 constexpr char16_t kNotAValidInteger[] = u"'%1' is not a valid integer value";

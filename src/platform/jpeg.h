@@ -4,7 +4,7 @@
 #include <QImage>
 #include <QString>
 
-#include "shell/errors.h"
+#include "core/errors.h"
 
 // A picture that libjpeg could not decode: not a JPEG, cut short, or damaged. The message names
 // what libjpeg found, so a broken resource is plain to see instead of showing as a grey area.

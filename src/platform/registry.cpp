@@ -5,7 +5,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 
-#include "shell/errors.h"
+#include "core/errors.h"
 
 namespace {
 constexpr char16_t kFailedToSetData[] = u"Failed to set data for '%1'";

@@ -5,8 +5,8 @@
 #include <QEventLoop>
 #include <QWidget>
 
+#include "core/errors.h"
 #include "shell/boxes.h"
-#include "shell/errors.h"
 #include "shell/form.h"
 
 TApplication* Application = nullptr;

@@ -7,8 +7,8 @@
 #include <QRawFont>
 #include <QScreen>
 
+#include "core/errors.h"
 #include "shell/application.h"
-#include "shell/errors.h"
 #include "shell/events.h"
 
 namespace {

@@ -4,9 +4,9 @@
 #include <QFileInfo>
 #include <QIcon>
 
+#include "core/errors.h"
 #include "shell/application.h"
 #include "shell/boxes.h"
-#include "shell/errors.h"
 #include "shell/fonts.h"
 
 namespace {

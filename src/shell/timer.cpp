@@ -1,24 +1,6 @@
 #include "shell/timer.h"
 
-#include <algorithm>
-#include <cmath>
-
 #include "shell/events.h"
-
-namespace {
-double gTimeScale = 1.0;
-}
-
-double TimeScale() {
-  return gTimeScale;
-}
-void SetTimeScale(double scale) {
-  gTimeScale = scale > 0 ? scale : 1.0;
-}
-
-int ScaledInterval(int milliseconds) {
-  return std::max(1, static_cast<int>(std::lround(milliseconds * gTimeScale)));
-}
 
 TTimer::TTimer(QObject* owner, int interval, bool enabled)
     : QObject(owner), interval_(interval), enabled_(enabled) {

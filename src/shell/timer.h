@@ -4,15 +4,11 @@
 #include <QTimer>
 #include <functional>
 
-// Process-wide time scale for every timer of the product. 1.0 in the program; tests shrink it so
-// that a 10 s watch runs in milliseconds.
-[[nodiscard]] double TimeScale();
-void SetTimeScale(double scale);
-// An interval in milliseconds as the timers run it under the current scale (at least 1 ms).
-[[nodiscard]] int ScaledInterval(int milliseconds);
+// Every timer here runs on the process-wide time scale.
+#include "core/timescale.h"
 
-// A message-loop timer: enabled by default, 1000 ms by default, ticks run OnTimer through the
-// default error box. Changing the interval or enabling restarts the count.
+// A message-loop timer on the time scale: enabled by default, 1000 ms by default, ticks run OnTimer
+// through the default error box. Changing the interval or enabling restarts the count.
 class TTimer : public QObject {
   Q_OBJECT
 

@@ -1,4 +1,5 @@
-# Shared helpers for the end-to-end scripts: a private X display, bounded waits, clean-up.
+# Shared helpers for the end-to-end scripts: a private X display, bounded waits, clean-up. The
+# programs they start end with the script (setpriv --pdeathsig), even when it is killed.
 # Source it; every helper fails the script (exit 1) with a message when its bound runs out.
 
 E2E_TMP=$(mktemp -d)
@@ -25,7 +26,7 @@ fail() {
 start_xvfb() {
   local size=${1:-1280x1024x24}
   local fdfile=$E2E_TMP/display.$RANDOM
-  Xvfb -displayfd 3 -screen 0 "$size" -nolisten tcp 3>"$fdfile" 2>/dev/null &
+  setpriv --pdeathsig TERM Xvfb -displayfd 3 -screen 0 "$size" -nolisten tcp 3>"$fdfile" 2>/dev/null &
   E2E_PIDS+=($!)
   local i
   for i in $(seq 100); do

@@ -12,7 +12,8 @@
 #   provider_start_display              Xvfb 1024x768; sets PROVIDER_DISPLAY
 #   provider_show_pattern               four coloured quarters as the root window's background
 #   provider_launch LOG PROGRAM [ARG...] a program on the server display, stopped with the rest
-#   provider_start_rdp ADDRESS PORT     the RDP server; returns once it accepts connections
+#   provider_start_rdp ADDRESS PORT     the RDP server; returns once it accepts connections. With
+#                                       PROVIDER_SECURITY=tls it offers TLS only (no NLA)
 #   provider_stop_rdp                   stops only the RDP server (the display stays)
 #   provider_start_lookup PROGRAM ADDRESS REPLY   the lookup service on ADDRESS port 52
 #   provider_repaint                    makes every pixel of the server display change and return
@@ -26,6 +27,7 @@ export PROVIDER_DISPLAY=${PROVIDER_DISPLAY:-}
 PROVIDER_RDP_PID=
 PROVIDER_PIDS=()
 PROVIDER_WAIT_SECONDS=${PROVIDER_WAIT_SECONDS:-20}
+PROVIDER_SECURITY=${PROVIDER_SECURITY:-nla}
 
 # The colours of the quarters, left to right and top to bottom (each 512 x 384 pixels).
 PROVIDER_PATTERN=('#c83232' '#32b432' '#3232c8' '#c8c832')
@@ -53,7 +55,7 @@ provider_wait_port() {
 provider_start_display() {
   local fdfile=$PROVIDER_DIR/display i
   rm -f "$fdfile"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fdfile" 2>"$PROVIDER_DIR/xvfb.log" &
+  setpriv --pdeathsig TERM Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fdfile" 2>"$PROVIDER_DIR/xvfb.log" &
   PROVIDER_PIDS+=($!)
   for i in $(seq $((PROVIDER_WAIT_SECONDS * 10))); do
     [ -s "$fdfile" ] && break
@@ -78,7 +80,7 @@ provider_show_pattern() {
 provider_launch() {
   local log=$1
   shift
-  DISPLAY=$PROVIDER_DISPLAY "$@" >"$log" 2>&1 &
+  DISPLAY=$PROVIDER_DISPLAY setpriv --pdeathsig TERM "$@" >"$log" 2>&1 &
   PROVIDER_PIDS+=($!)
 }
 
@@ -87,7 +89,7 @@ provider_start_rdp() {
   provider_stop_rdp
   # Its certificate lives in its own home, so a restarted server shows the client the same one.
   env -u XDG_CONFIG_HOME HOME="$PROVIDER_DIR/server-home" DISPLAY="$PROVIDER_DISPLAY" \
-    freerdp-shadow-cli "/port:$port" "/bind-address:$address" -auth /sec:nla \
+    setpriv --pdeathsig TERM freerdp-shadow-cli "/port:$port" "/bind-address:$address" -auth "/sec:$PROVIDER_SECURITY" \
     "/sam-file:$PROVIDER_DIR/sam" >>"$PROVIDER_DIR/rdp.log" 2>&1 &
   PROVIDER_RDP_PID=$!
   provider_wait_port "$address" "$port"
@@ -101,7 +103,7 @@ provider_stop_rdp() {
 
 provider_start_lookup() {
   local program=$1 address=$2 reply=$3
-  "$program" "$address" 52 "$reply" "$PROVIDER_DIR/lookup.log" >"$PROVIDER_DIR/lookup.out" 2>&1 &
+  setpriv --pdeathsig TERM "$program" "$address" 52 "$reply" "$PROVIDER_DIR/lookup.log" >"$PROVIDER_DIR/lookup.out" 2>&1 &
   PROVIDER_PIDS+=($!)
   provider_wait_port "$address" 52
 }
@@ -110,7 +112,7 @@ provider_start_lookup() {
 # screen: cover everything for a moment (longer than one capture), then bring it back.
 provider_repaint() {
   local windows id
-  windows=$(DISPLAY=$PROVIDER_DISPLAY xdotool search --onlyvisible --name '.' 2>/dev/null)
+  windows=$(DISPLAY=$PROVIDER_DISPLAY xdotool search --onlyvisible --name '.' 2>/dev/null) || true
   for id in $windows; do DISPLAY=$PROVIDER_DISPLAY xdotool windowunmap --sync "$id" 2>/dev/null; done
   DISPLAY=$PROVIDER_DISPLAY timeout 10 xsetroot -solid black
   sleep 0.5

@@ -4,8 +4,8 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include "core/errors.h"
 #include "principal/keyboard/virtualkeylayout.h"
-#include "shell/errors.h"
 
 // The byte-stream form of a keyboard layout: little-endian; a text is one byte giving its length
 // in bytes, then that many bytes of UTF-16LE; the first byte is the format version.

@@ -7,12 +7,12 @@
 #include <QPointingDevice>
 #include <QTouchEvent>
 
+#include "core/errors.h"
 #include "platform/keyinjection.h"
 #include "platform/systemkeyboard.h"
 #include "principal/keyboard/keyboardlayouts.h"
 #include "principal/keyboard/keyboardlog.h"
 #include "principal/keyboard/keysizing.h"
-#include "shell/errors.h"
 #include "shell/events.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "shell/errors.h"
+#include "core/errors.h"
 
 // A refusal of the remote desktop control: its description (what the error box shows) and its
 // result code.

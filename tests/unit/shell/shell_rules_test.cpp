@@ -3,8 +3,8 @@
 #include <exception>
 #include <stdexcept>
 
+#include "core/errors.h"
 #include "shell/application.h"
-#include "shell/errors.h"
 #include "shell/startup.h"
 
 namespace {

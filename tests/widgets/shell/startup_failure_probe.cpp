@@ -2,9 +2,9 @@
 // shown in a box is printed on standard output instead, so a test can read it.
 #include <cstdio>
 
+#include "core/errors.h"
 #include "shell/application.h"
 #include "shell/boxes.h"
-#include "shell/errors.h"
 #include "shell/form.h"
 #include "shell/startup.h"
 

@@ -1,4 +1,4 @@
-#include "shell/errors.h"
+#include "core/errors.h"
 
 #include <cxxabi.h>
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "core/errors.h"
 #include "login/signin.h"
-#include "shell/errors.h"
 
 namespace {
 

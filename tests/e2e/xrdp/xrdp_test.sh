@@ -1,0 +1,200 @@
+#!/usr/bin/env bash
+# The shipped program against a third-party RDP server: xrdp (TLS without NLA, with clipboard,
+# sound and drive channels) serving an Xvnc session, in a private network whose /etc/hosts maps
+# the provider's names to loopback. Its certificate comes from the test authority the build
+# trusts as the provider's, so the session opens without a question. Signed in, the session must
+# stay up (a channel with nothing behind it used to end it a second later), keys typed into the
+# program must reach a program in the session, and the program's log must show no channel error.
+#   xrdp_test.sh session|clipboard ZENTRA LOOKUP_SERVICE WM_CLOSE NETNS_RUN TEST_CA_DIR PROVIDER_CA
+#                SOURCE_DIR LOGIN_HOST LOGIN2_HOST WEB_HOST
+# With "clipboard": text and a picture copied on one side arrive on the other.
+# Exits 77 (skipped) where it cannot run: not root, xrdp not installed, a build that does not
+# trust the test authority, or (clipboard) a program without clipboard redirection.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+mode=$1
+zentra=$2
+lookup_service=$3
+wm_close=$4
+netns_run=$5
+test_ca=$6
+provider_ca=$7
+source_dir=$8
+login_hosts=("$9" "${10}" "${11}")
+rdp_host="rdp1.${9#*.}"
+readonly kSkip=77
+# How long the session must stay up after signing in.
+readonly kStaySeconds=60
+
+if [ "${ZENTRA_XRDP_TEST_NETNS:-}" != 1 ]; then
+  [ "$(id -u)" -eq 0 ] || { echo "SKIP: xrdp's sesman switches users: run as root"; exit $kSkip; }
+  command -v xrdp >/dev/null && command -v Xvnc >/dev/null ||
+    { echo "SKIP: xrdp or Xvnc not installed (scripts/install-deps)"; exit $kSkip; }
+  [ "$provider_ca" = "$test_ca/ca.pem" ] ||
+    { echo "SKIP: this build does not trust the test authority (configure with -DZENTRA_TEST_CA=ON)"; exit $kSkip; }
+  [ "$mode" != clipboard ] || [ -d "$source_dir/src/principal/rdp/clipboard" ] ||
+    { echo "SKIP: the program has no clipboard redirection yet (src/principal/rdp/clipboard)"; exit $kSkip; }
+fi
+
+source "$here/../lib.sh"
+source "$here/../../support/xrdp-server.sh"
+[ -z "${ZENTRA_TEST_TRACE:-}" ] || set -x
+set -E
+trap '[ $BASH_SUBSHELL -gt 0 ] || echo "FAIL: line $LINENO: $BASH_COMMAND" >&2' ERR
+
+# Outside the namespace: the client's X server; then the rest of this script inside it, as root
+# (no user namespace), where xrdp may switch to the test user.
+if [ "${ZENTRA_XRDP_TEST_NETNS:-}" != 1 ]; then
+  start_xvfb 1280x1024x24
+  status=0
+  ZENTRA_XRDP_TEST_NETNS=1 "$netns_run" --hosts "127.0.0.1 ${login_hosts[*]}" \
+    --hosts "127.0.0.2 $rdp_host" -- bash "$0" "$@" || status=$?
+  exit $status
+fi
+
+source "$here/../client.sh"
+readonly kUser=zentra
+readonly kPassword=Xrdp-teste-7
+server=$E2E_TMP/xrdp
+typed=$server/home/$kUser/typed.txt
+artifacts=${ZENTRA_TEST_ARTIFACTS:-$PWD/xrdp-test-artifacts}
+mkdir -p "$artifacts"
+on_exit() {
+  local status=$?
+  if [ $status -ne 0 ]; then
+    shot "$artifacts/failure.png" 2>/dev/null || true
+    echo "== the screen at the failure: $artifacts/failure.png"
+    echo "== the program's output (last lines)"
+    tail -40 "$E2E_TMP/zentra.log" 2>/dev/null || true
+    for log in "$server"/xrdp.log "$server"/sesman.log "$server"/chansrv/*.log; do
+      [ -f "$log" ] && { echo "== $(basename "$log") (last lines)"; tail -20 "$log"; }
+    done
+  fi
+  xrdp_stop
+  e2e_cleanup
+}
+trap on_exit EXIT
+
+file_is() { [ -f "$1" ] && [ "$(cat "$1")" = "$2" ]; }
+session_started() { [ -n "$(xrdp_session_display)" ]; }
+
+check_session() {
+  log "typing on the keyboard reaches a terminal in the session"
+  xrdp_session_launch "$server/session.log" xterm -geometry 80x20+0+0 -e sh -c "cat > '$typed'"
+  xrdp_session_run timeout $kLong xdotool search --sync --onlyvisible --class xterm >/dev/null ||
+    fail "the terminal did not appear in the session"
+  desktop_origin
+  # Keyboard focus in the session follows its pointer (no window manager there either).
+  xdotool mousemove $((DX + 100)) $((DY + 60)) click 1
+  sleep 0.5
+  xdotool type --delay 40 "zentra xrdp 42"
+  xdotool key Return
+  eventually 20 file_is "$typed" "zentra xrdp 42" ||
+    fail "the terminal in the session got '$(cat "$typed" 2>/dev/null)'"
+
+  log "the session is still up ${kStaySeconds}s after signing in"
+  while [ $((SECONDS - signed_in)) -lt $kStaySeconds ]; do
+    kill -0 "$CLIENT" 2>/dev/null || fail "the program ended during the session"
+    [ -z "$(alert_at)" ] || fail "a notice came up during the session"
+    sleep 1
+  done
+  [ "$(established)" -eq 1 ] || fail "the RDP connection is gone"
+  session_started || fail "the session on the server is gone"
+  # FreeRDP names the channel that failed; a session ended by one shows its error here.
+  if grep -E '\[ERROR\]\[com\.freerdp\.channels|custom not set|ERRCONNECT|ERRINFO' \
+    "$E2E_TMP/zentra.log"; then
+    fail "the program's log shows a channel or connection error"
+  fi
+}
+
+check_clipboard() {
+  local text="Olá, São Paulo ✓" got end owner
+  local source=$server/home/$kUser/copied.txt
+  printf '%s' "$text" >"$source"
+  chmod 644 "$source"
+
+  log "text copied in the session arrives on the local clipboard"
+  # chansrv only notices a new owner after it has started watching, and the client's first format
+  # list replaces what was copied before: copy again until the text arrives.
+  got= end=$((SECONDS + kLong))
+  while [ $SECONDS -lt $end ]; do
+    xrdp_session_launch "$server/xclip.log" xclip -quiet -selection clipboard -i "$source"
+    owner=${XRDP_PIDS[-1]}
+    sleep 2
+    got=$(timeout 5 xclip -selection clipboard -o 2>/dev/null) || true
+    stop_owner "$owner"
+    [ "$got" = "$text" ] && break
+  done
+  [ "$got" = "$text" ] || fail "the local clipboard holds '$got'"
+
+  log "text copied locally arrives in the session"
+  printf '%s' "$text" | setpriv --pdeathsig TERM xclip -quiet -selection clipboard -i &
+  owner=$!
+  eventually 30 remote_clipboard_is "$text" ||
+    fail "the session's clipboard holds '$(remote_clipboard)'"
+  stop_owner "$owner"
+
+  log "a picture copied locally arrives in the session as a picture"
+  /usr/bin/convert -size 64x48 xc:'#c83232' -fill '#3232c8' -draw 'rectangle 10,10 40,30' \
+    "$E2E_TMP/picture.png"
+  setpriv --pdeathsig TERM xclip -quiet -selection clipboard -t image/png -i "$E2E_TMP/picture.png" &
+  owner=$!
+  eventually 30 remote_picture_is "$E2E_TMP/picture.png" ||
+    fail "the session's clipboard offers no such picture: $(xrdp_session_run timeout 5 xclip -selection clipboard -t TARGETS -o 2>&1 | tr '\\n' ' ')"
+  stop_owner "$owner"
+}
+
+# A stale owner would answer instead of the other side: each case ends its own.
+stop_owner() {
+  kill "$1" 2>/dev/null || true
+  wait "$1" 2>/dev/null || true
+}
+
+remote_clipboard() { xrdp_session_run timeout 5 xclip -selection clipboard -o 2>/dev/null || true; }
+remote_clipboard_is() { [ "$(remote_clipboard)" = "$1" ]; }
+
+# xrdp hands pictures on as CF_DIB, which its session offers as image/bmp.
+remote_picture_is() {
+  local got=$E2E_TMP/remote.bmp differ
+  xrdp_session_run timeout 5 xclip -selection clipboard -t image/bmp -o >"$got" 2>/dev/null ||
+    return 1
+  [ -s "$got" ] || return 1
+  differ=$(/usr/bin/compare -metric AE "$got" "$1" null: 2>&1) || true
+  [ "$differ" = 0 ]
+}
+
+log "xrdp on $rdp_host:$kRdpPort with a certificate of the test authority"
+"$here/../../support/test-ca" issue "$test_ca" "$rdp_host" "$E2E_TMP/certificate"
+xrdp_start "$server" 127.0.0.2 $kRdpPort $kUser $kPassword \
+  "$E2E_TMP/certificate/cert.pem" "$E2E_TMP/certificate/key.pem"
+log "lookup on port 52"
+"$lookup_service" 127.0.0.1 52 "$rdp_host;$kRdpPort" "$E2E_TMP/lookup.log" \
+  >"$E2E_TMP/lookup.out" 2>&1 &
+E2E_PIDS+=($!)
+for _ in $(seq 100); do xrdp_listening 52 && break; sleep 0.1; done
+
+mkdir -p "$E2E_TMP/home"
+export HOME=$E2E_TMP/home XDG_CONFIG_HOME=$E2E_TMP/home/config QT_QPA_PLATFORM=xcb
+# The session's own log lines, and FreeRDP's warnings and errors, go to the program's output.
+export QT_LOGGING_RULES="zentra.rdp.debug=true" WLOG_LEVEL=WARN
+cd "$E2E_TMP"
+
+log "signing in: the session opens without a question and the notice goes"
+start_client
+sign_in $kUser $kPassword
+wait_for_window "$kMainCaption" $kLong >/dev/null
+signed_in=$SECONDS
+eventually $kLong session_started || fail "xrdp started no session for $kUser"
+eventually $kLong no_alert || fail "a notice stayed up after signing in"
+[ "$(established)" -eq 1 ] || fail "no RDP connection to xrdp"
+
+"check_$mode"
+
+log "closing the window ends the session and the program with code 0"
+close_client
+eventually 10 bash -c "[ \"\$(ss -Htn state established '( sport = :$kRdpPort )' | wc -l)\" -eq 0 ]" ||
+  fail "the RDP connection outlived the program"
+grep -q 'ERROR: AddressSanitizer\|runtime error:' "$E2E_TMP/zentra.log" &&
+  { cat "$E2E_TMP/zentra.log"; fail "sanitizer report"; }
+rm -rf "$artifacts"
+echo "xrdp test passed"
