@@ -235,6 +235,15 @@ TEST(ClipFormats, RemoteListOffersTheBestOfEachKind) {
        {}},
       {"nothing we know", {{2, {}}, {0xC001, QStringLiteral("Rich Text Format")}}, {}},
   };
+  // All of a kind, best first, for when the server refuses the best one.
+  const RemoteOffer all = OfferFromFormats({{kCfDib, {}},
+                                            {kCfText, {}},
+                                            {kCfDibV5, {}},
+                                            {0xC123, QStringLiteral("PNG")},
+                                            {kCfUnicodeText, {}},
+                                            {kCfDib, {}}});
+  EXPECT_EQ(all.pictures, (std::vector<std::uint32_t>{kCfDibV5, 0xC123, kCfDib}));
+  EXPECT_EQ(all.texts, (std::vector<std::uint32_t>{kCfUnicodeText, kCfText}));
   for (const Case& c : cases) {
     const RemoteOffer got = OfferFromFormats(c.formats);
     EXPECT_EQ(got.text, c.offer.text) << c.what;

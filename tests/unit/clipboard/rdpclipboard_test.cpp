@@ -265,7 +265,7 @@ TEST_F(RdpClipboardTest, PicturesCrossBothWays) {
   ASSERT_TRUE(back.has_value());
   EXPECT_EQ(back->convertToFormat(QImage::Format_ARGB32), picture);
 
-  // The server copies an opaque picture as a plain DIB only.
+  // The server copies an opaque picture; like xrdp it lists DIBV5 but gives only a plain DIB.
   QImage remote(6, 2, QImage::Format_RGB32);
   remote.fill(QColor(10, 200, 30));
   remote.setPixel(5, 1, qRgb(250, 0, 0));
@@ -273,7 +273,7 @@ TEST_F(RdpClipboardTest, PicturesCrossBothWays) {
     if (id == kCfDib) return DibFromPicture(remote);
     return std::nullopt;
   };
-  ServerCopies({{kCfDib, {}}});
+  ServerCopies({{kCfDibV5, {}}, {kCfDib, {}}});
   EXPECT_EQ(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32), remote);
   const auto png = PictureFromPng(QGuiApplication::clipboard()->mimeData()->data(kMimePng));
   ASSERT_TRUE(png.has_value());

@@ -2,6 +2,8 @@
 
 #include "principal/rdp/clipboard/cliplimits.h"
 
+#include <algorithm>
+
 QStringList RemoteOffer::MimeTypes() const {
   QStringList types;
   if (files != 0) types << kMimeUriList << kMimeGnomeFiles;
@@ -13,15 +15,9 @@ QStringList RemoteOffer::MimeTypes() const {
 
 RemoteOffer OfferFromFormats(const std::vector<ClipFormat>& formats) {
   RemoteOffer offer;
-  // Rank within a kind: a higher rank wins, whatever order the server lists them in.
-  int textRank = 0;
-  int pictureRank = 0;
-  const auto take = [](std::uint32_t& slot, int& rank, std::uint32_t id, int newRank) {
-    if (newRank > rank) {
-      slot = id;
-      rank = newRank;
-    }
-  };
+  // Rank within a kind, so the best comes first whatever order the server lists them in.
+  std::vector<std::pair<int, std::uint32_t>> texts;
+  std::vector<std::pair<int, std::uint32_t>> pictures;
   int seen = 0;
   for (const ClipFormat& format : formats) {
     if (++seen > kMaxClipFormats) break;
@@ -30,19 +26,19 @@ RemoteOffer OfferFromFormats(const std::vector<ClipFormat>& formats) {
     if (format.name.isEmpty()) {
       switch (format.id) {
         case kCfUnicodeText:
-          take(offer.text, textRank, format.id, 3);
+          texts.emplace_back(3, format.id);
           break;
         case kCfText:
-          take(offer.text, textRank, format.id, 2);
+          texts.emplace_back(2, format.id);
           break;
         case kCfOemText:
-          take(offer.text, textRank, format.id, 1);
+          texts.emplace_back(1, format.id);
           break;
         case kCfDibV5:
-          take(offer.picture, pictureRank, format.id, 3);
+          pictures.emplace_back(3, format.id);
           break;
         case kCfDib:
-          take(offer.picture, pictureRank, format.id, 1);
+          pictures.emplace_back(1, format.id);
           break;
         default:
           break;
@@ -55,11 +51,23 @@ RemoteOffer OfferFromFormats(const std::vector<ClipFormat>& formats) {
     if (format.name == kHtmlFormatName) {
       offer.html = format.id;
     } else if (format.name == kPngFormatName) {
-      take(offer.picture, pictureRank, format.id, 2);
+      pictures.emplace_back(2, format.id);
     } else if (format.name == kFileListFormatName) {
       offer.files = format.id;
     }
   }
+  const auto ordered = [](std::vector<std::pair<int, std::uint32_t>> ranked) {
+    std::stable_sort(ranked.begin(), ranked.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::vector<std::uint32_t> ids;
+    for (const auto& [rank, id] : ranked)
+      if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+    return ids;
+  };
+  offer.texts = ordered(std::move(texts));
+  offer.pictures = ordered(std::move(pictures));
+  if (!offer.texts.empty()) offer.text = offer.texts.front();
+  if (!offer.pictures.empty()) offer.picture = offer.pictures.front();
   return offer;
 }
 

@@ -49,6 +49,10 @@ struct RemoteOffer {
   std::uint32_t html = 0;
   std::uint32_t picture = 0;  // CF_DIBV5, PNG or CF_DIB
   std::uint32_t files = 0;
+  // Every text and picture format offered, best first: a server may list a format it then
+  // refuses to give (xrdp lists CF_DIBV5 but answers only CF_DIB), so the next one is tried.
+  std::vector<std::uint32_t> texts;
+  std::vector<std::uint32_t> pictures;
 
   [[nodiscard]] bool Empty() const { return text == 0 && html == 0 && picture == 0 && files == 0; }
   // The local types a program may ask for.

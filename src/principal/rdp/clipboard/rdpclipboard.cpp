@@ -83,8 +83,12 @@ struct ChannelCallbacks {
       formats.push_back({f.formatId, name});
     }
     const RemoteOffer offer = OfferFromFormats(formats);
-    qCDebug(lcRdp) << "clipboard: server offers" << formats.size() << "formats, we take"
-                   << offer.MimeTypes();
+    if (lcRdp().isDebugEnabled()) {
+      QStringList listed;
+      for (const ClipFormat& f : formats)
+        listed << QString::number(f.id, 16) + (f.name.isEmpty() ? QString() : u' ' + f.name);
+      qCDebug(lcRdp) << "clipboard: server offers" << listed << "we take" << offer.MimeTypes();
+    }
     CLIPRDR_FORMAT_LIST_RESPONSE response{};
     response.msgType = CB_FORMAT_LIST_RESPONSE;
     response.msgFlags = CB_RESPONSE_OK;
@@ -434,7 +438,10 @@ std::optional<QByteArray> TRdpClipboard::RequestData(std::uint32_t formatId) {
     waitDone_.wait_for(lock, kClipDataTimeout, [this] { return dataWait_.done || detached_; });
   DataWait answer = std::move(dataWait_);
   dataWait_ = DataWait{};
-  if (!answer.done) qCDebug(lcRdp) << "clipboard: no answer for format" << formatId;
+  if (!answer.done)
+    qCDebug(lcRdp) << "clipboard: no answer for format" << formatId;
+  else if (!answer.ok)
+    qCDebug(lcRdp) << "clipboard: the server refused format" << formatId;
   if (!answer.done || !answer.ok) return std::nullopt;
   return answer.data;
 }

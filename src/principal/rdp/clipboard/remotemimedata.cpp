@@ -6,6 +6,7 @@
 #include "principal/rdp/clipboard/clippicture.h"
 #include "principal/rdp/clipboard/cliptext.h"
 #include "principal/rdp/clipboard/rdpclipboard.h"
+#include "principal/rdp/rdplog.h"
 
 TRemoteMimeData::TRemoteMimeData(TRdpClipboard* owner, const RemoteOffer& offer)
     : owner_(owner), offer_(offer) {}
@@ -57,26 +58,32 @@ QVariant TRemoteMimeData::Shape(const QString& mimeType, const QString& key,
 
 QVariant TRemoteMimeData::Fetch(const QString& key) const {
   if (owner_.isNull()) return {};
-  if (key == kMimeText && offer_.text != 0) {
-    const auto data = owner_->RequestData(offer_.text);
-    if (!data) return {};
-    const auto text = offer_.text == kCfUnicodeText
-                          ? LocalFromUnicodeText(*data)
-                          : LocalFromAnsiText(*data, offer_.text == kCfOemText);
-    return text ? QVariant(*text) : QVariant();
+  if (key == kMimeText) {
+    for (const std::uint32_t id : offer_.texts) {
+      const auto data = owner_->RequestData(id);
+      if (!data) continue;
+      const auto text = id == kCfUnicodeText ? LocalFromUnicodeText(*data)
+                                             : LocalFromAnsiText(*data, id == kCfOemText);
+      if (text) return *text;
+    }
+    return {};
   }
   if (key == kMimeHtml && offer_.html != 0) {
     const auto data = owner_->RequestData(offer_.html);
     const auto html = data ? LocalFromHtmlFormat(*data) : std::nullopt;
     return html ? QVariant(*html) : QVariant();
   }
-  if (key == kMimeQtImage && offer_.picture != 0) {
-    const auto data = owner_->RequestData(offer_.picture);
-    if (!data) return {};
-    const auto image = offer_.picture == kCfDib || offer_.picture == kCfDibV5
-                           ? PictureFromDib(*data)
-                           : PictureFromPng(*data);
-    return image ? QVariant(*image) : QVariant();
+  if (key == kMimeQtImage) {
+    for (const std::uint32_t id : offer_.pictures) {
+      const auto data = owner_->RequestData(id);
+      if (!data) continue;
+      const auto image =
+          id == kCfDib || id == kCfDibV5 ? PictureFromDib(*data) : PictureFromPng(*data);
+      if (image) return *image;
+      qCWarning(lcRdp) << "clipboard: refused the server's picture in format" << id << "of"
+                       << data->size() << "bytes";
+    }
+    return {};
   }
   if (key == kMimeUriList && offer_.files != 0) {
     const QStringList paths = owner_->PasteFiles(offer_.files);
