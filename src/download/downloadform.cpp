@@ -42,6 +42,7 @@ void TDownloadForm::SetupDownload(QProgressBar* progressBar) {
   ProgressBar1 = progressBar;
   Http1 = new THttpTransfer(this);
   Http1->Accept = QString::fromLatin1(kAcceptProgram);
+  Http1->CallDeadline = kDownloadDeadline;
   Http1->OnWorkBegin = [this](THttpTransfer* sender, TWorkMode mode, qint64 max) {
     Http1WorkBegin(sender, mode, max);
   };
@@ -66,42 +67,41 @@ void TDownloadForm::Timer1Timer() {
   ProgressBar1->setValue(0);
 
   transfer_ = TTransfer::Running;
-  announced_ = 0;
-  received_ = 0;
-  // Written and later started by its full path here, never by a bare name that a search could
-  // resolve to a namesake elsewhere.
-  writtenPath_ = QDir::current().absoluteFilePath(FileName());
-  QFile file(writtenPath_);
-  if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate)) {
+  // A folder of its own for this download, never the working directory: a link or a file of
+  // the same name planted there must not be written through or run. The file is later started
+  // by its full path, never by a bare name that a search could resolve to a namesake elsewhere.
+  QFile file;
+  QString error;
+  if (!CreateDownloadFile(FileName(), file, writtenPath_, error)) {
     transfer_ = TTransfer::Failed;
-    throw EFCreateError(QString::fromUtf16(kCannotCreateFile)
-                            .arg(QDir::toNativeSeparators(writtenPath_), file.errorString()));
+    throw EFCreateError(
+        QString::fromUtf16(kCannotCreateFile).arg(QDir::toNativeSeparators(writtenPath_), error));
   }
   try {
     Http1->Get(DownloadUrl(), file);
+  } catch (const EHttpBodyIncomplete& e) {
+    // A program cut short must not run; the person reads why in the window's own words.
+    file.close();
+    transfer_ = TTransfer::Failed;
+    throw EDownloadIncomplete(
+        QString::fromUtf16(kDownloadIncomplete).arg(e.Received()).arg(e.Announced()));
   } catch (...) {
     file.close();
     transfer_ = TTransfer::Failed;
     throw;
   }
   file.close();
-  // The transfer treats an early close as the end of the body; a program cut short must not run.
-  if (announced_ > 0 && received_ < announced_) {
-    transfer_ = TTransfer::Failed;
-    throw EDownloadIncomplete(
-        QString::fromUtf16(kDownloadIncomplete).arg(received_).arg(announced_));
-  }
   transfer_ = TTransfer::Succeeded;
 }
 
 void TDownloadForm::Http1WorkBegin(THttpTransfer* /*sender*/, TWorkMode /*mode*/,
                                    qint64 workCountMax) {
   announced_ = workCountMax;
-  ProgressBar1->setMaximum(BarValue(workCountMax));
+  // No stated length: an empty bar (0 of 1) that stays empty, not Qt's busy animation of 0..0.
+  ProgressBar1->setMaximum(qMax(1, BarValue(workCountMax)));
 }
 
 void TDownloadForm::Http1Work(THttpTransfer* /*sender*/, TWorkMode /*mode*/, qint64 workCount) {
-  received_ = workCount;
   SetPosition(workCount);
   // The only moment during a transfer at which the window paints, answers and its timers tick.
   if (Application != nullptr) Application->ProcessMessages();
@@ -114,7 +114,7 @@ void TDownloadForm::Http1WorkEnd(THttpTransfer* /*sender*/, TWorkMode /*mode*/) 
 void TDownloadForm::SetPosition(qint64 value) {
   // The bar holds its position within its range; Qt would ignore a value beyond it, or, with an
   // empty range, take it as it is.
-  ProgressBar1->setValue(qMin(BarValue(value), ProgressBar1->maximum()));
+  ProgressBar1->setValue(qMin(BarValue(value), announced_ > 0 ? ProgressBar1->maximum() : 0));
 }
 
 void TDownloadForm::Timer2Timer() {
@@ -126,7 +126,7 @@ void TDownloadForm::Timer2Timer() {
   if (acts) {
     if (transfer_ == TTransfer::Succeeded) {
       startAttempted_ = true;
-      startOutcome_ = StartProgram(writtenPath_);
+      startOutcome_ = StartDownloadedFile(writtenPath_);
     }
     Timer2->SetEnabled(false);
     WatchEnded();

@@ -25,11 +25,12 @@ class EFCreateError : public Exception {
 };
 
 // The design both download-and-run windows share: once shown it waits 3 s (Timer1), downloads a
-// program into the working directory while the bar fills, looks at the bar every 10 s (Timer2)
-// and, at the first look that finds it where the previous look left it after the transfer ended
-// with every announced byte, starts the file it wrote by its full path. A failed or short
-// transfer starts nothing; the error box shows why and the next look ends the window all the
-// same. What a window fetches and what it does once the look has acted belong to each class.
+// program into a private folder of its own (CreateDownloadFile) while the bar fills, looks at the
+// bar every 10 s (Timer2) and, at the first look that finds it where the previous look left it
+// after the transfer ended with every announced byte, hands the file it wrote to the desktop's
+// opener. A failed or short transfer starts nothing; the error box shows why and the next look ends
+// the window all the same. What a window fetches and what it does once the look has acted belong to
+// each class.
 class TDownloadForm : public TForm {
   Q_OBJECT
 
@@ -44,7 +45,7 @@ class TDownloadForm : public TForm {
   void Http1Work(THttpTransfer* sender, TWorkMode mode, qint64 workCount);
   void Http1WorkEnd(THttpTransfer* sender, TWorkMode mode);
 
-  // The address fetched and the file written in the working directory.
+  // The address fetched and the name of the file written.
   [[nodiscard]] virtual QString DownloadUrl() const = 0;
   [[nodiscard]] virtual QString FileName() const = 0;
 
@@ -56,6 +57,8 @@ class TDownloadForm : public TForm {
   [[nodiscard]] int WatchLooks() const { return looks_; }
   [[nodiscard]] bool StartAttempted() const { return startAttempted_; }
   [[nodiscard]] StartOutcome LastStartOutcome() const { return startOutcome_; }
+  // Where the download went (empty before the transfer).
+  [[nodiscard]] const QString& DownloadedPath() const { return writtenPath_; }
 
   QProgressBar* ProgressBar1 = nullptr;
   THttpTransfer* Http1 = nullptr;
@@ -78,8 +81,6 @@ class TDownloadForm : public TForm {
   void SetPosition(qint64 value);
 
   TTransfer transfer_ = TTransfer::NotStarted;
-  qint64 announced_ = 0;
-  qint64 received_ = 0;
   QString writtenPath_;
   int looks_ = 0;
   bool startAttempted_ = false;
@@ -87,6 +88,8 @@ class TDownloadForm : public TForm {
 };
 
 inline constexpr int kStartDelayMs = 3000;
+// An installer may take minutes on a slow line; a server that drips it is still cut off.
+inline constexpr std::chrono::milliseconds kDownloadDeadline{30 * 60 * 1000};
 inline constexpr int kWatchIntervalMs = 10000;
 inline constexpr char16_t kCannotCreateFile[] = u"Cannot create file \"%1\". %2";
 inline constexpr char16_t kDownloadIncomplete[] = u"Download incompleto: recebidos %1 de %2 bytes.";

@@ -12,7 +12,6 @@
 #include "login/signin.h"
 #include "platform/jpeg.h"
 #include "principal/frmprincipal.h"
-#include "principal/rdp/msrdpclient.h"
 #include "service/endpoints.h"
 #include "service/http/httptransfer.h"
 #include "shell/boxes.h"
@@ -62,6 +61,7 @@ void TFrmLogin::SetupLayout() {
 
   ui_->Edit1->installEventFilter(this);
   ui_->Edit2->installEventFilter(this);
+  ui_->Button1->installEventFilter(this);
   Bind(ui_->Button1, &QPushButton::clicked, this, &TFrmLogin::Button1Click);
   Bind(ui_->CheckBox1, &QCheckBox::toggled, this, &TFrmLogin::CheckBox1Click);
   connect(siteChoice_, &QButtonGroup::idClicked, this, [this](int id) {
@@ -74,7 +74,19 @@ void TFrmLogin::SetupLayout() {
 }
 
 bool TFrmLogin::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::KeyRelease && (watched == ui_->Edit1 || watched == ui_->Edit2)) {
+  if (event->type() == QEvent::KeyPress && watched == ui_->Button1) {
+    // Enter on the focused button clicks it, as on any focused push button, but not with Shift,
+    // Ctrl or Alt; Space the button handles itself. Not the default-button mechanism: the window
+    // has no default button, and that would take Shift+Enter as well.
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const Qt::KeyboardModifiers held =
+        key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+    if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && held == Qt::NoModifier) {
+      if (!key->isAutoRepeat()) ui_->Button1->click();
+      return true;
+    }
+  } else if (event->type() == QEvent::KeyRelease &&
+             (watched == ui_->Edit1 || watched == ui_->Edit2)) {
     const auto* key = static_cast<QKeyEvent*>(event);
     if (!key->isAutoRepeat()) {
       Dispatch(watched, [this, key] { Edit1KeyUp(key->key(), key->modifiers()); });
@@ -130,13 +142,14 @@ void TFrmLogin::SignIn() {
     return;
   }
 
-  TMsRdpClient* client = FrmPrincipal->MsRdpClient71();
-  client->SetUserName(ui_->Edit1->text());
-  client->AdvancedSettings2()->SetClearTextPassword(ui_->Edit2->text());
-  client->SetDesktopWidth(kSessionDesktopWidth);
-  client->SetDesktopHeight(kSessionDesktopHeight);
-  client->SetServer(reply.host);
-  client->AdvancedSettings2()->SetRDPPort(PortFromText(reply.port));
+  TConnectionParameters connection;
+  connection.port = PortFromText(reply.port);
+  connection.userName = ui_->Edit1->text();
+  connection.password = ui_->Edit2->text();
+  connection.desktopWidth = kSessionDesktopWidth;
+  connection.desktopHeight = kSessionDesktopHeight;
+  connection.server = reply.host;
+  FrmPrincipal->SetConnectionParameters(connection);
 
   FrmPrincipal->BecomeMainForm();
   FrmPrincipal->Show();

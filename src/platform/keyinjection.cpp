@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 
+#include "platform/scancodes.h"
 #include "platform/systemkeyboard.h"
 
 namespace {
@@ -117,9 +118,12 @@ void InjectKeyEvent(int vk, int scanCode, bool keyUp) {
     default:
       break;
   }
+  // Delete, the arrows and their block are the extended keys: scan code 83 alone is the keypad's
+  // Del, which types the decimal separator when Num Lock is on at the other end.
+  const TScanCode key{static_cast<std::uint16_t>(scanCode), IsExtendedVk(vk)};
   QString text;
   int qtKey = QtKeyFromVk(vk);
-  if (scanCode != 0) {
+  if (scanCode != 0 && !key.extended) {
     const TSystemKeyboard& keyboard = SystemKeyboard();
     TKeyLookupState state;
     state.Shift = Held().shift;
@@ -132,8 +136,7 @@ void InjectKeyEvent(int vk, int scanCode, bool keyUp) {
   }
   QKeyEvent event(keyUp ? QEvent::KeyRelease : QEvent::KeyPress,
                   qtKey == 0 ? Qt::Key_unknown : qtKey, CurrentModifiers(),
-                  static_cast<quint32>(X11KeyCodeFromScanCode(scanCode)), static_cast<quint32>(vk),
-                  0, text);
+                  X11KeyCodeFromScanCode(key), static_cast<quint32>(vk), 0, text);
   Deliver(event);
 }
 

@@ -5,7 +5,8 @@
 // the remote desktop view passes them to the server like any typed key.
 //
 // An injected key event carries the X11 key code of the scan code in nativeScanCode() (what Qt
-// reports for a physical key under X11; see platform/systemkeyboard.h), the virtual-key code in
+// reports for a physical key under X11; see platform/scancodes.h), as the extended key where the
+// virtual-key code names one (Delete is 0xE053, not the keypad's 0x53), the virtual-key code in
 // nativeVirtualKey(), the matching Qt key, the modifiers injected so far and the text the key
 // types in the active layout. A key message (the arrow keys) carries only the Qt key and the
 // virtual-key code, nativeScanCode() 0, like a message posted straight to a window.

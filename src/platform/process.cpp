@@ -1,57 +1,106 @@
 #include "platform/process.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
-#include <QDesktopServices>
+#include <QDir>
 #include <QFile>
-#include <QUrl>
+#include <QStandardPaths>
 #include <cerrno>
+#include <cstring>
 #include <thread>
 
 extern char** environ;
 
 namespace {
 
-DesktopOpener& Opener() {
-  static DesktopOpener opener;
-  return opener;
+constexpr char kOpener[] = "xdg-open";
+constexpr char kProgramFolder[] = "zentra";
+constexpr char kDownloadFolderTemplate[] = "download-XXXXXX";
+
+QString ErrorText(int error) {
+  return QString::fromLocal8Bit(std::strerror(error));
 }
 
-bool OpenWithDesktop(const QString& fullPath) {
-  if (Opener()) return Opener()(fullPath);
-  return QDesktopServices::openUrl(QUrl::fromLocalFile(fullPath));
+// The folder all download folders go in: made private if it is new, and refused when it is
+// anything but our own folder (a link planted in its place would send the download elsewhere).
+bool EnsureProgramFolder(const QString& folder, QString& error) {
+  const QByteArray path = QFile::encodeName(folder);
+  if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST) {
+    error = ErrorText(errno);
+    return false;
+  }
+  struct stat info {};
+  if (::lstat(path.constData(), &info) != 0) {
+    error = ErrorText(errno);
+    return false;
+  }
+  if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()) {
+    error = ErrorText(ENOTDIR);
+    return false;
+  }
+  return true;
+}
+
+QString BaseFolder() {
+  QString base = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+  if (base.isEmpty()) base = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+  return base;
 }
 
 }  // namespace
 
-void SetDesktopOpener(DesktopOpener opener) {
-  Opener() = std::move(opener);
+bool CreateDownloadFile(const QString& fileName, QFile& file, QString& path, QString& error) {
+  const QString base = BaseFolder();
+  const QString programFolder = base + u'/' + QLatin1String(kProgramFolder);
+  path = programFolder + u'/' + fileName;
+  if (base.isEmpty() || fileName.isEmpty() || fileName.contains(u'/') ||
+      fileName == QLatin1String("..") || fileName == QLatin1String(".")) {
+    error = ErrorText(EINVAL);
+    return false;
+  }
+  if (!QDir().mkpath(base) || !EnsureProgramFolder(programFolder, error)) {
+    if (error.isEmpty()) error = ErrorText(errno);
+    return false;
+  }
+  // mkdtemp makes a new folder of mode 0700 that nobody else can have made or linked.
+  QByteArray folder =
+      QFile::encodeName(programFolder + u'/' + QLatin1String(kDownloadFolderTemplate));
+  if (::mkdtemp(folder.data()) == nullptr) {
+    error = ErrorText(errno);
+    return false;
+  }
+  path = QFile::decodeName(folder) + u'/' + fileName;
+  const int fd = ::open(QFile::encodeName(path).constData(),
+                        O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    error = ErrorText(errno);
+    return false;
+  }
+  if (!file.open(fd, QIODevice::ReadWrite, QFileDevice::AutoCloseHandle)) {
+    error = file.errorString();
+    ::close(fd);
+    return false;
+  }
+  return true;
 }
 
-StartOutcome StartProgram(const QString& fullPath) {
+StartOutcome StartDownloadedFile(const QString& fullPath) {
   const QByteArray path = QFile::encodeName(fullPath);
-  struct stat info {};
-  if (::stat(path.constData(), &info) != 0) return StartOutcome::Failed;
-  if ((info.st_mode & S_IXUSR) == 0) ::chmod(path.constData(), info.st_mode | S_IXUSR);
-
-  char* argv[] = {const_cast<char*>(path.constData()), nullptr};
+  if (::access(path.constData(), F_OK) != 0) return StartOutcome::Failed;
+  char* argv[] = {const_cast<char*>(kOpener), const_cast<char*>(path.constData()), nullptr};
   pid_t pid = 0;
-  // posix_spawn, not posix_spawnp: the program is the file just written, by its full path, never
-  // a namesake found on a search path.
-  const int error = ::posix_spawn(&pid, path.constData(), nullptr, nullptr, argv, environ);
-  if (error == 0) {
-    // The program outlives nothing of ours; reap it whenever it ends so it leaves no zombie.
-    std::thread([pid] {
-      int status = 0;
-      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-      }
-    }).detach();
-    return StartOutcome::Started;
+  if (::posix_spawnp(&pid, kOpener, nullptr, nullptr, argv, environ) != 0) {
+    return StartOutcome::Failed;
   }
-  if (error == ENOEXEC) {
-    return OpenWithDesktop(fullPath) ? StartOutcome::OpenedByDesktop : StartOutcome::Failed;
-  }
-  return StartOutcome::Failed;
+  // The opener's answer is not waited for; reap it whenever it ends so it leaves no zombie.
+  std::thread([pid] {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
+  return StartOutcome::OpenedByDesktop;
 }

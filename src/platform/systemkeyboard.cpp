@@ -25,6 +25,7 @@
 #include <cstdint>
 
 #include "core/errors.h"
+#include "platform/scancodes.h"
 
 namespace {
 
@@ -86,7 +87,6 @@ constexpr std::array<std::uint8_t, 128> kUsVkByScanCode = [] {
   t[81] = 0x22;                                                                  // Page Down
   t[82] = 0x2D;                                                                  // Insert
   t[83] = 0x2E;                                                                  // Delete
-  t[84] = 0x2C;    // Print Screen (SysRq)
   t[86] = 0xE2;    // OEM 102, the extra key of ISO keyboards
   t[87] = 0x7A;    // F11
   t[88] = 0x7B;    // F12
@@ -105,29 +105,12 @@ struct VkScan {
   int scan;
 };
 constexpr VkScan kExtraVkScanCodes[] = {
-    {0xA0, 42},   {0xA1, 54},   {0xA2, 29}, {0xA3, 29}, {0xA4, 56}, {0xA5, 56},  // left/right mods
-    {0x60, 82},   {0x61, 79},   {0x62, 80}, {0x63, 81}, {0x64, 75},              // keypad 0-4
-    {0x65, 76},   {0x66, 77},   {0x67, 71}, {0x68, 72}, {0x69, 73},              // keypad 5-9
-    {0x6E, 83},   {0x6F, 53},                                                    // keypad . and /
-    {0x2F, 0x63}, {0x13, 0x45},                                                  // Help, Pause
-};
-
-// Linux input codes of the scan codes above 83, where the two numberings part.
-struct ScanEvdev {
-  int scan;
-  int evdev;
-};
-constexpr ScanEvdev kScanToEvdev[] = {
-    {84, 99},     // SysRq
-    {86, 86},     // 102nd key
-    {87, 87},     // F11
-    {88, 88},     // F12
-    {0x70, 93},   // Katakana/Hiragana
-    {0x73, 89},   // Ro
-    {0x79, 92},   // Henkan
-    {0x7B, 94},   // Muhenkan
-    {0x7D, 124},  // Yen
-    {0x7E, 121},  // keypad comma
+    {0xA0, 42},   {0xA1, 54},   {0xA2, 29},   {0xA3, 29}, {0xA4, 56},
+    {0xA5, 56},                                                        // left/right mods
+    {0x60, 82},   {0x61, 79},   {0x62, 80},   {0x63, 81}, {0x64, 75},  // keypad 0-4
+    {0x65, 76},   {0x66, 77},   {0x67, 71},   {0x68, 72}, {0x69, 73},  // keypad 5-9
+    {0x6E, 83},   {0x6F, 53},                                          // keypad . and /
+    {0x2F, 0x63}, {0x13, 0x45}, {0x2C, 0x37},                          // Help, Pause, Print
 };
 
 // The spacing character of each dead key, which is what the key's label shows.
@@ -229,27 +212,18 @@ QString TagFrom(const QString& languageCode, const QString& countryCode) {
   return iso639 + u'-' + iso3166;
 }
 
+// The X11 key code of a layout's scan code: the key without the E0 prefix, as the layouts mean it.
+int KeyCodeOf(int scanCode) {
+  if (scanCode <= 0 || scanCode > 0xFF) return 0;
+  return static_cast<int>(X11KeyCodeFromScanCode({static_cast<std::uint16_t>(scanCode), false}));
+}
+
 std::unique_ptr<TSystemKeyboard>& Installed() {
   static std::unique_ptr<TSystemKeyboard> keyboard;
   return keyboard;
 }
 
 }  // namespace
-
-int X11KeyCodeFromScanCode(int scanCode) {
-  if (scanCode >= 1 && scanCode <= 83) return scanCode + kX11KeyCodeOffset;
-  for (const auto& e : kScanToEvdev)
-    if (e.scan == scanCode) return e.evdev + kX11KeyCodeOffset;
-  return 0;
-}
-
-int ScanCodeFromX11KeyCode(int keyCode) {
-  const int evdev = keyCode - kX11KeyCodeOffset;
-  if (evdev >= 1 && evdev <= 83) return evdev;
-  for (const auto& e : kScanToEvdev)
-    if (e.evdev == evdev) return e.scan;
-  return 0;
-}
 
 QString LanguageTagFromLocaleName(const QString& localeName) {
   const QLocale locale(localeName.section(u'.', 0, 0).section(u'@', 0, 0));
@@ -452,6 +426,14 @@ bool TSystemKeyboard::CapsLockOn() const {
   return xkb_state_mod_name_is_active(state_, XKB_MOD_NAME_CAPS, XKB_STATE_MODS_LOCKED) > 0;
 }
 
+bool TSystemKeyboard::NumLockOn() const {
+  return xkb_state_mod_name_is_active(state_, XKB_MOD_NAME_NUM, XKB_STATE_MODS_LOCKED) > 0;
+}
+
+bool TSystemKeyboard::ScrollLockOn() const {
+  return xkb_state_led_name_is_active(state_, XKB_LED_NAME_SCROLL) > 0;
+}
+
 int TSystemKeyboard::ActiveLayout() const {
   const xkb_layout_index_t group = xkb_state_serialize_layout(state_, XKB_STATE_LAYOUT_EFFECTIVE);
   return group < xkb_keymap_num_layouts(keymap_) ? static_cast<int>(group) : 0;
@@ -474,7 +456,7 @@ QString TSystemKeyboard::InputLanguage() const {
 }
 
 TKeyCharacters TSystemKeyboard::Characters(int scanCode, const TKeyLookupState& lookup) const {
-  const int keyCode = X11KeyCodeFromScanCode(scanCode);
+  const int keyCode = KeyCodeOf(scanCode);
   if (keyCode == 0) return {};
   // A scratch state in the active group with only the asked-for modifiers: the labels must not
   // follow whatever the physical keyboard holds down at the moment.
@@ -515,8 +497,9 @@ TKeyCharacters TSystemKeyboard::Characters(int scanCode, const TKeyLookupState& 
 }
 
 int TSystemKeyboard::VkFromKeyCode(unsigned keyCode) const {
-  const int scan = ScanCodeFromX11KeyCode(static_cast<int>(keyCode));
-  if (scan <= 0 || scan >= static_cast<int>(kUsVkByScanCode.size())) return 0;
+  const TScanCode pc = ScanCodeFromX11KeyCode(keyCode);
+  const int scan = pc.code;
+  if (pc.extended || scan <= 0 || scan >= static_cast<int>(kUsVkByScanCode.size())) return 0;
   const int usVk = kUsVkByScanCode[static_cast<std::size_t>(scan)];
   if (scan >= 2 && scan <= 11) return usVk;  // the digit row keeps its digits everywhere
   // Letter keys are named after the Latin letter they type (Z and Y trade places on a German
@@ -539,7 +522,7 @@ int TSystemKeyboard::VkFromKeyCode(unsigned keyCode) const {
 }
 
 int TSystemKeyboard::VkFromScanCode(int scanCode) const {
-  const int keyCode = X11KeyCodeFromScanCode(scanCode);
+  const int keyCode = KeyCodeOf(scanCode);
   return keyCode == 0 ? 0 : VkFromKeyCode(static_cast<unsigned>(keyCode));
 }
 

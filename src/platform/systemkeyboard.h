@@ -16,7 +16,7 @@
 // Key codes on this side of the program: a key event for the focused widget carries in
 // QKeyEvent::nativeScanCode() the X11 key code (the Linux input code plus 8), which is what Qt
 // reports for the physical keyboard under X11 and what the remote desktop view turns into an RDP
-// scan code. X11KeyCodeFromScanCode() and ScanCodeFromX11KeyCode() convert between the two.
+// scan code. platform/scancodes.h converts between the two.
 
 struct xkb_context;
 struct xkb_keymap;
@@ -67,6 +67,9 @@ class TSystemKeyboard : public QObject {
   }
 
   [[nodiscard]] bool CapsLockOn() const;
+  // Num Lock locked on; Scroll Lock's light on (the remote desktop is told both with Caps Lock).
+  [[nodiscard]] bool NumLockOn() const;
+  [[nodiscard]] bool ScrollLockOn() const;
   // Index and xkeyboard-config description of the active layout group.
   [[nodiscard]] int ActiveLayout() const;
   [[nodiscard]] QString ActiveLayoutDescription() const;
@@ -122,11 +125,6 @@ class TSystemKeyboard : public QObject {
 // Replaces the process-wide keyboard (tests: a keymap built from names). nullptr lets the next
 // SystemKeyboard() create the default again.
 void SetSystemKeyboard(std::unique_ptr<TSystemKeyboard> keyboard);
-
-// Between PC scan codes (set 1, no E0 prefix) and X11 key codes (Linux input code + 8); 0 when
-// there is no such key.
-[[nodiscard]] int X11KeyCodeFromScanCode(int scanCode);
-[[nodiscard]] int ScanCodeFromX11KeyCode(int keyCode);
 
 // The tag of a locale name such as "pt_BR.UTF-8" ("pt-BR"); empty when it lacks a country.
 [[nodiscard]] QString LanguageTagFromLocaleName(const QString& localeName);

@@ -69,6 +69,16 @@ TTouchKeyboard* TFrmPrincipal::TouchKeyboard1() const {
   return ui_->TouchKeyboard1;
 }
 
+void TFrmPrincipal::SetConnectionParameters(const TConnectionParameters& parameters) {
+  TMsRdpClient* client = ui_->MsRdpClient71;
+  client->SetUserName(parameters.userName);
+  client->AdvancedSettings2()->SetClearTextPassword(parameters.password);
+  client->SetDesktopWidth(parameters.desktopWidth);
+  client->SetDesktopHeight(parameters.desktopHeight);
+  client->SetServer(parameters.server);
+  client->AdvancedSettings2()->SetRDPPort(parameters.port);
+}
+
 void TFrmPrincipal::BecomeMainForm() {
   Application->SetMainForm(this);
 }
@@ -105,7 +115,8 @@ void TFrmPrincipal::FormShow() {
 
 void TFrmPrincipal::FormClose(TCloseAction& /*action*/) {
   try {
-    if (ui_->MsRdpClient71->Connected() == TMsRdpClient::kConnectedState) {
+    // An attempt still connecting ends too, so no session thread outlives the window.
+    if (ui_->MsRdpClient71->Connected() != TMsRdpClient::kNotConnected) {
       ui_->MsRdpClient71->Disconnect();
     }
   } catch (...) {

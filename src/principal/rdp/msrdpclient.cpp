@@ -1,5 +1,7 @@
 #include "principal/rdp/msrdpclient.h"
 
+#include <arpa/inet.h>
+
 #include <QApplication>
 #include <QCursor>
 #include <QDir>
@@ -13,12 +15,15 @@
 #include <QScrollBar>
 #include <QStandardPaths>
 #include <QWheelEvent>
+#include <algorithm>
 
+#include "platform/scancodes.h"
+#include "platform/systemkeyboard.h"
+#include "principal/rdp/irdpsession.h"
 #include "principal/rdp/rdpcontrolerror.h"
 #include "principal/rdp/rdpdevices.h"
 #include "principal/rdp/rdpfullscreen.h"
 #include "principal/rdp/rdpgeometry.h"
-#include "principal/rdp/rdpkeymap.h"
 #include "principal/rdp/rdpsession.h"
 #include "shell/boxes.h"
 #include "shell/events.h"
@@ -40,6 +45,8 @@ constexpr char16_t kBusyText[] =
     u"The connection settings cannot be changed while connected or connecting";
 constexpr char16_t kAlreadyConnectedText[] = u"The control is already connected or connecting";
 constexpr char16_t kNoServerText[] = u"No server name was given";
+constexpr char16_t kBadServerText[] = u"The server must be a host name or an IP address";
+constexpr qsizetype kMaxServerNameLength = 253;
 
 }  // namespace
 
@@ -65,7 +72,10 @@ class TRdpSessionBridge : public TRdpSessionEvents {
   explicit TRdpSessionBridge(TMsRdpClient& client) : client_(client) {}
 
   void SessionConnected() override {
+    // The session may have come up just as Disconnect was called; its end is on its way.
+    if (client_.disconnectRequested_) return;
     client_.connected_ = TMsRdpClient::kConnectedState;
+    client_.SyncLockKeys();
     if (client_.fullScreenWanted_) client_.ShowFullScreenWindow();
     client_.Emit(&TMsRdpClient::OnConnected);
   }
@@ -158,7 +168,25 @@ void TMsRdpClient::RefuseWhileActive() const {
 
 void TMsRdpClient::SetServer(const QString& server) {
   RefuseWhileActive();
+  if (!server.isEmpty() && !ValidServerName(server))
+    throw ERdpControlError(QString::fromUtf16(kBadServerText), kResultInvalidArgument);
   server_ = server;
+}
+
+bool TMsRdpClient::ValidServerName(const QString& text) {
+  if (text.isEmpty() || text.size() > kMaxServerNameLength) return false;
+  if (text.startsWith(QLatin1Char('[')) && text.endsWith(QLatin1Char(']'))) {
+    const QByteArray inner = text.mid(1, text.size() - 2).toLatin1();
+    in6_addr address{};
+    return !inner.isEmpty() && text.size() - 2 == inner.size() &&
+           inet_pton(AF_INET6, inner.constData(), &address) == 1;
+  }
+  // Host names and IPv4 literals alike are letters, digits, '-' and '.' only.
+  return std::all_of(text.begin(), text.end(), [](QChar c) {
+    const char16_t u = c.unicode();
+    return (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') ||
+           u == u'-' || u == u'.';
+  });
 }
 
 void TMsRdpClient::SetUserName(const QString& userName) {
@@ -221,7 +249,7 @@ void TMsRdpClient::CloseFullScreenWindow() {
 void TMsRdpClient::Connect() {
   if (connected_ != kNotConnected)
     throw ERdpControlError(QString::fromUtf16(kAlreadyConnectedText), kResultUnexpected);
-  if (server_.trimmed().isEmpty())
+  if (server_.isEmpty())
     throw ERdpControlError(QString::fromUtf16(kNoServerText), kResultInvalidArgument);
   if (session_) {
     // The previous session has reported its end; its thread is finishing or finished.
@@ -231,7 +259,7 @@ void TMsRdpClient::Connect() {
   }
 
   RdpConnectParams params;
-  params.server = server_.trimmed();
+  params.server = server_;
   params.userName = userName_;
   params.password = advanced_.password_;
   params.port = advanced_.port_;
@@ -247,8 +275,9 @@ void TMsRdpClient::Connect() {
   if (!params.configFolder.isEmpty()) (void)QDir().mkpath(params.configFolder);
 
   connected_ = kConnecting;
+  disconnectRequested_ = false;
   lastMouseAt_ = {-1, -1};
-  session_ = std::make_unique<TRdpSession>(std::move(params), this, bridge_.get());
+  session_ = MakeRdpSession(std::move(params), this, bridge_.get());
   // Queued before the session can report anything, so it always comes first.
   QMetaObject::invokeMethod(
       this, [this] { Emit(&TMsRdpClient::OnConnecting); }, Qt::QueuedConnection);
@@ -257,6 +286,7 @@ void TMsRdpClient::Connect() {
 
 void TMsRdpClient::Disconnect() {
   if (connected_ == kNotConnected || !session_) return;
+  disconnectRequested_ = true;
   session_->Abort();
 }
 
@@ -385,7 +415,7 @@ void TMsRdpClient::HandleKey(QKeyEvent* event, bool down) {
     event->accept();  // a held key repeats its press; its one release comes at the end
     return;
   }
-  const RdpScanCode scan = ScanCodeForKeyEvent(event->nativeScanCode(), event->key());
+  const TScanCode scan = ScanCodeForKeyEvent(event->nativeScanCode(), event->key());
   if (!scan.Valid()) {
     event->ignore();
     return;
@@ -404,6 +434,13 @@ void TMsRdpClient::keyReleaseEvent(QKeyEvent* event) {
 
 void TMsRdpClient::focusInEvent(QFocusEvent* event) {
   QAbstractScrollArea::focusInEvent(event);
+  SyncLockKeys();
+}
+
+void TMsRdpClient::SyncLockKeys() {
+  if (!session_ || connected_ != kConnectedState) return;
+  const TSystemKeyboard& keyboard = SystemKeyboard();
+  session_->SendLockState(keyboard.CapsLockOn(), keyboard.NumLockOn(), keyboard.ScrollLockOn());
 }
 
 void TMsRdpClient::focusOutEvent(QFocusEvent* event) {

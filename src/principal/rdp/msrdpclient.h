@@ -11,7 +11,7 @@
 
 #include "principal/rdp/msrdpclientadvancedsettings.h"
 
-class TRdpSession;
+class IRdpSession;
 class TRdpFullScreen;
 class TRdpSessionBridge;
 class QKeyEvent;
@@ -41,7 +41,8 @@ class TMsRdpClient : public QAbstractScrollArea {
   ~TMsRdpClient() override;
 
   // Connection settings, read at Connect. Changing one while connected or connecting is
-  // refused, as is a desktop size outside 200-8192 (ERdpControlError).
+  // refused, as is a desktop size outside 200-8192 or a server that is not a host name or an
+  // IP literal (ERdpControlError).
   void SetServer(const QString& server);
   [[nodiscard]] const QString& Server() const { return server_; }
   void SetUserName(const QString& userName);
@@ -75,6 +76,10 @@ class TMsRdpClient : public QAbstractScrollArea {
   [[nodiscard]] QImage Frame() const { return frame_; }
   // Where the desktop sits in the view now (view coordinates).
   [[nodiscard]] QRect DesktopRect() const;
+  // Whether text names a server the control connects to: a host name (letters, digits, '-' and
+  // '.'), an IPv4 literal or a bracketed IPv6 literal, at most 253 characters. The name comes
+  // from the network, and FreeRDP reads some other forms as local descriptors and sockets.
+  [[nodiscard]] static bool ValidServerName(const QString& text);
   // A text for a reason number of OnDisconnected.
   [[nodiscard]] static QString DisconnectReasonText(int discReason);
 
@@ -118,6 +123,9 @@ class TMsRdpClient : public QAbstractScrollArea {
   void HandleMouseMove(QPoint desktopAt);
   void HandleWheel(QWheelEvent* event, QPoint desktopAt);
   void ReleaseHeldKeys();
+  // Tells the remote side the local Caps, Num and Scroll Lock, which may have changed while the
+  // view did not have the keyboard.
+  void SyncLockKeys();
   void ShowFullScreenWindow();
   void CloseFullScreenWindow();
 
@@ -126,10 +134,12 @@ class TMsRdpClient : public QAbstractScrollArea {
   int desktopWidth_ = 1024;
   int desktopHeight_ = 768;
   short connected_ = kNotConnected;
+  // Disconnect was called for the current attempt: a success reported after it is not one.
+  bool disconnectRequested_ = false;
   TMsRdpClientAdvancedSettings advanced_;
 
   std::unique_ptr<TRdpSessionBridge> bridge_;
-  std::unique_ptr<TRdpSession> session_;
+  std::unique_ptr<IRdpSession> session_;
   QImage frame_;
   bool fullScreenWanted_ = false;
   QPoint lastMouseAt_{-1, -1};  // where the remote pointer was last sent

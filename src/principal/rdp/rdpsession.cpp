@@ -1,7 +1,13 @@
 #include "principal/rdp/rdpsession.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
 #include "platform/localdevices.h"
 #include "principal/rdp/rdpcertificate.h"
+#include "principal/rdp/rdpdevices.h"
 #include "principal/rdp/rdpinputflags.h"
 #include "principal/rdp/rdplog.h"
 #include "principal/rdp/rdppointer.h"
@@ -18,6 +24,7 @@
 #include <freerdp/settings.h>
 #include <winpr/synch.h>
 
+#include <QDir>
 #include <QFile>
 #include <QMetaObject>
 #include <algorithm>
@@ -26,6 +33,8 @@
 #include <cstring>
 #include <deque>
 #include <future>
+#include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -55,7 +64,55 @@ struct InputEvent {
   bool down = false;
 };
 
+// A store the compiler may not drop because the memory is about to be freed.
+void WipeBytes(void* data, size_t size) {
+  if (data != nullptr && size > 0) explicit_bzero(data, size);
+}
+
+// The process's open socket descriptors.
+std::set<int> OpenSockets() {
+  std::set<int> sockets;
+  const QDir fds(QStringLiteral("/proc/self/fd"));
+  const auto entries = fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+  for (const auto& entry : entries) {
+    bool ok = false;
+    const int fd = entry.toInt(&ok);
+    struct stat info {};
+    if (ok && ::fstat(fd, &info) == 0 && S_ISSOCK(info.st_mode)) sockets.insert(fd);
+  }
+  return sockets;
+}
+
+// Shuts down the TCP sockets opened since before that lead to a peer on port.
+void ShutDownNewSocketsTo(const std::set<int>& before, int port) {
+  for (const int fd : OpenSockets()) {
+    if (before.count(fd) != 0) continue;
+    sockaddr_storage peer{};
+    socklen_t length = sizeof(peer);
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0) continue;
+    int peerPort = -1;
+    if (peer.ss_family == AF_INET)
+      peerPort = ntohs(reinterpret_cast<const sockaddr_in*>(&peer)->sin_port);
+    else if (peer.ss_family == AF_INET6)
+      peerPort = ntohs(reinterpret_cast<const sockaddr_in6*>(&peer)->sin6_port);
+    if (peerPort == port) ::shutdown(fd, SHUT_RDWR);
+  }
+}
+
+// FreeRDP frees its settings without overwriting them.
+void WipeSettingsPassword(rdpSettings* settings) {
+  const char* password = freerdp_settings_get_string(settings, FreeRDP_Password);
+  if (password != nullptr) WipeBytes(const_cast<char*>(password), std::strlen(password));
+  (void)freerdp_settings_set_string(settings, FreeRDP_Password, nullptr);
+}
+
 }  // namespace
+
+void WipePassword(QString& password) {
+  if (password.isDetached())
+    WipeBytes(password.data(), sizeof(QChar) * static_cast<size_t>(password.size()));
+  password = QString();
+}
 
 QImage RdpFrame::Image() const {
   if (!pixels || width <= 0 || height <= 0) return {};
@@ -82,6 +139,9 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl> {
   std::mutex instanceMutex;
   freerdp* instance = nullptr;
   std::atomic<bool> abortRequested = false;
+  // While freerdp_connect runs, and the sockets the process had before it (under instanceMutex).
+  bool connecting = false;
+  std::set<int> socketsBefore;
 
   HANDLE wake = nullptr;
   std::mutex inputMutex;
@@ -179,16 +239,22 @@ void TRdpSession::Impl::Post(std::function<void(TRdpSessionEvents&)> call) {
 
 bool TRdpSession::Impl::Configure(freerdp* inst) {
   rdpSettings* settings = inst->settings;
-  const std::string server = params.server.toStdString();
+  // FreeRDP takes an IPv6 literal without its brackets.
+  QString host = params.server;
+  if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+    host = host.mid(1, host.size() - 2);
+  const std::string server = host.toStdString();
   const std::string user = params.userName.toStdString();
   std::string password = params.password.toStdString();
+  // From here on FreeRDP's copy is the session's; ours goes now.
+  WipePassword(params.password);
   bool ok =
       freerdp_settings_set_string(settings, FreeRDP_ServerHostname, server.c_str()) &&
       freerdp_settings_set_uint32(settings, FreeRDP_ServerPort, static_cast<UINT32>(params.port)) &&
       freerdp_settings_set_string(settings, FreeRDP_Username, user.c_str()) &&
       freerdp_settings_set_string(settings, FreeRDP_Password, password.c_str());
   // The copy was only the way in; FreeRDP keeps its own for the session.
-  std::fill(password.begin(), password.end(), '\0');
+  WipeBytes(password.data(), password.size());
   ok = ok &&
        freerdp_settings_set_uint32(settings, FreeRDP_DesktopWidth,
                                    static_cast<UINT32>(params.width)) &&
@@ -293,14 +359,25 @@ void TRdpSession::Impl::Run() {
       std::lock_guard lock(instanceMutex);
       instance = inst;
     }
-    if (configured && !abortRequested && freerdp_connect(inst)) {
+    // FreeRDP clears its abort signal when connecting starts, so an Abort that came first is
+    // seen only through our own flag: here, in PreConnect, and after connecting.
+    {
+      std::lock_guard lock(instanceMutex);
+      socketsBefore = OpenSockets();
+      connecting = true;
+    }
+    const bool connected = configured && !abortRequested && freerdp_connect(inst);
+    {
+      std::lock_guard lock(instanceMutex);
+      connecting = false;
+    }
+    if (connected && !abortRequested) {
       Post([](TRdpSessionEvents& e) { e.SessionConnected(); });
       Loop(inst);
-      reason = Reason(inst);
-      freerdp_disconnect(inst);
-    } else {
-      reason = Reason(inst);
     }
+    reason = Reason(inst);
+    if (connected) freerdp_disconnect(inst);
+    WipeSettingsPassword(inst->settings);
     {
       std::lock_guard lock(instanceMutex);
       instance = nullptr;
@@ -322,7 +399,7 @@ int TRdpSession::Impl::Reason(freerdp* inst) const {
 }
 
 void TRdpSession::Impl::Loop(freerdp* inst) {
-  while (!freerdp_shall_disconnect(inst)) {
+  while (!abortRequested && !freerdp_shall_disconnect(inst)) {
     HANDLE handles[MAXIMUM_WAIT_OBJECTS];
     DWORD count = freerdp_get_event_handles(inst->context, handles, MAXIMUM_WAIT_OBJECTS - 1);
     if (count == 0) break;
@@ -492,6 +569,7 @@ void TRdpSession::Impl::RememberAfterNla(freerdp* inst) {
 }
 
 BOOL TRdpSession::Impl::PreConnect(freerdp* inst) {
+  if (SessionOf(inst)->abortRequested) return FALSE;
   if (!freerdp_client_load_addins(inst->context->channels, inst->settings)) return FALSE;
   LogChannels(inst->settings);
   return TRUE;
@@ -527,6 +605,7 @@ BOOL TRdpSession::Impl::Authenticate(freerdp*, char**, char**, char**) {
 
 int TRdpSession::Impl::VerifyX509Certificate(freerdp* inst, const BYTE* data, size_t length,
                                              const char* host, UINT16 port, DWORD flags) {
+  if (SessionOf(inst)->abortRequested) return kCertificateRefuse;
   return SessionOf(inst)->CheckCertificate(inst, data, length, host, port, flags);
 }
 
@@ -585,7 +664,6 @@ TRdpSession::~TRdpSession() {
     else
       impl_->thread.detach();
   }
-  std::fill(impl_->params.password.begin(), impl_->params.password.end(), QChar(0));
 }
 
 void TRdpSession::Start() {
@@ -597,6 +675,10 @@ void TRdpSession::Abort() {
   impl_->abortRequested = true;
   std::lock_guard lock(impl_->instanceMutex);
   if (impl_->instance != nullptr) freerdp_abort_connect(impl_->instance);
+  // FreeRDP 2 waits for a server's first answers in a loop that never looks at its abort
+  // signal: a server that accepts and stays silent would hold the attempt (and the program's
+  // exit) until TCP gives up. Shutting the attempt's socket ends that wait at once.
+  if (impl_->connecting) ShutDownNewSocketsTo(impl_->socketsBefore, impl_->params.port);
 }
 
 bool TRdpSession::Wait(int timeoutMs) {

@@ -20,28 +20,25 @@ class TByteSink {
  public:
   virtual ~TByteSink() = default;
   virtual void Write(const char* data, qsizetype size) = 0;
-  // The body will bring `size` more bytes: a file takes its final size at once.
-  virtual void Reserve(qint64 size) { Q_UNUSED(size) }
-  // The body is over: anything reserved beyond the last byte written goes again.
+  // The body is over, also after a failure: a target left longer than what was written (an
+  // older, longer file) is cut back to the last byte written.
   virtual void Finish() {}
 };
 
-// A QIODevice target (QFile, QBuffer, ...). Files and buffers are extended and cut back; a write
-// the device refuses (a full disk) fails the call with the device's own text.
+// A QIODevice target (QFile, QBuffer, ...). It grows only with the bytes that arrive, never by
+// what a server announces, so a hostile length costs nothing and a program that dies mid-transfer
+// leaves no file longer than what came. A write the device refuses (a full disk) fails the call
+// with the device's own text.
 class TDeviceSink : public TByteSink {
  public:
   explicit TDeviceSink(QIODevice& device);
   void Write(const char* data, qsizetype size) override;
-  void Reserve(qint64 size) override;
   void Finish() override;
 
  private:
-  bool Resize(qint64 size);
-
   QIODevice& device_;
   qint64 start_;
   qint64 written_ = 0;
-  bool reserved_ = false;
 };
 
 // Counts the bytes and keeps none.
@@ -54,8 +51,8 @@ class TDiscardSink : public TByteSink {
   qint64 count_ = 0;
 };
 
-// Collects a body in memory, to at most `limit` bytes. Past the limit it either fails the call
-// (the text form, whose caller wants the whole body) or drops the rest (an error page).
+// Collects a body in memory as it arrives, to at most `limit` bytes. Past the limit it either fails
+// the call (the text form, whose caller wants the whole body) or drops the rest (an error page).
 class TMemorySink : public TByteSink {
  public:
   enum class TOverflow { Fail, Drop };

@@ -11,6 +11,10 @@ namespace {
 
 enum class TDecoder { Ascii, Utf8, Iconv };
 
+// Stand-ins for the iconv name of the charsets whose byte order the body's mark decides.
+constexpr char kUtf16ByMark[] = "UTF-16";
+constexpr char kUtf32ByMark[] = "UTF-32";
+
 struct TCharset {
   const char* name;  // registered name or alias, lower case
   TDecoder decoder;
@@ -18,8 +22,9 @@ struct TCharset {
 };
 
 // Registered character-set names and aliases this client understands, with the iconv
-// conversion behind each. UTF-16 and UTF-32 without an order are read little-endian, as the
-// product's users' text files are; an explicit mark still comes through as U+FEFF.
+// conversion behind each. "UTF-16" and "UTF-32" name no byte order: the body's mark decides, and
+// without one they are read little-endian, as the product's users' text files are. The mark
+// itself still comes through as U+FEFF.
 constexpr TCharset kCharsets[] = {
     {"us-ascii", TDecoder::Ascii, nullptr},
     {"ascii", TDecoder::Ascii, nullptr},
@@ -74,10 +79,10 @@ constexpr TCharset kCharsets[] = {
     {"gbk", TDecoder::Iconv, "GBK"},
     {"gb18030", TDecoder::Iconv, "GB18030"},
     {"big5", TDecoder::Iconv, "BIG5"},
-    {"utf-16", TDecoder::Iconv, "UTF-16LE"},
+    {"utf-16", TDecoder::Iconv, kUtf16ByMark},
     {"utf-16le", TDecoder::Iconv, "UTF-16LE"},
     {"utf-16be", TDecoder::Iconv, "UTF-16BE"},
-    {"utf-32", TDecoder::Iconv, "UTF-32LE"},
+    {"utf-32", TDecoder::Iconv, kUtf32ByMark},
     {"utf-32le", TDecoder::Iconv, "UTF-32LE"},
     {"utf-32be", TDecoder::Iconv, "UTF-32BE"},
 };
@@ -186,6 +191,13 @@ QString DecodeText(const QByteArray& body, const QString& charset) {
       return decoder.decode(body);
     }
     case TDecoder::Iconv:
+      if (known->iconvName == kUtf16ByMark) {
+        return DecodeIconv(body, body.startsWith("\xFE\xFF") ? "UTF-16BE" : "UTF-16LE");
+      }
+      if (known->iconvName == kUtf32ByMark) {
+        return DecodeIconv(
+            body, body.startsWith(QByteArray("\x00\x00\xFE\xFF", 4)) ? "UTF-32BE" : "UTF-32LE");
+      }
       return DecodeIconv(body, known->iconvName);
   }
   return QString::fromLatin1(body);

@@ -1,9 +1,11 @@
 #include "service/http/cookiestore.h"
 
 #include <arpa/inet.h>
+#include <libpsl.h>
 
 #include <QStringList>
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -46,6 +48,27 @@ bool PathMatches(const QString& requestPath, const QString& cookiePath) {
   if (requestPath == cookiePath) return true;
   if (!requestPath.startsWith(cookiePath)) return false;
   return cookiePath.endsWith(u'/') || requestPath.at(cookiePath.size()) == u'/';
+}
+
+// Whether a Domain value is a registry (a public suffix such as "co.uk" or "github.io"), for
+// which no server may set a cookie; the list is the system's, kept up to date by Debian.
+bool IsPublicSuffix(const QString& domain) {
+  static const psl_ctx_t* const list = psl_latest(nullptr);
+  return list != nullptr && psl_is_public_suffix(list, domain.toUtf8().constData()) != 0;
+}
+
+// A Max-Age value: an optional "-" and digits, nothing else ("+0" and "1e3" are not one).
+bool ParseMaxAge(const QString& value, qint64& seconds) {
+  const QStringView digits = value.startsWith(u'-') ? QStringView(value).mid(1) : value;
+  if (digits.isEmpty()) return false;
+  for (const QChar c : digits) {
+    if (c < u'0' || c > u'9') return false;
+  }
+  bool ok = false;
+  seconds = value.toLongLong(&ok);
+  // More digits than fit are still a number: far in the future, or long past.
+  if (!ok) seconds = value.startsWith(u'-') ? -1 : std::numeric_limits<qint64>::max();
+  return true;
 }
 
 bool IsExpired(const TCookie& cookie, const QDateTime& now) {
@@ -133,23 +156,25 @@ void TCookieStore::SetCookie(const QString& line, const TUrl& url, const QDateTi
   cookie.domain = url.host.toLower();
   cookie.path = DefaultPath(url);
   bool maxAgeSeen = false;
+  QString domainAttribute;  // the last non-empty Domain value, less one leading dot
   for (qsizetype i = 1; i < parts.size(); ++i) {
     const QString& attribute = parts.at(i);
     const qsizetype eq = attribute.indexOf(u'=');
     const QString name = (eq < 0 ? attribute : attribute.left(eq)).trimmed().toLower();
     const QString value = eq < 0 ? QString() : attribute.mid(eq + 1).trimmed();
     if (name == QLatin1String("domain")) {
+      if (value.isEmpty()) continue;
+      // One leading dot is an old spelling of the same domain; a second one leaves a domain no
+      // host is in, so such a cookie is refused below.
       QString domain = value.toLower();
-      while (domain.startsWith(u'.')) domain.remove(0, 1);
-      if (domain.isEmpty()) continue;
-      cookie.domain = domain;
-      cookie.hostOnly = false;
+      if (domain.startsWith(u'.')) domain.remove(0, 1);
+      domainAttribute = domain;
     } else if (name == QLatin1String("path")) {
-      if (value.startsWith(u'/')) cookie.path = value;
+      // The last Path counts; one that is empty or not absolute means the default path.
+      cookie.path = value.startsWith(u'/') ? value : DefaultPath(url);
     } else if (name == QLatin1String("max-age")) {
-      bool ok = false;
-      const qint64 seconds = value.toLongLong(&ok);
-      if (!ok) continue;
+      qint64 seconds = 0;
+      if (!ParseMaxAge(value, seconds)) continue;
       maxAgeSeen = true;
       // Beyond a century is as good as for ever; it also keeps the date arithmetic in range.
       constexpr qint64 kCentury = 100LL * 366 * 24 * 3600;
@@ -164,8 +189,17 @@ void TCookieStore::SetCookie(const QString& line, const TUrl& url, const QDateTi
       cookie.httpOnly = true;
     }
   }
-  // A server may set a cookie for its own host or a domain that contains it, nothing else.
-  if (!cookie.hostOnly && !DomainMatches(url.host, cookie)) return;
+  if (!domainAttribute.isEmpty()) {
+    cookie.domain = domainAttribute;
+    cookie.hostOnly = false;
+    if (IsPublicSuffix(domainAttribute)) {
+      // A registry: only as the host's own name, and then for that host alone.
+      if (domainAttribute != url.host.toLower()) return;
+      cookie.hostOnly = true;
+    }
+    // A server may set a cookie for its own host or a domain that contains it, nothing else.
+    if (!DomainMatches(url.host, cookie)) return;
+  }
 
   const auto old = std::find_if(cookies_.begin(), cookies_.end(),
                                 [&](const TCookie& c) { return SameCookie(c, cookie); });

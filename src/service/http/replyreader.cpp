@@ -1,8 +1,15 @@
 #include "service/http/replyreader.h"
 
+#include <cstring>
+#include <limits>
+
 #include "service/http/httperrors.h"
 
 namespace {
+
+[[noreturn]] void Refuse(const char* text) {
+  throw EHttpReplyError(QString::fromLatin1(text));
+}
 
 QString AsciiLine(const QByteArray& bytes) {
   QString text(bytes.size(), Qt::Uninitialized);
@@ -12,6 +19,20 @@ QString AsciiLine(const QByteArray& bytes) {
     *out++ = QChar(code > 0x7F ? u'?' : char16_t(code));
   }
   return text;
+}
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+bool IsDigit(QChar c) {
+  return c >= u'0' && c <= u'9';
+}
+
+// "HTTP/1.<digit>" and then the end or a blank; anything else is not a reply we can frame.
+bool IsHttp1StatusLine(const QByteArray& line) {
+  return line.size() >= 8 && line.startsWith("HTTP/1.") && line.at(7) >= '0' && line.at(7) <= '9' &&
+         (line.size() == 8 || IsBlank(line.at(8)));
 }
 
 int StatusCodeOf(const QString& statusLine) {
@@ -30,27 +51,79 @@ QString Unquoted(QString value) {
   return value;
 }
 
-bool IsClose(const QString& value) {
-  return value.trimmed().compare(QLatin1String("close"), Qt::CaseInsensitive) == 0;
+// The comma-separated tokens of every line of a list header, trimmed and in lower case.
+QStringList Tokens(const TReplyHead& head, QLatin1String name) {
+  QStringList tokens;
+  for (const QString& value : head.Values(name)) {
+    for (const QString& token : value.split(u',', Qt::SkipEmptyParts)) {
+      const QString trimmed = token.trimmed().toLower();
+      if (!trimmed.isEmpty()) tokens.append(trimmed);
+    }
+  }
+  return tokens;
 }
 
-// A chunk-size line: hexadecimal before any ";"; anything else counts as 0.
+// A decimal length: digits only, and few enough that it fits.
+qint64 LengthOf(const QString& text) {
+  constexpr int kMaxDigits = 18;
+  if (text.isEmpty() || text.size() > kMaxDigits) Refuse(kInvalidContentLength);
+  qint64 length = 0;
+  for (const QChar c : text) {
+    if (!IsDigit(c)) Refuse(kInvalidContentLength);
+    length = length * 10 + (c.unicode() - u'0');
+  }
+  return length;
+}
+
+// A chunk-size line: hexadecimal digits before any ";" (its extensions), blanks around them.
 qint64 ChunkSize(const QByteArray& line) {
   const qsizetype semicolon = line.indexOf(';');
   const QByteArray digits = (semicolon < 0 ? line : line.left(semicolon)).trimmed();
-  bool ok = false;
-  const qint64 size = digits.toLongLong(&ok, 16);
-  return ok && size > 0 ? size : 0;
+  if (digits.isEmpty()) Refuse(kInvalidChunkSize);
+  quint64 size = 0;
+  for (const char c : digits) {
+    int value;
+    if (c >= '0' && c <= '9') {
+      value = c - '0';
+    } else if (c >= 'a' && c <= 'f') {
+      value = c - 'a' + 10;
+    } else if (c >= 'A' && c <= 'F') {
+      value = c - 'A' + 10;
+    } else {
+      Refuse(kInvalidChunkSize);
+    }
+    if (size > static_cast<quint64>(std::numeric_limits<qint64>::max() >> 4)) {
+      Refuse(kInvalidChunkSize);
+    }
+    size = size * 16 + static_cast<quint64>(value);
+  }
+  return static_cast<qint64>(size);
+}
+
+// The header name of a line: what stands before its colon, if that is a name at all.
+QStringView NameOf(const QString& line) {
+  const qsizetype colon = line.indexOf(u':');
+  if (colon <= 0) return {};
+  const QStringView name = QStringView(line).left(colon);
+  // "Name :" is a malformed line, not the header "Name": it must not frame a body.
+  if (name.back() == u' ' || name.back() == u'\t') return {};
+  return name;
 }
 
 }  // namespace
 
+bool HasNoBody(int statusCode) {
+  return (statusCode >= 100 && statusCode <= 199) || statusCode == 204 || statusCode == 304;
+}
+
+bool IsInterim(int statusCode) {
+  return statusCode >= 100 && statusCode <= 199 && statusCode != 101;
+}
+
 QString TReplyHead::Value(QLatin1String name) const {
   for (const QString& line : headerLines) {
-    const qsizetype colon = line.indexOf(u':');
-    if (colon >= 0 &&
-        QStringView(line).left(colon).trimmed().compare(name, Qt::CaseInsensitive) == 0) {
-      return line.mid(colon + 1).trimmed();
+    if (NameOf(line).compare(name, Qt::CaseInsensitive) == 0) {
+      return line.mid(line.indexOf(u':') + 1).trimmed();
     }
   }
   return {};
@@ -59,10 +132,8 @@ QString TReplyHead::Value(QLatin1String name) const {
 QStringList TReplyHead::Values(QLatin1String name) const {
   QStringList values;
   for (const QString& line : headerLines) {
-    const qsizetype colon = line.indexOf(u':');
-    if (colon >= 0 &&
-        QStringView(line).left(colon).trimmed().compare(name, Qt::CaseInsensitive) == 0) {
-      values.append(line.mid(colon + 1).trimmed());
+    if (NameOf(line).compare(name, Qt::CaseInsensitive) == 0) {
+      values.append(line.mid(line.indexOf(u':') + 1).trimmed());
     }
   }
   return values;
@@ -83,42 +154,63 @@ TReplyFields ParseFields(const TReplyHead& head) {
       break;
     }
   }
-  bool ok = false;
-  const qint64 length = head.Value(QLatin1String("Content-Length")).toLongLong(&ok);
-  fields.contentLength = ok && length >= 0 ? length : -1;
-  fields.chunked = head.Value(QLatin1String("Transfer-Encoding"))
-                       .contains(QLatin1String("chunked"), Qt::CaseInsensitive);
-  fields.closeConnection = IsClose(head.Value(QLatin1String("Connection"))) ||
-                           IsClose(head.Value(QLatin1String("Proxy-Connection")));
+
+  const QStringList codings = Tokens(head, QLatin1String("Transfer-Encoding"));
+  if (!codings.isEmpty()) {
+    // A coded body is chunked when chunked is its last coding, else it runs to the close. Any
+    // Content-Length beside it is ignored, and the connection is not trusted with another reply.
+    fields.chunked = codings.last() == QLatin1String("chunked");
+    fields.closeConnection =
+        !fields.chunked || !head.Values(QLatin1String("Content-Length")).isEmpty();
+  } else {
+    // "5, 5" and two lines of 5 are one length; any difference is a reply we cannot frame.
+    for (const QString& value : head.Values(QLatin1String("Content-Length"))) {
+      for (const QString& item : value.split(u',')) {
+        const qint64 length = LengthOf(item.trimmed());
+        if (fields.contentLength >= 0 && fields.contentLength != length) {
+          Refuse(kConflictingContentLength);
+        }
+        fields.contentLength = length;
+      }
+    }
+  }
+
+  const QStringList connection =
+      Tokens(head, QLatin1String("Connection")) + Tokens(head, QLatin1String("Proxy-Connection"));
+  if (connection.contains(QLatin1String("close"))) fields.closeConnection = true;
+  if (head.minorVersion == 0 && !connection.contains(QLatin1String("keep-alive"))) {
+    fields.closeConnection = true;
+  }
   fields.location = head.Value(QLatin1String("Location"));
   return fields;
 }
 
 TReplyReader::TReplyReader(TByteSource& source, TWorkProgress& progress)
     : source_(source), progress_(progress) {
-  // Room for a block being filled and the next read, so that a body never reallocates.
-  buffer_.reserve(4 * kReceiveBlock);
+  // Room for one read and what a line or block may leave behind, so a body never reallocates.
+  buffer_.reserve(2 * kReceiveBytes);
 }
 
 bool TReplyReader::ReceiveOnce() {
   if (closed_) return false;
   // Keep the buffer small: what was taken goes once the next read would not fit behind it.
   if (start_ > 0 &&
-      (start_ == buffer_.size() || buffer_.capacity() - buffer_.size() < kReceiveBlock)) {
+      (start_ == buffer_.size() || buffer_.capacity() - buffer_.size() < kReceiveBytes)) {
     buffer_.remove(0, start_);
     start_ = 0;
   }
   const qsizetype used = buffer_.size();
-  buffer_.resize(used + kReceiveBlock);
+  buffer_.resize(used + kReceiveBytes);
   qsizetype received = 0;
   try {
-    received = source_.Receive(buffer_.data() + used, kReceiveBlock);
+    received = source_.Receive(buffer_.data() + used, kReceiveBytes);
   } catch (...) {
     buffer_.resize(used);
     throw;
   }
   buffer_.resize(used + received);
   if (received == 0) closed_ = true;
+  if (received > 0) receivedAny_ = true;
   return received > 0;
 }
 
@@ -141,9 +233,7 @@ bool TReplyReader::ReadLine(QByteArray& line) {
       const qsizetype taken = lf - start_ + 1;
       qsizetype length = lf - start_;
       if (length > 0 && buffer_.at(lf - 1) == '\r') --length;
-      if (length > kMaxLineLength) {
-        throw EHttpReplyError(QString::fromLatin1(kMaxLineLengthExceeded));
-      }
+      if (length > kMaxLineLength) Refuse(kMaxLineLengthExceeded);
       line = buffer_.mid(start_, length);
       start_ += taken;
       scanned_ = 0;
@@ -152,31 +242,21 @@ bool TReplyReader::ReadLine(QByteArray& line) {
     }
     scanned_ = Available();
     // No LF within the longest line a reply may hold: fail now rather than read on.
-    if (scanned_ > kMaxLineLength + kLineEndSlack) {
-      throw EHttpReplyError(QString::fromLatin1(kMaxLineLengthExceeded));
-    }
-    if (!ReceiveOnce()) {
-      // The peer closed: what it sent of the line is the line.
-      if (Available() == 0) return false;
-      const qsizetype taken = Available();
-      if (taken > kMaxLineLength)
-        throw EHttpReplyError(QString::fromLatin1(kMaxLineLengthExceeded));
-      line = buffer_.mid(start_, taken);
-      start_ += taken;
-      scanned_ = 0;
-      progress_.Work(wmRead, taken);
-      return true;
-    }
+    if (scanned_ > kMaxLineLength + kLineEndSlack) Refuse(kMaxLineLengthExceeded);
+    // The peer closed before the line end: a line cut off is no line.
+    if (!ReceiveOnce()) return false;
   }
 }
 
 void TReplyReader::AddHeaderLine(TReplyHead& head, const QByteArray& line) {
   headerBytes_ += line.size();
   if (++headerLines_ > kMaxHeaderLines || headerBytes_ > kMaxHeaderBlockBytes) {
-    throw EHttpReplyError(QString::fromLatin1(kReplyHeaderTooLarge));
+    Refuse(kReplyHeaderTooLarge);
   }
   const QString text = AsciiLine(line);
-  if ((line.startsWith(' ') || line.startsWith('\t')) && !head.headerLines.isEmpty()) {
+  if (!line.isEmpty() && IsBlank(line.front())) {
+    // A continuation right after the status line continues nothing: the head is not a head.
+    if (head.headerLines.isEmpty()) Refuse(kMalformedReplyHeader);
     // An old-style continuation belongs to the line before it.
     head.headerLines.last() += u' ' + text.trimmed();
     return;
@@ -189,11 +269,20 @@ TReplyHead TReplyReader::ReadHead() {
   headerBytes_ = 0;
   headerLines_ = 0;
   QByteArray line;
-  if (!ReadLine(line)) throw EConnClosedGracefully();
+  if (!ReadLine(line)) {
+    if (Available() > 0) Refuse(kReplyHeaderCutOff);
+    throw EConnClosedGracefully();
+  }
+  if (!IsHttp1StatusLine(line)) Refuse(kInvalidStatusLine);
   headerBytes_ = line.size();
   head.statusLine = AsciiLine(line);
   head.statusCode = StatusCodeOf(head.statusLine);
-  while (ReadLine(line) && !line.isEmpty()) AddHeaderLine(head, line);
+  head.minorVersion = line.at(7) - '0';
+  for (;;) {
+    if (!ReadLine(line)) Refuse(kReplyHeaderCutOff);
+    if (line.isEmpty()) break;
+    AddHeaderLine(head, line);
+  }
   return head;
 }
 
@@ -202,7 +291,7 @@ bool TReplyReader::WaitForBody(int ms) {
   return source_.WaitReadable(ms);
 }
 
-bool TReplyReader::ReadCounted(qint64 size, TByteSink& sink) {
+qint64 TReplyReader::ReadCounted(qint64 size, TByteSink& sink) {
   qint64 remaining = size;
   const qsizetype early = static_cast<qsizetype>(std::min<qint64>(Available(), remaining));
   if (early > 0) {
@@ -222,9 +311,9 @@ bool TReplyReader::ReadCounted(qint64 size, TByteSink& sink) {
     const qsizetype got = std::min(Available(), want);
     if (got > 0) Take(got, sink);
     remaining -= got;
-    if (got < want) return false;  // the peer closed early
+    if (got < want) break;  // the peer closed early
   }
-  return true;
+  return size - remaining;
 }
 
 void TReplyReader::ReadUntilClose(TByteSink& sink) {
@@ -248,10 +337,12 @@ void TReplyReader::ReadChunked(TReplyHead& head, TByteSink& sink) {
     const qint64 size = ChunkSize(line);
     if (size == 0) break;
     progress_.Begin(wmRead, size);
-    const bool complete = ReadCounted(size, sink);
+    const bool complete = ReadCounted(size, sink) == size;
     progress_.End(wmRead);
     if (!complete) throw EConnClosedGracefully();
     if (!ReadLine(line)) throw EConnClosedGracefully();
+    // The data must end where its size says; more would be a body we cannot frame.
+    if (!line.isEmpty()) Refuse(kChunkTooLong);
   }
   for (;;) {
     if (!ReadLine(line)) throw EConnClosedGracefully();
@@ -267,9 +358,11 @@ void TReplyReader::ReadBody(const TReplyFields& fields, TReplyHead& head, TByteS
       progress_.Begin(wmRead, 0);
       ReadChunked(head, sink);
     } else if (fields.contentLength > 0) {
-      sink.Reserve(fields.contentLength);
       progress_.Begin(wmRead, fields.contentLength);
-      ReadCounted(fields.contentLength, sink);  // an early close is no failure
+      const qint64 received = ReadCounted(fields.contentLength, sink);
+      if (received < fields.contentLength) {
+        throw EHttpBodyIncomplete(received, fields.contentLength);
+      }
     } else {
       progress_.Begin(wmRead, 0);
       ReadUntilClose(sink);

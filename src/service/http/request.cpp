@@ -1,20 +1,12 @@
 #include "service/http/request.h"
 
-#include <QList>
-
 namespace {
 
 constexpr char kCrLf[] = "\r\n";
 
-QByteArray TrimTrailingBlanks(QByteArray piece) {
-  while (!piece.isEmpty() && (piece.back() == ' ' || piece.back() == '\t')) piece.chop(1);
-  return piece;
-}
-
 void AppendHeader(QByteArray& request, const char* name, const QString& value) {
   if (value.isEmpty()) return;
-  const QByteArray line = QByteArray(name) + ": " + WireText(value);
-  for (const QByteArray& piece : FoldHeaderLine(line)) request += piece + kCrLf;
+  request += QByteArray(name) + ": " + WireText(value) + kCrLf;
 }
 
 }  // namespace
@@ -36,36 +28,6 @@ QByteArray WireText(const QString& text) {
     }
   }
   return bytes;
-}
-
-QList<QByteArray> FoldHeaderLine(const QByteArray& line) {
-  QList<QByteArray> pieces;
-  QByteArray rest = line;
-  while (rest.size() > kMaxRequestHeaderLine) {
-    qsizetype breakAt = -1;
-    bool quoted = false;
-    // A continuation starts with its blank, which is no place to break (no progress).
-    const qsizetype first = pieces.isEmpty() ? 0 : 1;
-    for (qsizetype i = 0; i < kMaxRequestHeaderLine; ++i) {
-      const char c = rest.at(i);
-      if (c == '"') quoted = !quoted;
-      if (!quoted && i >= first && (c == ' ' || c == '\t' || c == ',')) breakAt = i;
-    }
-    if (breakAt < 0) break;
-    const QByteArray piece = TrimTrailingBlanks(rest.left(breakAt + 1));
-    QByteArray tail = rest.mid(breakAt + 1);
-    qsizetype lead = 0;
-    while (lead < tail.size() && (tail.at(lead) == ' ' || tail.at(lead) == '\t')) ++lead;
-    tail.remove(0, lead);
-    if (tail.isEmpty()) {
-      rest = piece;
-      break;
-    }
-    pieces.append(piece);
-    rest = ' ' + tail;
-  }
-  pieces.append(TrimTrailingBlanks(rest));
-  return pieces;
 }
 
 QByteArray BuildRequest(const TUrl& url, const TRequestHeaders& headers) {

@@ -5,9 +5,6 @@
 
 #include "service/http/url.h"
 
-// The longest header line sent unfolded.
-inline constexpr int kMaxRequestHeaderLine = 1024;
-
 // The header values of one GET, in the order they are sent; empty ones are left out.
 struct TRequestHeaders {
   QString accept;
@@ -16,12 +13,10 @@ struct TRequestHeaders {
   QString cookie;
 };
 
-// The whole request text, ready for one write: request line, header lines, empty line.
+// The whole request text, ready for one write: request line, header lines, empty line. Each
+// header goes on one line however long it is: servers refuse folded lines, and a long Cookie
+// line folded would break every later request of the component.
 [[nodiscard]] QByteArray BuildRequest(const TUrl& url, const TRequestHeaders& headers);
 
 // Text as it goes on the wire: 7-bit ASCII, any other character as "?".
 [[nodiscard]] QByteArray WireText(const QString& text);
-
-// A header line broken into pieces of at most 1024 characters where it can be: after the last
-// blank, tab or comma outside double quotes; continuations start with one blank.
-[[nodiscard]] QList<QByteArray> FoldHeaderLine(const QByteArray& line);

@@ -19,6 +19,11 @@
 #include <iostream>
 #include <memory>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QToolButton>
 #include "core/errors.h"
@@ -387,6 +392,80 @@ TEST_F(RdpControlTlsTest, UnknownCertificateAsksFirstAndNoIsADisconnection) {
   events_.clear();
   ASSERT_TRUE(ConnectAndWait());
   EXPECT_TRUE(testing_support::ShownBoxes().empty());
+}
+
+// Threads of this process now: the session's FreeRDP threads come and go with it.
+int ThreadCount() {
+  return static_cast<int>(
+      QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+}
+
+TEST_F(RdpControlTest, DisconnectRightAfterConnectNeverReportsConnected) {
+  Configure(QString::fromLatin1(TestRdpServer::kPassword));
+  // Disconnect at different points of the attempt: at once, while connecting, around the
+  // moment the session comes up.
+  for (int round = 0; round < 50; ++round) {
+    SCOPED_TRACE(round);
+    events_.clear();
+    client_->Connect();
+    const int waitMs = (round % 10) * 60;
+    if (waitMs > 0) WaitFor([] { return false; }, waitMs);
+    const auto before = events_.size();
+    client_->Disconnect();
+    ASSERT_TRUE(WaitForDisconnected());
+    EXPECT_FALSE(events_.mid(before).contains("connected"))
+        << "OnConnected after Disconnect: " << events_.join(' ').toStdString();
+    EXPECT_EQ(client_->Connected(), TMsRdpClient::kNotConnected);
+    EXPECT_EQ(reasons_.back(), 1);
+  }
+}
+
+TEST(RdpControlEnd, ClosingDuringAHandshakeWithASilentServerEndsTheAttempt) {
+  // A listener that accepts connections (the kernel does) and never says a word.
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);
+  socklen_t length = sizeof(address);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+
+  QTemporaryDir home;
+  qputenv("HOME", home.path().toUtf8());
+  qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
+  const int threadsBefore = ThreadCount();
+  auto client = std::make_unique<TMsRdpClient>();
+  std::vector<int> reasons;
+  QObject::connect(client.get(), &TMsRdpClient::OnDisconnected,
+                   [&](int reason) { reasons.push_back(reason); });
+  client->SetServer(QStringLiteral("127.0.0.1"));
+  client->AdvancedSettings2()->SetRDPPort(ntohs(address.sin_port));
+  client->Connect();
+  // Let the attempt reach the server and wait there for its answer.
+  WaitFor([] { return false; }, 500);
+  EXPECT_EQ(client->Connected(), TMsRdpClient::kConnecting);
+
+  // What closing the session window does: Disconnect, then the control goes.
+  QElapsedTimer clock;
+  clock.start();
+  client->Disconnect();
+  client.reset();
+  const qint64 closedMs = clock.elapsed();
+  EXPECT_TRUE(WaitFor([&] { return ThreadCount() <= threadsBefore; }, 10000))
+      << "threads left: " << ThreadCount() - threadsBefore;
+  std::cout << "closed in " << closedMs << " ms, threads gone after " << clock.elapsed() << " ms\n";
+  ::close(listener);
+}
+
+TEST_F(RdpControlTest, AHomeFolderThatIsMissingLeavesTheSessionWithTheOtherDevices) {
+  qputenv("HOME", home_.filePath(QStringLiteral("not-there")).toUtf8());
+  Configure(QString::fromLatin1(TestRdpServer::kPassword));
+  client_->AdvancedSettings2()->SetRedirectDrives(true);
+  client_->AdvancedSettings2()->SetRedirectPorts(true);
+  ASSERT_TRUE(ConnectAndWait());
+  ASSERT_TRUE(ShowsColour(QStringLiteral("#406080")));
 }
 
 TEST_F(RdpControlTest, SessionWithPrintersRedirectedKeepsFlowing) {

@@ -2,6 +2,7 @@
 // remote side, what the remote side reads of a local copy, and files both ways.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 
 #include <QClipboard>
 #include <QDir>
@@ -82,9 +83,9 @@ struct RemoteFile {
 class RdpClipboardTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(runtime_.isValid());
-    ::chmod(QFile::encodeName(runtime_.path()).constData(), 0700);
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime_.path()));
+    ASSERT_TRUE(cache_.isValid());
+    ::chmod(QFile::encodeName(cache_.path()).constData(), 0700);
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cache_.path()));
     QGuiApplication::clipboard()->clear();
     clipboard_ = std::make_unique<TRdpClipboard>();
     clipboard_->Attach(peer_.Context());
@@ -188,7 +189,7 @@ class RdpClipboardTest : public ::testing::Test {
 
   static constexpr std::uint32_t kRemoteFileListId = 0xC0FE;
 
-  QTemporaryDir runtime_;
+  QTemporaryDir cache_;
   TFakeCliprdrPeer peer_;
   std::unique_ptr<TRdpClipboard> clipboard_;
   std::vector<RemoteFile> remoteFiles_;
@@ -380,13 +381,27 @@ TEST_F(RdpClipboardTest, RemoteFilesArePastedIntoThePrivateFolderUnderSafeNames)
                     File(QStringLiteral("/etc/passwd"), "root::0:0"),
                     File(QStringLiteral("a/b"), "ab"), File(QStringLiteral("vazio"), "")});
   ServerCopies({{kRemoteFileListId, QStringLiteral("FileGroupDescriptorW")}});
+  // Pastes of yesterday have long been copied on and are cleared away; today's stay.
+  const QString pastes = cache_.path() + QStringLiteral("/zentra/clipboard");
+  ASSERT_TRUE(QDir().mkpath(pastes + QStringLiteral("/paste-old")));
+  ASSERT_TRUE(QDir().mkpath(pastes + QStringLiteral("/paste-recent")));
+  Write(pastes + QStringLiteral("/paste-old/x"), "x");
+  Write(pastes + QStringLiteral("/paste-recent/y"), "y");
+  const struct timeval twoDaysAgo[2] = {{time(nullptr) - 2 * 86400, 0},
+                                        {time(nullptr) - 2 * 86400, 0}};
+  ASSERT_EQ(
+      ::utimes(QFile::encodeName(pastes + QStringLiteral("/paste-old")).constData(), twoDaysAgo),
+      0);
 
   const QList<QUrl> urls = QGuiApplication::clipboard()->mimeData()->urls();
   ASSERT_EQ(urls.size(), 6);
+  EXPECT_FALSE(QFileInfo::exists(pastes + QStringLiteral("/paste-old")));
+  EXPECT_TRUE(QFileInfo::exists(pastes + QStringLiteral("/paste-recent/y")));
+  QDir(pastes + QStringLiteral("/paste-recent")).removeRecursively();
   const QString folder = QFileInfo(urls[0].toLocalFile()).path();
-  EXPECT_TRUE(folder.startsWith(runtime_.path() + QStringLiteral("/zentra/clipboard/paste-")));
-  for (const QString& level : {runtime_.path() + QStringLiteral("/zentra"),
-                               runtime_.path() + QStringLiteral("/zentra/clipboard"), folder}) {
+  EXPECT_TRUE(folder.startsWith(cache_.path() + QStringLiteral("/zentra/clipboard/paste-")));
+  for (const QString& level : {cache_.path() + QStringLiteral("/zentra"),
+                               cache_.path() + QStringLiteral("/zentra/clipboard"), folder}) {
     EXPECT_EQ(QFileInfo(level).permissions() & 0x0077, 0) << level.toStdString();
     EXPECT_EQ(QFile::permissions(level) &
                   (QFileDevice::ReadGroup | QFileDevice::ReadOther | QFileDevice::ExeOther),
@@ -405,7 +420,7 @@ TEST_F(RdpClipboardTest, RemoteFilesArePastedIntoThePrivateFolderUnderSafeNames)
   EXPECT_EQ(ReadAll(paste.filePath(QStringLiteral("_etc_passwd"))), "root::0:0");
   EXPECT_EQ(ReadAll(paste.filePath(QStringLiteral("vazio"))), "");
   // Everything landed inside the paste folder, nothing beside it.
-  EXPECT_EQ(FilesUnder(runtime_.path()).size(), 7);
+  EXPECT_EQ(FilesUnder(cache_.path()).size(), 7);
 
   // The file manager's own type names the same files; nothing is fetched twice.
   int requests = 0;
@@ -492,7 +507,7 @@ TEST_F(RdpClipboardTest, FailedOrCancelledPasteLeavesNoFile) {
                                              });
     ServerCopies({{kRemoteFileListId, QStringLiteral("FileGroupDescriptorW")}});
     EXPECT_TRUE(QGuiApplication::clipboard()->mimeData()->urls().isEmpty()) << c.what;
-    EXPECT_EQ(FilesUnder(runtime_.path()), QStringList()) << c.what;
+    EXPECT_EQ(FilesUnder(cache_.path()), QStringList()) << c.what;
     QObject::disconnect(connection);
     QGuiApplication::clipboard()->clear();
   }

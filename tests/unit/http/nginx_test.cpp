@@ -5,12 +5,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QThread>
+#include <chrono>
 #include <vector>
 
 #include "nginxserver.h"
 #include "service/http/httptransfer.h"
 
-TEST(HttpNginx, FileDownloadHasItsSizeFromTheFirstBlockAndExactBytes) {
+TEST(HttpNginx, FileDownloadGrowsWithWhatArrivesAndHasExactBytes) {
   if (!TNginxServer::Available()) GTEST_SKIP() << "nginx-light is not installed";
   TNginxServer nginx;
   QByteArray content(100000, Qt::Uninitialized);
@@ -69,4 +71,56 @@ TEST(HttpNginx, FileDownloadHasItsSizeFromTheFirstBlockAndExactBytes) {
   }
   EXPECT_TRUE(target.isEmpty());
   EXPECT_TRUE(http.Connected());
+}
+
+namespace {
+
+// Where nginx says each request arrived: its connection's serial number. The locations set how
+// long nginx keeps a connection after the reply, and the cookies and the echo of the Cookie line.
+const QString kConnectionDirectives = QStringLiteral(
+    "    location = /conn { return 200 \"$connection\"; }\n"
+    "    location = /close { keepalive_timeout 0; return 200 \"$connection\"; }\n"
+    "    location = /short { keepalive_timeout 300ms; return 200 \"$connection\"; }\n"
+    "    location = /echo { return 200 \"$http_cookie\"; }\n");
+
+}  // namespace
+
+TEST(HttpNginx, ConnectionsAreReusedOnlyWhileNginxKeepsThem) {
+  if (!TNginxServer::Available()) GTEST_SKIP() << "nginx-light is not installed";
+  TNginxServer nginx;
+  ASSERT_TRUE(nginx.Start({}, kConnectionDirectives)) << nginx.Log().toStdString();
+  THttpTransfer http;
+  const auto get = [&](const char* path) { return http.Get(nginx.Url(QString::fromLatin1(path))); };
+
+  const QString first = get("/conn");
+  EXPECT_EQ(get("/conn"), first);  // kept
+  // An answer like an HTTP/1.0 server's, "Connection: close": the next call connects anew.
+  EXPECT_EQ(get("/close"), first);
+  EXPECT_FALSE(http.Connected());
+  const QString second = get("/conn");
+  EXPECT_NE(second, first);
+  // nginx ends the kept connection while we wait: the next call reconnects instead of failing.
+  EXPECT_EQ(get("/short"), second);
+  QThread::msleep(800);
+  const QString third = get("/conn");
+  EXPECT_NE(third, second);
+}
+
+TEST(HttpNginx, LongCookiesComeBackOnOneLineThatNginxAccepts) {
+  if (!TNginxServer::Available()) GTEST_SKIP() << "nginx-light is not installed";
+  // Three cookies of 1500 characters: far beyond the 1024 at which a line used to be folded,
+  // which nginx refuses with 400.
+  QString directives = kConnectionDirectives + u"    location = /set {\n"_qs;
+  QStringList pairs;
+  for (const char* name : {"a", "b", "c"}) {
+    pairs << QString::fromLatin1(name) + u'=' + QString(1500, QChar::fromLatin1(name[0]));
+    directives += u"      add_header Set-Cookie \""_qs + pairs.back() + u"; Path=/\";\n"_qs;
+  }
+  directives += u"      return 200 \"set\";\n    }\n"_qs;
+  TNginxServer nginx;
+  ASSERT_TRUE(nginx.Start({}, directives)) << nginx.Log().toStdString();
+  THttpTransfer http;
+  EXPECT_EQ(http.Get(nginx.Url(u"/set"_qs)), u"set");
+  EXPECT_EQ(http.Get(nginx.Url(u"/echo"_qs)), pairs.join(u"; "_qs));
+  EXPECT_EQ(http.Get(nginx.Url(u"/echo"_qs)), pairs.join(u"; "_qs));  // and again, on
 }

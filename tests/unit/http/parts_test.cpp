@@ -135,6 +135,51 @@ TEST(HttpCookies, DomainPathAndSecureRules) {
             u"p=1; wide=1; host=3");
 }
 
+TEST(HttpCookies, AttributesFollowTheCookieRules) {
+  // One Set-Cookie line for a page of www.site.example; what the store keeps of it.
+  struct TCase {
+    const char* line;
+    const char* stored;  // "domain path host-only|domain-wide", or "" when refused
+  };
+  const TCase cases[] = {
+      {"a=1; Domain=.site.example", "site.example /app domain-wide"},
+      {"a=1; Domain=site.example", "site.example /app domain-wide"},
+      {"a=1; Domain=..site.example", ""},  // a second dot names no domain the host is in
+      {"a=1; Domain=", "www.site.example /app host-only"},
+      {"a=1; Domain=.", "www.site.example /app host-only"},
+      {"a=1; Domain=other.example", ""},
+      // A registry cannot be a cookie's domain: "example" has no owner, nor has co.uk.
+      {"a=1; Domain=example", ""},
+      {"a=1; Domain=.example", ""},
+      {"a=1; Path=/x; Path=", "www.site.example /app host-only"},  // the last Path counts
+      {"a=1; Path=/x; Path=relative", "www.site.example /app host-only"},
+      {"a=1; Path=; Path=/x", "www.site.example /x host-only"},
+      {"a=1; Max-Age=+0", "www.site.example /app host-only"},  // not a Max-Age: ignored
+      {"a=1; Max-Age=0", ""},                                  // expired at once
+      {"a=1; Max-Age=-5", ""},
+      {"a=1; Max-Age=1e3", "www.site.example /app host-only"},
+  };
+  for (const TCase& c : cases) {
+    TCookieStore store;
+    store.SetCookie(QString::fromLatin1(c.line), kSite, kNow);
+    QString stored;
+    if (!store.Cookies().empty()) {
+      const TCookie& cookie = store.Cookies().front();
+      stored = cookie.domain + u' ' + cookie.path + u' ' +
+               (cookie.hostOnly ? u"host-only"_qs : u"domain-wide"_qs);
+    }
+    EXPECT_EQ(stored, QString::fromLatin1(c.stored)) << c.line;
+  }
+
+  // A registry that is the host's own name sets a cookie for that host alone.
+  TCookieStore store;
+  const TUrl registry = ParseUrl(u"http://github.io/x"_qs);
+  store.SetCookie(u"a=1; Domain=github.io"_qs, registry, kNow);
+  ASSERT_EQ(store.Cookies().size(), 1u);
+  EXPECT_TRUE(store.Cookies().front().hostOnly);
+  EXPECT_EQ(store.CookieHeader(ParseUrl(u"http://user.github.io/x"_qs), kNow), u""_qs);
+}
+
 TEST(HttpCookies, StoreIsBounded) {
   TCookieStore store;
   for (int i = 0; i < kMaxCookies + 50; ++i) {

@@ -1,10 +1,12 @@
-// The JPEG decoder, the processor identification and the start of a downloaded program.
+// The JPEG decoder, the processor identification and the place and start of a downloaded
+// program.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageWriter>
 #include <QTemporaryDir>
 
@@ -108,16 +110,25 @@ TEST(Cpu, ReadsThisProcessor) {
 #endif
 }
 
-class StartProgramTest : public ::testing::Test {
+// The opener is the desktop's (xdg-open on PATH); here a stand-in that records its argument.
+class DownloadFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(folder_.isValid());
-    SetDesktopOpener([this](const QString& path) {
-      handed_ << path;
-      return true;
-    });
+    ASSERT_TRUE(folder_.isValid() && cache_.isValid());
+    previousCache_ = qgetenv("XDG_CACHE_HOME");
+    previousPath_ = qgetenv("PATH");
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cache_.path()));
+    const QString opener =
+        Write(QStringLiteral("xdg-open"),
+              "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" +
+                  QFile::encodeName(folder_.filePath(QStringLiteral("opened"))) + "'\n");
+    QFile::setPermissions(opener, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    qputenv("PATH", QFile::encodeName(folder_.path()) + ':' + previousPath_);
   }
-  void TearDown() override { SetDesktopOpener({}); }
+  void TearDown() override {
+    qputenv("XDG_CACHE_HOME", previousCache_);
+    qputenv("PATH", previousPath_);
+  }
 
   QString Write(const QString& name, const QByteArray& bytes) {
     QFile file(folder_.filePath(name));
@@ -125,39 +136,74 @@ class StartProgramTest : public ::testing::Test {
     file.write(bytes);
     return file.fileName();
   }
+  [[nodiscard]] QByteArray Opened() const {
+    QFile record(folder_.filePath(QStringLiteral("opened")));
+    return record.open(QIODevice::ReadOnly) ? record.readAll() : QByteArray();
+  }
 
   QTemporaryDir folder_;
-  QStringList handed_;
+  QTemporaryDir cache_;
+  QByteArray previousCache_;
+  QByteArray previousPath_;
 };
 
-TEST_F(StartProgramTest, RunsAScriptByItsFullPathAfterSettingItsRunBit) {
-  const QString mark = folder_.filePath(QStringLiteral("ran"));
-  const QString program = Write(QStringLiteral("pdf.exe"),
-                                "#!/bin/sh\necho \"$0\" > '" + QFile::encodeName(mark) + "'\n");
-  EXPECT_EQ(StartProgram(program), StartOutcome::Started);
-  ASSERT_TRUE(testing_support::WaitFor([&] { return QFile(mark).size() > 0; }, 5000));
-  QFile markFile(mark);
-  ASSERT_TRUE(markFile.open(QIODevice::ReadOnly));
-  EXPECT_EQ(markFile.readAll().trimmed(), QFile::encodeName(program));
-  EXPECT_TRUE(QFile::permissions(program) & QFileDevice::ExeOwner);
-  EXPECT_TRUE(handed_.isEmpty());
-}
-
-TEST_F(StartProgramTest, FilesTheKernelCannotRunGoToTheDesktop) {
-  // An empty file and a Windows program: neither is a program for this kernel.
-  for (const QByteArray& bytes : {QByteArray(), QByteArray("MZ\x90\x00\x03 not for this system")}) {
-    handed_.clear();
-    const QString file = Write(QStringLiteral("atualiza.exe"), bytes);
-    EXPECT_EQ(StartProgram(file), StartOutcome::OpenedByDesktop);
-    EXPECT_EQ(handed_, QStringList{file});
+TEST_F(DownloadFileTest, EachDownloadGetsAPrivateFolderAndAFileOnlyTheUserCanRead) {
+  QFile first, second;
+  QString firstPath, secondPath, error;
+  ASSERT_TRUE(CreateDownloadFile(QStringLiteral("pdf.exe"), first, firstPath, error))
+      << error.toStdString();
+  ASSERT_TRUE(CreateDownloadFile(QStringLiteral("pdf.exe"), second, secondPath, error));
+  EXPECT_NE(firstPath, secondPath);
+  for (const QString& path : {firstPath, secondPath}) {
+    struct stat file {
+    }, folder{};
+    ASSERT_EQ(::lstat(QFile::encodeName(path).constData(), &file), 0);
+    ASSERT_EQ(::lstat(QFile::encodeName(QFileInfo(path).path()).constData(), &folder), 0);
+    EXPECT_TRUE(path.startsWith(cache_.path() + QStringLiteral("/zentra/download-")));
+    EXPECT_EQ(file.st_mode & 07777, 0600u);
+    EXPECT_EQ(folder.st_mode & 07777, 0700u);
   }
+  EXPECT_EQ(first.write("abc"), 3);
 }
 
-TEST_F(StartProgramTest, MissingFileOrRefusingDesktopIsAFailure) {
-  EXPECT_EQ(StartProgram(folder_.filePath(QStringLiteral("missing.exe"))), StartOutcome::Failed);
-  EXPECT_TRUE(handed_.isEmpty());
-  SetDesktopOpener([](const QString&) { return false; });
-  EXPECT_EQ(StartProgram(Write(QStringLiteral("x.exe"), "MZ")), StartOutcome::Failed);
+TEST_F(DownloadFileTest, ALinkInPlaceOfTheProgramFolderIsRefused) {
+  QTemporaryDir elsewhere;
+  ASSERT_TRUE(QFile::link(elsewhere.path(), cache_.filePath(QStringLiteral("zentra"))));
+  QFile file;
+  QString path, error;
+  EXPECT_FALSE(CreateDownloadFile(QStringLiteral("pdf.exe"), file, path, error));
+  EXPECT_EQ(path, cache_.filePath(QStringLiteral("zentra/pdf.exe")));
+  EXPECT_FALSE(error.isEmpty());
+  EXPECT_TRUE(QDir(elsewhere.path()).isEmpty());
+}
+
+TEST_F(DownloadFileTest, ADownloadedProgramIsHandedToTheOpenerAndNeverRun) {
+  // A script and an ELF file: either would run as the user if we made it executable.
+  const QString mark = folder_.filePath(QStringLiteral("ran"));
+  const QByteArray script = "#!/bin/sh\ntouch '" + QFile::encodeName(mark) + "'\n";
+  QFile self(QStringLiteral("/proc/self/exe"));
+  ASSERT_TRUE(self.open(QIODevice::ReadOnly));
+  const QByteArray elf = self.read(4096);
+  QByteArray expected;
+  for (const QByteArray& bytes : {script, elf}) {
+    const QString file = Write(QStringLiteral("atualiza.exe"), bytes);
+    QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    EXPECT_EQ(StartDownloadedFile(file), StartOutcome::OpenedByDesktop);
+    expected += QFile::encodeName(file) + '\n';
+    ASSERT_TRUE(testing_support::WaitFor([&] { return Opened() == expected; }, 5000))
+        << Opened().toStdString();
+    EXPECT_FALSE(QFileInfo(file).isExecutable());
+  }
+  testing_support::WaitFor([] { return false; }, 200);
+  EXPECT_FALSE(QFile::exists(mark));
+}
+
+TEST_F(DownloadFileTest, MissingFileOrOpenerIsAFailure) {
+  EXPECT_EQ(StartDownloadedFile(folder_.filePath(QStringLiteral("missing.exe"))),
+            StartOutcome::Failed);
+  qputenv("PATH", QFile::encodeName(cache_.path()));  // no opener there
+  EXPECT_EQ(StartDownloadedFile(Write(QStringLiteral("x.exe"), "MZ")), StartOutcome::Failed);
+  EXPECT_TRUE(Opened().isEmpty());
 }
 
 }  // namespace

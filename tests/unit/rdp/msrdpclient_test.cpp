@@ -67,6 +67,47 @@ TEST(MsRdpClient, RefusesValuesItCannotUse) {
   EXPECT_EQ(client.Connected(), TMsRdpClient::kNotConnected);
 }
 
+TEST(MsRdpClient, TheServerMustBeAHostNameOrAnAddress) {
+  struct Case {
+    QString text;
+    bool valid;
+  };
+  const Case cases[] = {
+      {QStringLiteral("rdp01.zentracomputing.example"), true},
+      {QStringLiteral("RDP-02"), true},
+      {QStringLiteral("10.0.0.7"), true},
+      {QStringLiteral("[::1]"), true},
+      {QStringLiteral("[2001:db8::5]"), true},
+      {QString(253, QLatin1Char('a')), true},
+      {QString(254, QLatin1Char('a')), false},
+      // FreeRDP reads "|N" as an open descriptor and "/path" as a local socket.
+      {QStringLiteral("|;7"), false},
+      {QStringLiteral("|7"), false},
+      {QStringLiteral("/tmp/x;1"), false},
+      {QStringLiteral("/tmp/x"), false},
+      {QStringLiteral("host name"), false},
+      {QStringLiteral(" host"), false},
+      {QStringLiteral("host\n"), false},
+      {QStringLiteral("host:3389"), false},
+      {QStringLiteral("user@host"), false},
+      {QStringLiteral("srv\u00e9"), false},
+      {QStringLiteral("::1"), false},
+      {QStringLiteral("[::1"), false},
+      {QStringLiteral("[]"), false},
+      {QStringLiteral("[host]"), false},
+      {QStringLiteral("[::1]:3389"), false},
+      {QString(), false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(TMsRdpClient::ValidServerName(c.text), c.valid) << c.text.toStdString();
+    TMsRdpClient client;
+    if (c.text.isEmpty()) continue;
+    const QString refusal = Refusal([&] { client.SetServer(c.text); });
+    EXPECT_EQ(refusal.isEmpty(), c.valid) << c.text.toStdString();
+    EXPECT_EQ(client.Server(), c.valid ? c.text : QString()) << c.text.toStdString();
+  }
+}
+
 TEST(MsRdpClient, FailedAttemptReportsInOrderAndAThrowingHandlerGoesToTheErrorBox) {
   QTemporaryDir home;
   qputenv("HOME", home.path().toUtf8());

@@ -1,6 +1,13 @@
 #include "principal/rdp/rdpdevices.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "platform/localdevices.h"
 
 namespace {
 
@@ -88,6 +95,34 @@ TEST(SerialCandidates, KindsInOrderNumbersNaturally) {
   EXPECT_EQ(SerialCandidatesFrom({"ttyUSB1", "tty0", "ttyS10", "ttyACM0", "ttyS2", "ttyUSB0",
                                   "ttySx", "console", "ttyS0"}),
             (QStringList{"ttyS0", "ttyS2", "ttyS10", "ttyUSB0", "ttyUSB1", "ttyACM0"}));
+}
+
+TEST(FolderShareable, OnlyFoldersThisUserCanOpen) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString folder = dir.filePath(QStringLiteral("stick"));
+  const QString closed = dir.filePath(QStringLiteral("other-user"));
+  const QString file = dir.filePath(QStringLiteral("file"));
+  ASSERT_TRUE(QDir().mkpath(folder));
+  ASSERT_TRUE(QDir().mkpath(closed));
+  QFile(file).open(QIODevice::WriteOnly);
+  ASSERT_TRUE(QFile::setPermissions(closed, QFileDevice::ReadOwner));  // cannot be entered
+  const struct {
+    QString path;
+    bool shareable;
+  } cases[] = {
+      {folder, true},
+      {folder + QStringLiteral("/"), true},
+      {dir.filePath(QStringLiteral("missing")), false},
+      {file, false},
+      {QString(), false},
+      // Root may enter any folder; for everyone else the closed one is closed.
+      {closed, ::geteuid() == 0},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(FolderShareable(c.path), c.shareable) << c.path.toStdString();
+  QFile::setPermissions(closed,
+                        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
 }  // namespace

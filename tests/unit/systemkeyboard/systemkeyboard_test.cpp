@@ -138,20 +138,6 @@ TEST(SystemKeyboard, VirtualKeysAndScanCodesBothWays) {
   EXPECT_EQ(us->VkFromScanCode(-2), 0);  // the on-screen Fn key
 }
 
-TEST(SystemKeyboard, X11KeyCodes) {
-  struct Case {
-    int scan;
-    int keyCode;
-  } cases[] = {{1, 9}, {30, 38}, {83, 91}, {86, 94}, {87, 95}, {88, 96}, {0x73, 97}, {0x7D, 132}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(X11KeyCodeFromScanCode(c.scan), c.keyCode) << c.scan;
-    EXPECT_EQ(ScanCodeFromX11KeyCode(c.keyCode), c.scan) << c.keyCode;
-  }
-  EXPECT_EQ(X11KeyCodeFromScanCode(0), 0);
-  EXPECT_EQ(X11KeyCodeFromScanCode(-2), 0);
-  EXPECT_EQ(ScanCodeFromX11KeyCode(8), 0);
-}
-
 TEST(SystemKeyboard, InputLanguageFromTheActiveLayout) {
   struct Case {
     const char* layouts;

@@ -1,9 +1,12 @@
 // The download-and-run windows, time-scaled, against a real nginx reached through the build's
-// web host name (see CMakeLists.txt). The program served leaves a mark beside itself when run.
+// web host name (see CMakeLists.txt). The program served leaves a mark beside itself if it ever
+// runs, which it must not: the windows hand it to the desktop's opener, here a stand-in
+// xdg-open first on PATH that records what it was given.
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -48,19 +51,33 @@ struct Outcome {
   int looks = 0;
   bool startAttempted = false;
   StartOutcome start = StartOutcome::Failed;
+  QString path;  // where the download went
 };
 
 class DownloadTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(work_.isValid());
+    ASSERT_TRUE(work_.isValid() && cache_.isValid() && opener_.isValid());
     previousDir_ = QDir::currentPath();
     QDir::setCurrent(work_.path());
+    previousCache_ = qgetenv("XDG_CACHE_HOME");
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cache_.path()));
+    // The stand-in opener: records its argument, opens nothing.
+    QFile script(opener_.filePath(QStringLiteral("xdg-open")));
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + QFile::encodeName(OpenerRecord()) +
+                 "'\n");
+    script.close();
+    script.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    previousPath_ = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(opener_.path()) + ':' + previousPath_);
     SetTimeScale(kTimeScale);
     testing_support::ClearBoxes();
   }
   void TearDown() override {
     QDir::setCurrent(previousDir_);
+    qputenv("XDG_CACHE_HOME", previousCache_);
+    qputenv("PATH", previousPath_);
     SetTimeScale(1.0);
     TDownloadForm::SetWebAddressForTest({});
   }
@@ -87,30 +104,57 @@ class DownloadTest : public ::testing::Test {
     });
     window->ShowModal();
     poll.stop();
-    Outcome outcome{window->ProgressBar1->maximum(), window->ProgressBar1->value(),
-                    window->WatchLooks(), window->StartAttempted(), window->LastStartOutcome()};
+    Outcome outcome{
+        window->ProgressBar1->maximum(), window->ProgressBar1->value(), window->WatchLooks(),
+        window->StartAttempted(),        window->LastStartOutcome(),    window->DownloadedPath()};
     delete window;
     FrmDownload = nullptr;
     return outcome;
   }
 
   [[nodiscard]] QString InWork(const QString& name) const { return work_.filePath(name); }
-  [[nodiscard]] bool Marked() const { return QFile::exists(InWork(kMarkName)); }
-  [[nodiscard]] bool MarkAppears() const {
-    return WaitFor([this] { return Marked(); }, 5000);
+  [[nodiscard]] QString OpenerRecord() const { return opener_.filePath(QStringLiteral("opened")); }
+  // What the stand-in opener was handed so far, oldest first.
+  [[nodiscard]] QStringList Opened() const {
+    QFile record(OpenerRecord());
+    if (!record.open(QIODevice::ReadOnly)) return {};
+    return QString::fromLocal8Bit(record.readAll()).split(u'\n', Qt::SkipEmptyParts);
   }
-  [[nodiscard]] qint64 DownloadedSize() const { return QFileInfo(InWork("pdf.exe")).size(); }
+  [[nodiscard]] bool OpenedAppears(const QString& path) const {
+    return WaitFor([&] { return Opened().contains(path); }, 5000);
+  }
+  // Whether the downloaded program ran: it leaves its mark beside itself.
+  [[nodiscard]] static bool Ran(const QString& path) {
+    return !path.isEmpty() && QFileInfo::exists(QFileInfo(path).dir().filePath(kMarkName));
+  }
+  [[nodiscard]] static qint64 SizeOf(const QString& path) { return QFileInfo(path).size(); }
+  // The download is in a private folder of the user's cache, as a file nobody may run or read.
+  void ExpectPrivate(const QString& path) const {
+    SCOPED_TRACE(path.toStdString());
+    const QFileInfo file(path);
+    EXPECT_TRUE(path.startsWith(cache_.path() + QStringLiteral("/zentra/download-")));
+    EXPECT_EQ(file.permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
+              QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    EXPECT_EQ(QFileInfo(file.path()).permissions() &
+                  ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser),
+              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    EXPECT_FALSE(file.isExecutable());
+  }
   // Long enough for a started program to have left its mark.
   static void Settle() {
     WaitFor([] { return false; }, 300);
   }
 
   QTemporaryDir work_;
+  QTemporaryDir cache_;
+  QTemporaryDir opener_;
   QString previousDir_;
+  QByteArray previousCache_;
+  QByteArray previousPath_;
   TNginxServer server_;
 };
 
-TEST_F(DownloadTest, ReplyWithLengthIsStartedAtTheSecondLookAndAgainAtTheFirstLookNextTime) {
+TEST_F(DownloadTest, ReplyWithLengthIsOpenedAtTheSecondLookAndAgainAtTheFirstLookNextTime) {
   server_.Put(kPdfPath, MarkingProgram(100000));
   Serve();
 
@@ -118,22 +162,74 @@ TEST_F(DownloadTest, ReplyWithLengthIsStartedAtTheSecondLookAndAgainAtTheFirstLo
   EXPECT_TRUE(ShownBoxes().empty());
   EXPECT_EQ(first.max, 100000);
   EXPECT_EQ(first.position, 100000);
-  EXPECT_EQ(DownloadedSize(), 100000);
+  EXPECT_EQ(SizeOf(first.path), 100000);
+  ExpectPrivate(first.path);
   EXPECT_EQ(first.looks, 2);
   EXPECT_TRUE(first.startAttempted);
-  EXPECT_EQ(first.start, StartOutcome::Started);
-  EXPECT_TRUE(MarkAppears());
+  EXPECT_EQ(first.start, StartOutcome::OpenedByDesktop);
+  EXPECT_TRUE(OpenedAppears(first.path));
   EXPECT_EQ(TFrmDownload::ClassLastPosition(), 100000);
 
-  // A second window of the class starts from the value the first one left.
-  QFile::remove(InWork(kMarkName));
+  // A second window of the class starts from the value the first one left, with a folder of
+  // its own.
   const Outcome second = RunDownloadWindow();
   EXPECT_EQ(second.looks, 1);
-  EXPECT_EQ(second.start, StartOutcome::Started);
-  EXPECT_TRUE(MarkAppears());
+  EXPECT_EQ(second.start, StartOutcome::OpenedByDesktop);
+  EXPECT_NE(QFileInfo(second.path).path(), QFileInfo(first.path).path());
+  EXPECT_TRUE(OpenedAppears(second.path));
+  Settle();
+  EXPECT_FALSE(Ran(first.path) || Ran(second.path));  // handed over, never run by us
 }
 
-TEST_F(DownloadTest, TheFileHasItsFullSizeFromTheFirstBlock) {
+TEST_F(DownloadTest, WhatLiesInTheWorkingFolderIsNeverWrittenThrough) {
+  // Someone who could write to the working folder plants a link named like the download,
+  // pointing at a file of the user's, or a program of the same name.
+  const QString victim = InWork(QStringLiteral("victim.txt"));
+  struct TPlanted {
+    const char* what;
+    std::function<void()> plant;
+  };
+  const TPlanted cases[] = {
+      {"a link", [&] { ASSERT_TRUE(QFile::link(victim, InWork(QStringLiteral("pdf.exe")))); }},
+      {"a file",
+       [&] {
+         QFile file(InWork(QStringLiteral("pdf.exe")));
+         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+         file.write("the user's own pdf.exe");
+       }},
+  };
+  server_.Put(kPdfPath, MarkingProgram(5000));
+  Serve();
+  for (const TPlanted& c : cases) {
+    SCOPED_TRACE(c.what);
+    QFile::remove(InWork(QStringLiteral("pdf.exe")));
+    {
+      QFile file(victim);
+      ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+      file.write("precious");
+    }
+    c.plant();
+    const QFileInfo before(InWork(QStringLiteral("pdf.exe")));
+    const Outcome outcome = RunDownloadWindow();
+    const QFileInfo after(InWork(QStringLiteral("pdf.exe")));
+    EXPECT_EQ(after.isSymLink(), before.isSymLink());
+    EXPECT_EQ(after.size(), before.size());
+    QFile file(victim);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "precious");
+    if (!before.isSymLink()) {
+      QFile own(InWork(QStringLiteral("pdf.exe")));
+      ASSERT_TRUE(own.open(QIODevice::ReadOnly));
+      EXPECT_EQ(own.readAll(), "the user's own pdf.exe");
+    }
+    EXPECT_EQ(SizeOf(outcome.path), 5000);
+    ExpectPrivate(outcome.path);
+    EXPECT_TRUE(OpenedAppears(outcome.path));
+    EXPECT_FALSE(Opened().contains(InWork(QStringLiteral("pdf.exe"))));
+  }
+}
+
+TEST_F(DownloadTest, TheFileNeverHoldsMoreThanWhatArrived) {
   server_.Put(kPdfPath, MarkingProgram(100000));
   Serve(QStringLiteral("location = /ferramentas/pdf.exe { limit_rate 40k; }"));
   int midTransfer = 0;
@@ -142,18 +238,19 @@ TEST_F(DownloadTest, TheFileHasItsFullSizeFromTheFirstBlock) {
     const int position = window->ProgressBar1->value();
     if (position > 0 && position < window->ProgressBar1->maximum()) {
       ++midTransfer;
-      EXPECT_EQ(DownloadedSize(), 100000) << "at " << position;
+      EXPECT_LE(SizeOf(window->DownloadedPath()), position);
       startedEarly = startedEarly || window->StartAttempted();
     }
   });
   EXPECT_GT(midTransfer, 0);
   EXPECT_FALSE(startedEarly);
   EXPECT_GT(outcome.looks, 2);  // the transfer outlasted looks, which did not start it
-  EXPECT_EQ(outcome.start, StartOutcome::Started);
-  EXPECT_TRUE(MarkAppears());
+  EXPECT_EQ(outcome.start, StartOutcome::OpenedByDesktop);
+  EXPECT_EQ(SizeOf(outcome.path), 100000);
+  EXPECT_TRUE(OpenedAppears(outcome.path));
 }
 
-TEST_F(DownloadTest, ReplyWithoutLengthOutlastingALookIsStartedOnceComplete) {
+TEST_F(DownloadTest, ReplyWithoutLengthOutlastingALookIsOpenedOnceComplete) {
   server_.Put(kPdfPath, MarkingProgram(100000));
   // Rewriting the body drops its length: nginx sends it chunked, slowly.
   Serve(
@@ -161,12 +258,13 @@ TEST_F(DownloadTest, ReplyWithoutLengthOutlastingALookIsStartedOnceComplete) {
                      "sub_filter_types *; limit_rate 40k; }"));
   const Outcome outcome = RunDownloadWindow();
   EXPECT_TRUE(ShownBoxes().empty());
-  EXPECT_EQ(outcome.max, 0);
+  // No stated length: an empty bar, not the busy animation of an empty range.
+  EXPECT_EQ(outcome.max, 1);
   EXPECT_EQ(outcome.position, 0);
   EXPECT_GT(outcome.looks, 2);
-  EXPECT_EQ(outcome.start, StartOutcome::Started);
-  EXPECT_EQ(DownloadedSize(), 100000);
-  EXPECT_TRUE(MarkAppears());
+  EXPECT_EQ(outcome.start, StartOutcome::OpenedByDesktop);
+  EXPECT_EQ(SizeOf(outcome.path), 100000);
+  EXPECT_TRUE(OpenedAppears(outcome.path));
 }
 
 TEST_F(DownloadTest, NotFoundShowsTheStatusLineAndStartsNothing) {
@@ -179,10 +277,10 @@ TEST_F(DownloadTest, NotFoundShowsTheStatusLineAndStartsNothing) {
   EXPECT_EQ(outcome.position, outcome.max);
   EXPECT_EQ(outcome.looks, 1);  // closed at the next look
   EXPECT_FALSE(outcome.startAttempted);
-  EXPECT_TRUE(QFile::exists(InWork("pdf.exe")));
-  EXPECT_EQ(DownloadedSize(), 0);
+  EXPECT_TRUE(QFileInfo::exists(outcome.path));
+  EXPECT_EQ(SizeOf(outcome.path), 0);
   Settle();
-  EXPECT_FALSE(Marked());
+  EXPECT_TRUE(Opened().isEmpty());
 }
 
 TEST_F(DownloadTest, UnknownHostShowsTheResolverErrorAndStartsNothing) {
@@ -193,7 +291,7 @@ TEST_F(DownloadTest, UnknownHostShowsTheResolverErrorAndStartsNothing) {
   EXPECT_EQ(outcome.position, 0);
   EXPECT_EQ(outcome.looks, 1);
   EXPECT_FALSE(outcome.startAttempted);
-  EXPECT_EQ(DownloadedSize(), 0);
+  EXPECT_EQ(SizeOf(outcome.path), 0);
 }
 
 TEST_F(DownloadTest, BodyCutShortStartsNothing) {
@@ -212,24 +310,30 @@ TEST_F(DownloadTest, BodyCutShortStartsNothing) {
     EXPECT_TRUE(text.endsWith(QStringLiteral(" de 2000000 bytes."))) << text.toStdString();
   }
   EXPECT_FALSE(outcome.startAttempted);
-  EXPECT_LT(DownloadedSize(), 2000000);
+  EXPECT_LT(SizeOf(outcome.path), 2000000);
   Settle();
-  EXPECT_FALSE(Marked());
+  EXPECT_TRUE(Opened().isEmpty());
 }
 
 TEST_F(DownloadTest, AFileThatCannotBeCreatedStopsTheDownloadAndStartsNothing) {
   server_.Put(kPdfPath, MarkingProgram(1000));
   Serve();
-  ASSERT_TRUE(QDir(work_.path()).mkdir(QStringLiteral("pdf.exe")));  // in the file's way
+  // The program's folder in the cache replaced by a link: followed, it would put the download
+  // wherever the link points.
+  const QString elsewhere = InWork(QStringLiteral("elsewhere"));
+  ASSERT_TRUE(QDir().mkdir(elsewhere));
+  ASSERT_TRUE(QFile::link(elsewhere, cache_.filePath(QStringLiteral("zentra"))));
   const Outcome outcome = RunDownloadWindow();
   ASSERT_EQ(ShownBoxes().size(), 1u);
-  const QString prefix = QStringLiteral("Cannot create file \"%1\". ").arg(InWork("pdf.exe"));
+  const QString prefix =
+      QStringLiteral("Cannot create file \"%1/zentra/pdf.exe\". ").arg(cache_.path());
   EXPECT_TRUE(ShownBoxes()[0].text.startsWith(prefix)) << ShownBoxes()[0].text.toStdString();
   EXPECT_GT(ShownBoxes()[0].text.size(), prefix.size());  // the system's reason follows
   EXPECT_EQ(outcome.looks, 1);
   EXPECT_FALSE(outcome.startAttempted);
+  EXPECT_TRUE(QDir(elsewhere).isEmpty());
   Settle();
-  EXPECT_FALSE(Marked());
+  EXPECT_TRUE(Opened().isEmpty());
 }
 
 TEST_F(DownloadTest, ClosingWithinTheStartDelayCreatesNoFile) {
@@ -237,7 +341,8 @@ TEST_F(DownloadTest, ClosingWithinTheStartDelayCreatesNoFile) {
   Serve();
   const Outcome outcome = RunDownloadWindow([](TFrmDownload* window) { window->Close(); });
   EXPECT_EQ(outcome.looks, 0);
-  EXPECT_FALSE(QFile::exists(InWork("pdf.exe")));
+  EXPECT_TRUE(outcome.path.isEmpty());
+  EXPECT_FALSE(QFileInfo::exists(cache_.filePath(QStringLiteral("zentra"))));
   EXPECT_TRUE(ShownBoxes().empty());
 }
 
@@ -296,10 +401,11 @@ TEST_P(UpdaterTest, EndsTheApplicationASecondAfterItsLook) {
   EXPECT_EQ(FrmAtualiza->StartAttempted(), served);
   EXPECT_EQ(ShownBoxes().size(), served ? 0u : 1u);
   if (served) {
-    EXPECT_TRUE(MarkAppears());
+    ExpectPrivate(FrmAtualiza->DownloadedPath());
+    EXPECT_TRUE(OpenedAppears(FrmAtualiza->DownloadedPath()));
   } else {
     Settle();
-    EXPECT_FALSE(Marked());
+    EXPECT_TRUE(Opened().isEmpty());
   }
 }
 

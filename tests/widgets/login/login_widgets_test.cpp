@@ -116,9 +116,9 @@ TEST_F(SignInTest, RepliesWithoutServerOrPortOrWithABadPortGiveTheirMessages) {
       {"srv", kNotFound, false},
       {";3389", kNotFound, false},
       {"srv;", kNotFound, false},
-      {"srv;3389\r\n", kIncorrect, true},
-      {"srv;33a9", kIncorrect, true},
-      {"srv;3389;x", kIncorrect, true},
+      {"srv;3389\r\n", kIncorrect, false},
+      {"srv;33a9", kIncorrect, false},
+      {"srv;3389;x", kIncorrect, false},
       {"srv;70000", kIncorrect, true},  // the control refuses the port
   };
   for (const auto& c : cases) {
@@ -141,6 +141,26 @@ TEST_F(SignInTest, RepliesWithoutServerOrPortOrWithABadPortGiveTheirMessages) {
     EXPECT_TRUE(FrmLogin->isVisible());
     EXPECT_EQ(Application->MainForm(), FrmLogin);
     EXPECT_EQ(Edit1()->text(), u"ana"_qs);
+  }
+}
+
+TEST_F(SignInTest, AServerThatIsNeitherAHostNameNorAnAddressGivesTheCatchAllMessage) {
+  // FreeRDP would read "|7" as an open descriptor and "/tmp/x" as a local socket.
+  for (const char* body : {"|;7", "/tmp/x;1", "srv x;3389"}) {
+    SCOPED_TRACE(body);
+    TearDown();
+    SetUp();
+    normal_.ReplyWithBody(body);
+    Type(Edit1(), u"ana"_qs);
+    Type(Edit2(), u"pw"_qs);
+    PressEnterIn(Edit1());
+
+    ASSERT_EQ(ShownBoxes().size(), 1u);
+    EXPECT_EQ(ShownBoxes()[0].text, kIncorrect);
+    EXPECT_TRUE(Control()->Server().isEmpty());
+    EXPECT_FALSE(FrmPrincipal->isVisible());
+    EXPECT_EQ(Control()->Connected(), TMsRdpClient::kNotConnected);
+    EXPECT_EQ(Application->MainForm(), FrmLogin);
   }
 }
 
@@ -215,6 +235,54 @@ TEST_F(SignInTest, EnterSignsInWithoutLeavingTheFieldButAClickLeavesItFirst) {
   QTest::mouseClick(Button1(), Qt::LeftButton);
   EXPECT_FALSE(RadioGroup1()->isHidden());
   EXPECT_EQ(LastKey(normal_), u"merovia_zirevuvar"_qs);
+}
+
+TEST_F(SignInTest, EnterAndSpaceOnTheFocusedButtonClickItButNotWithShiftCtrlOrAlt) {
+  normal_.ReplyWithBody("");  // "not found" keeps the login window for the next key
+  Type(Edit1(), u"ana"_qs);
+  const struct {
+    const char* name;
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    bool signsIn;
+  } cases[] = {
+      {"Enter", Qt::Key_Return, Qt::NoModifier, true},
+      {"keypad Enter", Qt::Key_Enter, Qt::KeypadModifier, true},
+      {"Space", Qt::Key_Space, Qt::NoModifier, true},
+      {"Shift+Enter", Qt::Key_Return, Qt::ShiftModifier, false},
+      {"Ctrl+Enter", Qt::Key_Return, Qt::ControlModifier, false},
+      {"Alt+keypad Enter", Qt::Key_Enter, Qt::AltModifier | Qt::KeypadModifier, false},
+      {"Esc", Qt::Key_Escape, Qt::NoModifier, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Button1()->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(Button1()->hasFocus());
+    const auto before = normal_.Requests().size();
+    QTest::keyClick(Button1(), c.key, c.modifiers);
+    EXPECT_EQ(normal_.Requests().size(), before + (c.signsIn ? 1 : 0));
+    EXPECT_EQ(ShownBoxes().size(), static_cast<std::size_t>(normal_.Requests().size()));
+  }
+}
+
+TEST_F(SignInTest, TabReachesTheSiteChoiceAtTheSelectedSite) {
+  Type(Edit1(), u"merovia"_qs);
+  Edit2()->setFocus(Qt::TabFocusReason);
+  ASSERT_FALSE(RadioGroup1()->isHidden());
+  QTest::mouseClick(Child<QRadioButton>("RadioButton2"), Qt::LeftButton);
+  ASSERT_TRUE(Button1()->hasFocus());
+  QTest::keyClick(Button1(), Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget()->objectName(), u"RadioButton2"_qs);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget()->objectName(), u"CheckBox1"_qs);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+  EXPECT_EQ(QApplication::focusWidget()->objectName(), u"RadioButton2"_qs);
+  // The arrow keys still move the choice inside the group, and Tab follows it.
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left);
+  EXPECT_TRUE(Child<QRadioButton>("RadioButton1")->isChecked());
+  Button1()->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(Button1(), Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget()->objectName(), u"RadioButton1"_qs);
 }
 
 TEST_F(SignInTest, TabOrderTakesTheSiteChoiceOnlyWhileItIsShown) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/keyinjection.h"
+#include "platform/scancodes.h"
 #include "platform/systemkeyboard.h"
 #include "principal/keyboard/keyboardlayouts.h"
 #include "principal/keyboard/touchkeyboard.h"
@@ -22,7 +23,8 @@ class TRecorder : public QWidget {
   struct Entry {
     bool down;
     int scan;  // set-1 scan code from the event's X11 key code; 0 for a key message
-    int vk;    // nativeVirtualKey
+    bool extended;
+    int vk;  // nativeVirtualKey
     QString text;
     qint64 at;  // ms since the recorder was made
   };
@@ -32,14 +34,15 @@ class TRecorder : public QWidget {
   }
   std::vector<Entry> entries;
 
-  // "v42" for a key-down of scan code 42, "^42" for its key-up; "mv38" and "m^38" for key
-  // messages with virtual-key code 38.
+  // "v42" for a key-down of scan code 42, "^42" for its key-up, "ve83" and "^e83" for the
+  // extended key 0xE053; "mv38" and "m^38" for key messages with virtual-key code 38.
   QString Script() const {
     QStringList parts;
     for (const Entry& e : entries) {
       const QString dir = e.down ? QStringLiteral("v") : QStringLiteral("^");
       parts << (e.scan == 0 ? QStringLiteral("m") + dir + QString::number(e.vk)
-                            : dir + QString::number(e.scan));
+                            : dir + (e.extended ? QStringLiteral("e") : QString()) +
+                                  QString::number(e.scan));
     }
     return parts.join(u' ');
   }
@@ -50,8 +53,9 @@ class TRecorder : public QWidget {
 
  private:
   void Record(QKeyEvent* e, bool down) {
-    entries.push_back({down, ScanCodeFromX11KeyCode(static_cast<int>(e->nativeScanCode())),
-                       static_cast<int>(e->nativeVirtualKey()), e->text(), clock_.elapsed()});
+    const TScanCode scan = ScanCodeFromX11KeyCode(e->nativeScanCode());
+    entries.push_back({down, scan.code, scan.extended, static_cast<int>(e->nativeVirtualKey()),
+                       e->text(), clock_.elapsed()});
   }
   QElapsedTimer clock_;
 };

@@ -31,3 +31,7 @@ inline constexpr std::uint32_t kMaxServedChunkBytes = 8u * 1024u * 1024u;
 // file transfer waits for the next chunk before it gives up.
 inline constexpr std::chrono::milliseconds kClipDataTimeout{5000};
 inline constexpr std::chrono::milliseconds kFileChunkTimeout{30000};
+
+// Pasted remote files wait in our folder only until the file manager has copied them on; a
+// folder of an earlier paste older than this is removed when the next paste starts.
+inline constexpr std::chrono::hours kPastedFilesKept{24};

@@ -61,7 +61,10 @@ FetchResult FetchFiles(const std::vector<ClipFile>& files, const QString& target
       if (file.sizeKnown) {
         size = file.size;
       } else {
-        if (cancel) break;
+        if (cancel) {
+          result.cancelled = true;
+          return Fail(result, targetFolder, QStringLiteral("cancelled"));
+        }
         const auto asked = source.Size(i);
         if (!asked)
           return Fail(result, targetFolder, QStringLiteral("no size for entry %1").arg(i));
@@ -131,18 +134,24 @@ FetchResult FetchFiles(const std::vector<ClipFile>& files, const QString& target
 }
 
 QString NewPasteFolder() {
-  QString base;
+  QStringList bases;
+  const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+  if (!cache.isEmpty() && QDir().mkpath(cache)) bases << cache;
   const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-  if (!runtime.isEmpty() && QFileInfo(runtime).isDir()) {
-    base = runtime;
-  } else {
-    base = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
-    if (base.isEmpty() || !QDir().mkpath(base)) return {};
+  if (!runtime.isEmpty() && QFileInfo(runtime).isDir()) bases << runtime;
+  for (const QString& base : bases) {
+    const QByteArray zentra = QFile::encodeName(base + QStringLiteral("/zentra"));
+    const QByteArray clipboard = zentra + "/clipboard";
+    if (!PrivateFolder(zentra) || !PrivateFolder(clipboard)) continue;
+    const QDateTime oldest = QDateTime::currentDateTimeUtc().addSecs(
+        -std::chrono::duration_cast<std::chrono::seconds>(kPastedFilesKept).count());
+    const QFileInfoList earlier = QDir(QFile::decodeName(clipboard))
+                                      .entryInfoList({QStringLiteral("paste-*")},
+                                                     QDir::Dirs | QDir::NoSymLinks | QDir::Hidden);
+    for (const QFileInfo& paste : earlier)
+      if (paste.lastModified() < oldest) QDir(paste.filePath()).removeRecursively();
+    QByteArray pattern = clipboard + "/paste-XXXXXX";
+    if (::mkdtemp(pattern.data()) != nullptr) return QFile::decodeName(pattern);
   }
-  const QByteArray zentra = QFile::encodeName(base + QStringLiteral("/zentra"));
-  const QByteArray clipboard = zentra + "/clipboard";
-  if (!PrivateFolder(zentra) || !PrivateFolder(clipboard)) return {};
-  QByteArray pattern = clipboard + "/paste-XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) return {};
-  return QFile::decodeName(pattern);
+  return {};
 }

@@ -45,7 +45,10 @@ using FetchProgress = std::function<void(std::uint64_t done, std::uint64_t total
                                      const FetchProgress& progress,
                                      const std::atomic<bool>& cancel);
 
-// The private folder pasted remote files go to: $XDG_RUNTIME_DIR/zentra/clipboard, or the cache
-// folder's zentra/clipboard without a runtime folder, created 0700 and owned by us. A fresh
-// subfolder for each paste keeps pastes apart. Empty when it cannot be made safely.
+// The private folder pasted remote files go to: the cache folder's zentra/clipboard
+// ($XDG_CACHE_HOME, normally ~/.cache, on disk: the runtime folder is a small memory file system
+// that a large file would not fit in), or $XDG_RUNTIME_DIR/zentra/clipboard when there is no
+// cache folder; each level created 0700 and owned by us. A fresh subfolder for each paste keeps
+// pastes apart; earlier pastes past kPastedFilesKept are removed. Empty when it cannot be made
+// safely.
 [[nodiscard]] QString NewPasteFolder();

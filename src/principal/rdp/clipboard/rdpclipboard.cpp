@@ -135,7 +135,7 @@ struct ChannelCallbacks {
     const std::uint32_t flags = request->dwFlags;
     const std::uint32_t requested = request->cbRequested;
     // Disk reads stay off the session thread (and off the UI thread), one request at a time.
-    self->serveThread_.start([self, streamId, index, flags, position, requested] {
+    self->serveThread_->start([self, streamId, index, flags, position, requested] {
       self->ServeFileContents(streamId, index, flags, position, requested);
     });
     return CHANNEL_RC_OK;
@@ -170,14 +170,14 @@ class TRdpClipboard::ChannelSource : public TFileContentsSource {
   TRdpClipboard* owner_;
 };
 
-TRdpClipboard::TRdpClipboard() {
-  serveThread_.setMaxThreadCount(1);
+TRdpClipboard::TRdpClipboard() : serveThread_(new QThreadPool(this)) {
+  serveThread_->setMaxThreadCount(1);
 }
 
 TRdpClipboard::~TRdpClipboard() {
   Detach();
-  serveThread_.clear();
-  serveThread_.waitForDone();
+  serveThread_->clear();
+  serveThread_->waitForDone();
 }
 
 std::shared_ptr<TRdpClipboard> TRdpClipboard::ForChannel(CliprdrClientContext* context,
@@ -187,7 +187,17 @@ std::shared_ptr<TRdpClipboard> TRdpClipboard::ForChannel(CliprdrClientContext* c
   clipboard->Attach(context);
   return std::shared_ptr<TRdpClipboard>(clipboard, [](TRdpClipboard* c) {
     c->Detach();
-    c->deleteLater();
+    // A paste may be running on the UI thread right now, with its event loop inside our stack;
+    // the object goes once it has ended.
+    QMetaObject::invokeMethod(
+        c,
+        [c] {
+          if (c->transferring_)
+            c->deleteAfterTransfer_ = true;
+          else
+            c->deleteLater();
+        },
+        Qt::QueuedConnection);
   });
 }
 
@@ -227,7 +237,7 @@ void TRdpClipboard::Detach() {
     }
     detached_ = true;
   }
-  serveThread_.clear();
+  serveThread_->clear();
   std::lock_guard lock(waitMutex_);
   waitDone_.notify_all();
 }
@@ -272,6 +282,10 @@ void TRdpClipboard::ApplyRemoteOffer(const RemoteOffer& offer) {
   if (clipboard_ == nullptr || detached_) return;
   // A remote copy of nothing we can take leaves the local clipboard as it is.
   if (offer.Empty()) return;
+  if (transferring_) {
+    pendingOffer_ = offer;
+    return;
+  }
   clipboard_->setMimeData(new TRemoteMimeData(this, offer), QClipboard::Clipboard);
 }
 
@@ -311,7 +325,7 @@ void TRdpClipboard::AnswerDataRequest(std::uint32_t formatId) {
     case kOurFileListFormat:
       if (!localPaths_.isEmpty()) {
         // Walking folders can take a while: on the serving thread, which then answers.
-        serveThread_.start([this, paths = localPaths_] {
+        serveThread_->start([this, paths = localPaths_] {
           auto list = std::make_shared<TLocalFileList>(TLocalFileList::FromPaths(paths));
           if (list->Truncated())
             qCWarning(lcRdp) << "clipboard: local file list cut at" << kMaxClipFiles << "entries";
@@ -546,10 +560,16 @@ QStringList TRdpClipboard::PasteFiles(std::uint32_t formatId) {
   worker.join();
   disconnect(shown);
   transferring_ = false;
+  if (pendingOffer_) {
+    QMetaObject::invokeMethod(
+        this, [this, offer = *pendingOffer_] { ApplyRemoteOffer(offer); }, Qt::QueuedConnection);
+    pendingOffer_.reset();
+  }
   if (!result.Ok())
     qCWarning(lcRdp) << "clipboard: paste of remote files ended:" << result.error;
   else
     qCDebug(lcRdp) << "clipboard: pasted" << list.files.size() << "remote entries into" << folder;
   emit TransferFinished(result.topLevel);
+  if (deleteAfterTransfer_) deleteLater();
   return result.topLevel;
 }

@@ -126,11 +126,15 @@ class TRdpClipboard : public QObject {
   QClipboard* clipboard_ = nullptr;
   bool ready_ = false;
   bool transferring_ = false;
+  bool deleteAfterTransfer_ = false;  // let go of while a paste ran inside our own stack
+  // A server copy that came while a paste was running; it replaces the clipboard afterwards, not
+  // under the paste's feet.
+  std::optional<RemoteOffer> pendingOffer_;
   QStringList localPaths_;  // the files of the last local announcement
   std::atomic<bool> cancel_ = false;
 
   // Local files the server reads: the list last handed to it, and the one thread that reads them.
   std::mutex servedMutex_;
   std::shared_ptr<TLocalFileList> served_;
-  QThreadPool serveThread_;
+  QThreadPool* serveThread_;  // a child, so it moves to the UI thread with us
 };

@@ -25,12 +25,20 @@ QVariant TRemoteMimeData::retrieveData(const QString& mimeType, QMetaType type) 
   if (mimeType == kMimeTextUtf8) key = kMimeText;
   if (mimeType == kMimeQtImage || mimeType == kMimePng) key = kMimeQtImage;
   if (mimeType == kMimeGnomeFiles || mimeType == kMimeUriList) key = kMimeUriList;
-  if (!cache_.contains(key)) {
-    const QVariant value = Fetch(key);
+  QVariant value = cache_.value(key);
+  if (!value.isValid()) {
+    // A paste of files runs the event loop; another program may take the clipboard meanwhile,
+    // and Qt then deletes us. What was fetched is still handed to the program that asked.
+    const QPointer<const TRemoteMimeData> alive(this);
+    value = Fetch(key);
     if (!value.isValid()) return {};
-    cache_.insert(key, value);
+    if (alive) cache_.insert(key, value);
   }
-  const QVariant& value = cache_[key];
+  return Shape(mimeType, key, value);
+}
+
+QVariant TRemoteMimeData::Shape(const QString& mimeType, const QString& key,
+                                const QVariant& value) {
   if (key == kMimeQtImage && mimeType == kMimePng)
     return PngFromPicture(qvariant_cast<QImage>(value));
   if (key == kMimeUriList) {

@@ -26,6 +26,9 @@ class TRemoteMimeData : public QMimeData {
 
  private:
   [[nodiscard]] QVariant Fetch(const QString& mimeType) const;
+  // The fetched value in the form the asked type wants (PNG bytes, a URI list, ...).
+  [[nodiscard]] static QVariant Shape(const QString& mimeType, const QString& key,
+                                      const QVariant& value);
 
   QPointer<TRdpClipboard> owner_;
   RemoteOffer offer_;

@@ -1,4 +1,4 @@
-#include "principal/rdp/rdpkeymap.h"
+#include "platform/scancodes.h"
 
 #include <Qt>
 #include <array>
@@ -7,10 +7,11 @@ namespace {
 
 constexpr std::uint32_t kX11KeyCodeOffset = 8;
 
-// Linux input codes 1..88 are the PC set-1 codes themselves; the rest are listed here.
+// Linux input codes 1..83 are the PC set-1 codes themselves, keypad included; the rest are listed
+// here, as FreeRDP's own keyboard map has them.
 struct ExtraKey {
   std::uint32_t input;
-  RdpScanCode scan;
+  TScanCode scan;
 };
 constexpr std::array kExtraKeys = {
     ExtraKey{89, {0x73, false}},   // KEY_RO
@@ -36,6 +37,7 @@ constexpr std::array kExtraKeys = {
     ExtraKey{114, {0x2E, true}},   // KEY_VOLUMEDOWN
     ExtraKey{115, {0x30, true}},   // KEY_VOLUMEUP
     ExtraKey{117, {0x59, false}},  // KEY_KPEQUAL
+    ExtraKey{119, {0x46, true}},   // KEY_PAUSE: Break, what FreeRDP sends for Pause
     ExtraKey{121, {0x7E, false}},  // KEY_KPCOMMA
     ExtraKey{122, {0x72, false}},  // KEY_HANGEUL
     ExtraKey{123, {0x71, false}},  // KEY_HANJA
@@ -47,7 +49,7 @@ constexpr std::array kExtraKeys = {
 
 struct QtKeyScan {
   int key;
-  RdpScanCode scan;
+  TScanCode scan;
 };
 // A US keyboard's positions; letters and digits are computed below.
 constexpr std::array kQtKeys = {
@@ -119,7 +121,7 @@ constexpr std::array<std::uint8_t, 26> kLetterScan = {
 
 }  // namespace
 
-RdpScanCode ScanCodeFromX11KeyCode(std::uint32_t keyCode) {
+TScanCode ScanCodeFromX11KeyCode(std::uint32_t keyCode) {
   if (keyCode <= kX11KeyCodeOffset) return {};
   const std::uint32_t input = keyCode - kX11KeyCodeOffset;
   // 84 is unassigned; 85 (zenkaku/hankaku) has no set-1 code of its own.
@@ -132,7 +134,41 @@ RdpScanCode ScanCodeFromX11KeyCode(std::uint32_t keyCode) {
   return {};
 }
 
-RdpScanCode ScanCodeFromQtKey(int qtKey) {
+std::uint32_t X11KeyCodeFromScanCode(TScanCode scan) {
+  if (!scan.Valid()) return 0;
+  if (!scan.extended && scan.code <= 83) return scan.code + kX11KeyCodeOffset;
+  if (!scan.extended && scan.code >= 86 && scan.code <= 88) return scan.code + kX11KeyCodeOffset;
+  for (const auto& extra : kExtraKeys)
+    if (extra.scan == scan) return extra.input + kX11KeyCodeOffset;
+  return 0;
+}
+
+bool IsExtendedVk(int vk) {
+  switch (vk) {
+    case 0x21:  // Page Up
+    case 0x22:  // Page Down
+    case 0x23:  // End
+    case 0x24:  // Home
+    case 0x25:  // the arrows
+    case 0x26:
+    case 0x27:
+    case 0x28:
+    case 0x2C:  // Print Screen
+    case 0x2D:  // Insert
+    case 0x2E:  // Delete
+    case 0x5B:  // left and right Windows keys, menu key
+    case 0x5C:
+    case 0x5D:
+    case 0x6F:  // keypad /
+    case 0xA3:  // right Ctrl
+    case 0xA5:  // right Alt
+      return true;
+    default:
+      return false;
+  }
+}
+
+TScanCode ScanCodeFromQtKey(int qtKey) {
   if (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z) return {kLetterScan[qtKey - Qt::Key_A], false};
   if (qtKey >= Qt::Key_1 && qtKey <= Qt::Key_9)
     return {static_cast<std::uint16_t>(0x02 + (qtKey - Qt::Key_1)), false};
@@ -146,9 +182,9 @@ RdpScanCode ScanCodeFromQtKey(int qtKey) {
   return {};
 }
 
-RdpScanCode ScanCodeForKeyEvent(std::uint32_t nativeScanCode, int qtKey) {
+TScanCode ScanCodeForKeyEvent(std::uint32_t nativeScanCode, int qtKey) {
   if (nativeScanCode != 0) {
-    const RdpScanCode fromNative = ScanCodeFromX11KeyCode(nativeScanCode);
+    const TScanCode fromNative = ScanCodeFromX11KeyCode(nativeScanCode);
     if (fromNative.Valid()) return fromNative;
   }
   return ScanCodeFromQtKey(qtKey);

@@ -1,0 +1,112 @@
+#pragma once
+
+#include <QImage>
+#include <QObject>
+#include <QPoint>
+#include <QRegion>
+#include <QString>
+#include <Qt>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+// The session behind the control: what the control asks of a connection (connect, disconnect,
+// input) and what a connection tells the control (connected, disconnected with a reason,
+// frames, the pointer, certificate questions). The program ships one implementation, FreeRDP's
+// (TRdpSession); a test installs a factory of its own to drive the control and the windows above
+// it without a network.
+
+// The desktop image FreeRDP draws into; kept alive by whoever still shows it.
+struct RdpFrame {
+  std::shared_ptr<std::uint8_t[]> pixels;
+  int width = 0;
+  int height = 0;
+  int stride = 0;
+
+  // The pixels as a QImage without a copy (FreeRDP's BGRX32 is QImage's RGB32 on little-endian).
+  [[nodiscard]] QImage Image() const;
+};
+
+// Receives the session's reports on the UI thread.
+class TRdpSessionEvents {
+ public:
+  virtual ~TRdpSessionEvents() = default;
+  virtual void SessionConnected() = 0;
+  virtual void SessionDisconnected(int reason) = 0;
+  virtual void SessionFrame(const RdpFrame& frame) = 0;
+  virtual void SessionInvalidated(const QRegion& region) = 0;
+  // The pointer shape the remote side asks for: its image and hot spot; a null image means the
+  // default arrow, visible false hides the pointer.
+  virtual void SessionCursor(const QImage& image, QPoint hotSpot, bool visible) = 0;
+  // A server without NLA shows a certificate that nothing vouches for (no system or provider
+  // authority for its name, never accepted before): trust it and send the password?
+  virtual bool SessionConfirmUnknownCertificate(const QString& host,
+                                                const QString& fingerprint) = 0;
+  // The server shows a certificate other than the one remembered for it: connect anyway?
+  virtual bool SessionConfirmChangedCertificate(const QString& host, const QString& subject,
+                                                const QString& fingerprint) = 0;
+};
+
+// What one connection needs.
+struct RdpConnectParams {
+  QString server;
+  QString userName;
+  QString password;
+  int port = 3389;
+  int width = 1024;
+  int height = 768;
+  std::uint32_t keyboardLayout = 0;  // a Windows layout id; 0 lets the server choose
+  // Redirection switches; the devices behind them are gathered on the session thread.
+  bool redirectDrives = false;
+  bool redirectPrinters = false;
+  bool redirectPorts = false;
+  bool sound = true;
+  // Where the session keeps the certificates it remembers (the program's own configuration
+  // folder, not the one other FreeRDP clients share).
+  QString configFolder;
+};
+
+// Reason numbers of OnDisconnected that are ours; every other number is the server's error-info
+// code or FreeRDP's error code for what ended the session.
+inline constexpr int kDiscReasonLocal = 1;   // Disconnect was called
+inline constexpr int kDiscReasonRemote = 2;  // the connection closed without a stated reason
+
+// Overwrites a password held only here (a QString shared with others is left to them: writing
+// to it would only copy it), then lets it go.
+void WipePassword(QString& password);
+
+class IRdpSession {
+ public:
+  virtual ~IRdpSession() = default;
+
+  // Starts connecting; every report goes through the events given at creation.
+  virtual void Start() = 0;
+  // Asks the session to end; it reports SessionDisconnected(kDiscReasonLocal) when it has.
+  virtual void Abort() = 0;
+  // Waits up to timeoutMs for the session to have ended; false when it did not.
+  [[nodiscard]] virtual bool Wait(int timeoutMs) = 0;
+  // No more reports from here on (the receiver is going away or a new session replaces this).
+  virtual void Detach() = 0;
+
+  // Input for the remote side. Coordinates are desktop pixels.
+  virtual void SendScanCode(std::uint16_t code, bool extended, bool down) = 0;
+  virtual void SendMouseMove(QPoint at) = 0;
+  virtual void SendMouseButton(Qt::MouseButton button, bool down, QPoint at) = 0;
+  // Wheel rotation in eighths of a degree (120 a notch), positive away from the user / right.
+  virtual void SendWheel(int delta, bool horizontal, QPoint at) = 0;
+  // Lock-key state for the remote side.
+  virtual void SendLockState(bool capsLock, bool numLock, bool scrollLock) = 0;
+};
+
+// Makes the session for one Connect. Reports go to events on receiver's thread.
+using RdpSessionFactory = std::function<std::unique_ptr<IRdpSession>(
+    RdpConnectParams params, QObject* receiver, TRdpSessionEvents* events)>;
+
+// The session for one Connect, from the installed factory (FreeRDP's unless a test installed
+// another).
+[[nodiscard]] std::unique_ptr<IRdpSession> MakeRdpSession(RdpConnectParams params,
+                                                          QObject* receiver,
+                                                          TRdpSessionEvents* events);
+// Installs a factory; an empty one brings back FreeRDP's.
+void SetRdpSessionFactory(RdpSessionFactory factory);

@@ -1,0 +1,204 @@
+// The session window driven through a fake session: what a person sees when the connection
+// comes up, ends, or asks about a certificate, without a network or a server.
+#include <gtest/gtest.h>
+
+#include <QMetaObject>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "createforms.h"
+#include "principal/alert/desktopalert.h"
+#include "principal/frmprincipal.h"
+#include "principal/rdp/irdpsession.h"
+#include "principal/rdp/msrdpclient.h"
+#include "shell/application.h"
+#include "testapp.h"
+
+using testing_support::ShownBoxes;
+using testing_support::WaitFor;
+
+namespace {
+
+// Stands in for the FreeRDP session: records what the control asks and reports what the test
+// tells it to, on the UI thread as the real one does.
+class FakeSession : public IRdpSession {
+ public:
+  FakeSession(RdpConnectParams params, QObject* receiver, TRdpSessionEvents* events)
+      : params(std::move(params)), receiver_(receiver), events_(events) {}
+
+  void Start() override { started = true; }
+  void Abort() override {
+    aborted = true;
+    Report([](TRdpSessionEvents& e) { e.SessionDisconnected(kDiscReasonLocal); });
+  }
+  bool Wait(int) override { return true; }
+  void Detach() override { events_ = nullptr; }
+  void SendScanCode(std::uint16_t, bool, bool) override {}
+  void SendMouseMove(QPoint) override {}
+  void SendMouseButton(Qt::MouseButton, bool, QPoint) override {}
+  void SendWheel(int, bool, QPoint) override {}
+  void SendLockState(bool, bool, bool) override { ++lockStates; }
+
+  // Queues a report, as a session thread would.
+  void Report(std::function<void(TRdpSessionEvents&)> report) {
+    QMetaObject::invokeMethod(
+        receiver_,
+        [this, report = std::move(report)] {
+          if (events_ != nullptr) report(*events_);
+        },
+        Qt::QueuedConnection);
+  }
+  // Asks a certificate question the way the session thread does, and keeps the answer.
+  void AskUnknownCertificate(const QString& host, const QString& fingerprint) {
+    Report([this, host, fingerprint](TRdpSessionEvents& e) {
+      answers.push_back(e.SessionConfirmUnknownCertificate(host, fingerprint));
+    });
+  }
+
+  RdpConnectParams params;
+  bool started = false;
+  bool aborted = false;
+  int lockStates = 0;
+  std::vector<bool> answers;
+
+ private:
+  QObject* receiver_;
+  TRdpSessionEvents* events_;
+};
+
+constexpr char kFingerprint[] =
+    "3a:9f:00:11:22:33:44:55:66:77:88:99:aa:bb:cc:dd:ee:ff:01:23:45:67:89:ab:cd:ef:10:32:54:76:"
+    "98:ba";
+
+class SessionWindowFakeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    qputenv("XDG_CONFIG_HOME", config_.path().toUtf8());
+    testing_support::ClearBoxes();
+    SetRdpSessionFactory([this](RdpConnectParams params, QObject* receiver,
+                                TRdpSessionEvents* events) -> std::unique_ptr<IRdpSession> {
+      auto session = std::make_unique<FakeSession>(std::move(params), receiver, events);
+      sessions_.push_back(session.get());
+      return session;
+    });
+    saved_ = Application;
+    app_ = std::make_unique<TApplication>(u"zentra"_qs);
+    CreateApplicationForms();
+  }
+  void TearDown() override {
+    app_.reset();
+    Application = saved_;
+    SetRdpSessionFactory({});
+    qunsetenv("XDG_CONFIG_HOME");
+  }
+
+  // Signs in as the login window does and shows the window, which connects.
+  void ShowConnecting() {
+    TConnectionParameters connection;
+    connection.userName = u"maria"_qs;
+    connection.password = u"s3nha"_qs;
+    connection.server = u"rdp7.provider.example"_qs;
+    connection.port = 3390;
+    FrmPrincipal->SetConnectionParameters(connection);
+    FrmPrincipal->BecomeMainForm();
+    FrmPrincipal->Show();
+  }
+
+  FakeSession& Session() { return *sessions_.back(); }
+  TMsRdpClient* Control() { return FrmPrincipal->MsRdpClient71(); }
+  TDesktopAlert* Alert() { return FrmPrincipal->DesktopAlert1(); }
+  QToolButton* Reconectar() { return FrmPrincipal->findChild<QToolButton*>(u"SpeedButton3"_qs); }
+
+  QTemporaryDir config_;
+  std::vector<FakeSession*> sessions_;  // owned by the control
+  TApplication* saved_ = nullptr;
+  std::unique_ptr<TApplication> app_;
+};
+
+TEST_F(SessionWindowFakeTest, ConnectedAndDisconnectedReachThePerson) {
+  ShowConnecting();
+  ASSERT_EQ(sessions_.size(), 1u);
+  EXPECT_TRUE(Session().started);
+  // What sign-in handed over reaches the session, with every redirection switch on.
+  EXPECT_EQ(Session().params.server, u"rdp7.provider.example"_qs);
+  EXPECT_EQ(Session().params.port, 3390);
+  EXPECT_EQ(Session().params.userName, u"maria"_qs);
+  EXPECT_EQ(Session().params.password, u"s3nha"_qs);
+  EXPECT_TRUE(Session().params.redirectDrives && Session().params.redirectPrinters &&
+              Session().params.redirectPorts);
+  EXPECT_FALSE(Session().params.configFolder.isEmpty());
+  ASSERT_TRUE(WaitFor([&] { return Alert()->Showing(); }));
+  EXPECT_EQ(Alert()->MessageText(), QString::fromUtf16(kAlertConectando));
+
+  Session().Report([](TRdpSessionEvents& e) { e.SessionConnected(); });
+  ASSERT_TRUE(WaitFor([&] { return Control()->Connected() == TMsRdpClient::kConnectedState; }));
+  EXPECT_EQ(Session().lockStates, 1) << "the lock keys are set as the session comes up";
+
+  Session().Report([](TRdpSessionEvents& e) { e.SessionDisconnected(0x904); });
+  ASSERT_TRUE(WaitFor([&] { return Reconectar()->isEnabled(); }));
+  EXPECT_EQ(Control()->Connected(), TMsRdpClient::kNotConnected);
+  EXPECT_EQ(Alert()->MessageText(), QString::fromUtf16(kAlertDesconectado));
+  EXPECT_TRUE(Alert()->Showing());
+  EXPECT_TRUE(ShownBoxes().empty());
+
+  // "Reconectar" starts a new session with the same parameters.
+  QTest::mouseClick(Reconectar(), Qt::LeftButton);
+  ASSERT_EQ(sessions_.size(), 2u);
+  EXPECT_EQ(Session().params.server, u"rdp7.provider.example"_qs);
+  EXPECT_EQ(Session().params.password, u"s3nha"_qs);
+}
+
+TEST_F(SessionWindowFakeTest, ASuccessReportedAfterDisconnectIsNotOne) {
+  ShowConnecting();
+  QStringList events;
+  QObject::connect(Control(), &TMsRdpClient::OnConnected, [&] { events << "connected"; });
+  QObject::connect(Control(), &TMsRdpClient::OnDisconnected, [&](int) { events << "ended"; });
+  // The session came up just as the person disconnected: both reports are on their way.
+  Session().Report([](TRdpSessionEvents& e) { e.SessionConnected(); });
+  Control()->Disconnect();
+  ASSERT_TRUE(WaitFor([&] { return events.contains("ended"); }));
+  EXPECT_TRUE(Session().aborted);
+  EXPECT_EQ(events, QStringList{"ended"});
+}
+
+TEST_F(SessionWindowFakeTest, TheCertificateQuestionIsAskedInPortugueseWithNoAsTheDefault) {
+  ShowConnecting();
+  const QString fingerprint = QString::fromLatin1(kFingerprint);
+  Session().AskUnknownCertificate(u"rdp7.provider.example"_qs, fingerprint);
+  ASSERT_TRUE(WaitFor([&] { return Session().answers.size() == 1; }));
+  EXPECT_FALSE(Session().answers[0]) << "no answer given: the default refuses";
+  ASSERT_EQ(ShownBoxes().size(), 1u);
+  const BoxRequest& box = ShownBoxes()[0];
+  EXPECT_EQ(
+      box.text,
+      QString::fromUtf16(kCertificateUnknownText).arg(u"rdp7.provider.example"_qs, fingerprint));
+  EXPECT_EQ(box.buttons, (QStringList{QString::fromUtf16(kCertificateYesCaption),
+                                      QString::fromUtf16(kCertificateNoCaption)}));
+  EXPECT_EQ(box.defaultButton, 1);
+  EXPECT_EQ(box.icon, BoxIcon::Warning);
+
+  testing_support::AnswerNextBox(0);  // "Sim"
+  Session().AskUnknownCertificate(u"rdp7.provider.example"_qs, fingerprint);
+  ASSERT_TRUE(WaitFor([&] { return Session().answers.size() == 2; }));
+  EXPECT_TRUE(Session().answers[1]);
+
+  // Refusing ends the attempt as a disconnection: the person sees "Desconectado".
+  Session().Report([](TRdpSessionEvents& e) { e.SessionDisconnected(0x20008); });
+  ASSERT_TRUE(WaitFor([&] { return Reconectar()->isEnabled(); }));
+  EXPECT_EQ(Alert()->MessageText(), QString::fromUtf16(kAlertDesconectado));
+}
+
+TEST_F(SessionWindowFakeTest, ClosingWhileConnectingEndsTheAttempt) {
+  ShowConnecting();
+  EXPECT_EQ(Control()->Connected(), TMsRdpClient::kConnecting);
+  FrmPrincipal->Close();
+  app_->ProcessMessages();
+  EXPECT_TRUE(Session().aborted);
+  EXPECT_TRUE(app_->Terminated());
+}
+
+}  // namespace
