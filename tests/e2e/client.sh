@@ -73,13 +73,13 @@ desktop_origin() {
   DY=$((WY + kToolbarHeight + (height - kDesktopH) / 2))
 }
 
-# The pop-up: prints "x y" of the visible 329 x 76 window of the program, or nothing.
+# The pop-up: prints "x y id" of the visible 329 x 76 window of the program, or nothing.
 alert_at() {
   local id
   for id in $(xdotool search --onlyvisible --classname '^zentra$' 2>/dev/null); do
     eval "$(xdotool getwindowgeometry --shell "$id")"
     if [ "$WIDTH" = 329 ] && [ "$HEIGHT" = 76 ]; then
-      echo "$X $Y"
+      echo "$X $Y $id"
       return 0
     fi
   done
@@ -99,19 +99,20 @@ alert_kind() {
   if [ "$red" -gt 40 ]; then ALERT_KIND=Desconectado; else ALERT_KIND=Conectando; fi
 }
 
-# Waits for the pop-up to show $1 ("Conectando" or "Desconectado"); a screenshot taken while it
-# is up proves what it shows. Sets ALERT_X ALERT_Y and the ink width of that message.
+# Waits for the pop-up to show $1 ("Conectando" or "Desconectado"); a picture of it taken while
+# it is up proves what it shows. Only the pop-up's window is taken: "Conectando" stays up only as
+# long as connecting takes, often less than a whole screen's picture on a busy machine. Sets
+# ALERT_X ALERT_Y and the ink width of that message.
 declare -A INK
 wait_for_alert() {
-  local want=$1 end=$((SECONDS + kLong)) at file=$E2E_TMP/alert.png
+  local want=$1 end=$((SECONDS + kLong)) at id file=$E2E_TMP/alert.png
   while [ $SECONDS -lt $end ]; do
     at=$(alert_at)
     if [ -n "$at" ]; then
-      shot "$file"
-      # Still up after the screenshot: the picture shows it.
-      if [ "$(alert_at)" = "$at" ]; then
-        read -r ALERT_X ALERT_Y <<<"$at"
-        alert_kind "$file" "$ALERT_X" "$ALERT_Y"
+      read -r ALERT_X ALERT_Y id <<<"$at"
+      # Still up after the picture: the picture shows it.
+      if /usr/bin/import -window "$id" "$file" 2>/dev/null && [ "$(alert_at)" = "$at" ]; then
+        alert_kind "$file" 0 0
         if [ "$ALERT_KIND" = "$want" ]; then
           INK[$want]=$ALERT_INK
           return 0
