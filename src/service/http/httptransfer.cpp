@@ -3,13 +3,13 @@
 #include <QIODevice>
 #include <new>
 
+#include "core/errors.h"
 #include "service/http/charsets.h"
 #include "service/http/httplog.h"
 #include "service/http/replyreader.h"
 #include "service/http/request.h"
 #include "service/http/tcpconnection.h"
 #include "service/http/url.h"
-#include "core/errors.h"
 
 namespace {
 
