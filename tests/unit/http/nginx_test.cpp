@@ -52,7 +52,9 @@ TEST(HttpNginx, FileDownloadGrowsWithWhatArrivesAndHasExactBytes) {
   EXPECT_TRUE(std::is_sorted(counts.begin(), counts.end()));
   EXPECT_EQ(counts.back(), 100000);
   for (size_t i = 1; i < counts.size(); ++i) EXPECT_LE(counts[i] - counts[i - 1], 32768);
-  for (qint64 size : sizesSeen) EXPECT_EQ(size, 100000);  // final size from the first block
+  // The file never holds more than has arrived, so a server that lies about the length cannot
+  // make it larger than what it sent.
+  for (size_t i = 0; i < sizesSeen.size(); ++i) EXPECT_LE(sizesSeen[i], counts[i]);
   EXPECT_EQ(ends, 1);
   QFile written(path);
   ASSERT_TRUE(written.open(QIODevice::ReadOnly));
