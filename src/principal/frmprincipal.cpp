@@ -101,8 +101,7 @@ void TFrmPrincipal::FormShow() {
   // The outer size is the primary screen's, whichever screen the window is on, so that
   // restoring from maximised gives the whole screen back.
   if (const QScreen* primary = QGuiApplication::primaryScreen()) {
-    const QSize frameExtra = frameGeometry().size() - geometry().size();
-    resize(primary->size() - frameExtra);
+    resize(primary->size().shrunkBy(FrameMargins()));
   }
   setWindowState(windowState() | Qt::WindowMaximized);
 

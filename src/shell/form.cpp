@@ -23,7 +23,16 @@ quint16 BigEndian16(const QByteArray& table, int offset) {
                               static_cast<quint8>(table[offset + 1]));
 }
 
+TWindowFrameSource& FrameSource() {
+  static TWindowFrameSource source;
+  return source;
+}
+
 }  // namespace
+
+void SetWindowFrameSource(TWindowFrameSource source) {
+  FrameSource() = std::move(source);
+}
 
 int DesignTextHeight(const QFont& font) {
   // The layouts were measured with the face's Windows cell height (usWinAscent + usWinDescent of
@@ -80,9 +89,25 @@ void TForm::ScaleLayout(double factor) {
 void TForm::CentreOnScreen() {
   const QScreen* screen = QGuiApplication::primaryScreen();
   if (screen == nullptr) return;
-  QRect frame = frameGeometry();
-  frame.moveCenter(screen->availableGeometry().center());
-  move(frame.topLeft());
+  // Centred by the outer rectangle, and placed by the client area's corner: whether Qt takes a
+  // position as the frame's corner depends on whether it knows the frame yet.
+  const QMargins frame = FrameMargins();
+  QRect outer(QPoint(), size().grownBy(frame));
+  outer.moveCenter(screen->availableGeometry().center());
+  setGeometry(outer.marginsRemoved(frame));
+}
+
+QMargins TForm::FrameMargins() {
+  if (isVisible() && frameGeometry() != geometry()) {
+    const QRect frame = frameGeometry(), client = geometry();
+    return {client.left() - frame.left(), client.top() - frame.top(),
+            frame.right() - client.right(), frame.bottom() - client.bottom()};
+  }
+  // Before the first mapping Qt knows no frame: the window manager is asked, once.
+  if (!frameMargins_) {
+    frameMargins_ = FrameSource() ? FrameSource()(winId()).value_or(QMargins()) : QMargins();
+  }
+  return *frameMargins_;
 }
 
 void TForm::Show() {

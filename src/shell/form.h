@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QMargins>
 #include <QPointer>
 #include <QWidget>
 #include <functional>
+#include <optional>
 
 class QEventLoop;
 
@@ -11,6 +13,12 @@ enum TModalResult : int { mrNone = 0, mrOk = 1, mrCancel = 2, mrYes = 6, mrNo = 
 
 // What a close handler may decide.
 enum class TCloseAction { caNone, caHide, caFree, caMinimize };
+
+// Where the frame of a window that is not framed yet comes from: the window manager, through the
+// platform layer, in the program (see CreateApplicationForms). Without a source such a window has
+// no frame.
+using TWindowFrameSource = std::function<std::optional<QMargins>(WId)>;
+void SetWindowFrameSource(TWindowFrameSource source);
 
 // The height of "0" in a font as the window layouts were measured: the face's cell height.
 [[nodiscard]] int DesignTextHeight(const QFont& font);
@@ -43,8 +51,12 @@ class TForm : public QWidget {
 
   // Multiplies every position and size of the window's children and its client area.
   void ScaleLayout(double factor);
-  // Centres the window on the primary screen's work area.
+  // Centres the window, frame included, on the primary screen's work area.
   void CentreOnScreen();
+  // The frame the window manager puts around the window: the one it has once framed, else the
+  // window manager's answer when asked (before the window is first mapped, when Qt does not know
+  // it yet); none without a window manager.
+  [[nodiscard]] QMargins FrameMargins();
 
   std::function<void(TCloseAction&)> OnClose;
   std::function<void()> OnShow;
@@ -64,6 +76,7 @@ class TForm : public QWidget {
   void ApplyTextSizeScaling();
 
   int designedTextHeight_;
+  std::optional<QMargins> frameMargins_;  // the window manager's answer, once asked
   int modalResult_ = mrNone;
   QEventLoop* modalLoop_ = nullptr;
 };

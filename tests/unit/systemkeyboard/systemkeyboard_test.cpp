@@ -244,6 +244,14 @@ TEST(SystemKeyboardX11, FollowsTheServer) {
   EXPECT_TRUE(testing_support::WaitFor([&] { return n.state > 1; }, 5000));
   EXPECT_FALSE(k->CapsLockOn());
 
+  // A new keymap on the server (the key of q now types an apostrophe) keeps the language tag and
+  // is still a change the keyboard hears of.
+  const int before = n.language;
+  ASSERT_EQ(std::system("xmodmap -e 'keycode 24 = apostrophe quotedbl'"), 0);
+  EXPECT_TRUE(testing_support::WaitFor([&] { return n.language > before; }, 5000));
+  EXPECT_EQ(k->InputLanguage(), QStringLiteral("en-US"));
+  EXPECT_EQ(Chars(*k, kScanQ).Text, QStringLiteral("'"));
+
   // Our own switch goes to the server: another client of it sees Caps Lock change.
   const auto other = TSystemKeyboard::FromX11();
   ASSERT_NE(other, nullptr);

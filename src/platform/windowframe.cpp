@@ -1,0 +1,121 @@
+#include "platform/windowframe.h"
+
+#include <poll.h>
+#include <xcb/xcb.h>
+
+#include <QtGui/qguiapplication_platform.h>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// How long a window manager may take to answer; one that has not by then is taken to have none
+// to give (the window is then placed by its client size alone, as without a window manager).
+constexpr int kFrameAnswerTimeoutMs = 500;
+
+struct XcbFree {
+  void operator()(void* p) const { std::free(p); }  // NOLINT: xcb hands out malloc'ed replies
+};
+template <typename T>
+using XcbReply = std::unique_ptr<T, XcbFree>;
+
+struct Connection {
+  xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+  ~Connection() { xcb_disconnect(c); }
+  [[nodiscard]] bool Ok() const { return xcb_connection_has_error(c) == 0; }
+};
+
+xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
+  const XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+      c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr));
+  return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+}
+
+// The CARDINAL or ATOM list of a property; empty when the window has none.
+std::vector<std::uint32_t> Property32(xcb_connection_t* c, xcb_window_t window, xcb_atom_t name,
+                                      xcb_atom_t type) {
+  const XcbReply<xcb_get_property_reply_t> reply(
+      xcb_get_property_reply(c, xcb_get_property(c, 0, window, name, type, 0, 1024), nullptr));
+  if (!reply || reply->format != 32) return {};
+  const auto* values = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
+  return {values, values + xcb_get_property_value_length(reply.get()) / 4};
+}
+
+std::optional<QMargins> Extents(xcb_connection_t* c, xcb_window_t window, xcb_atom_t extents) {
+  const std::vector<std::uint32_t> v = Property32(c, window, extents, XCB_ATOM_CARDINAL);
+  if (v.size() != 4) return std::nullopt;
+  // left, right, top, bottom
+  return QMargins(static_cast<int>(v[0]), static_cast<int>(v[2]), static_cast<int>(v[1]),
+                  static_cast<int>(v[3]));
+}
+
+}  // namespace
+
+std::optional<QMargins> WindowManagerFrame(WId id) {
+  const auto* x11 =
+      qGuiApp != nullptr ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+  // The offscreen platform answers to the X11 interface too, without a connection.
+  if (x11 == nullptr || x11->connection() == nullptr || id == 0) return std::nullopt;
+  if (QGuiApplication::platformName() != u"xcb") return std::nullopt;
+  // The window was made on the toolkit's connection: a round trip there makes sure the server
+  // has it before our own connection names it.
+  xcb_connection_t* toolkit = x11->connection();
+  XcbReply<xcb_get_input_focus_reply_t>(
+      xcb_get_input_focus_reply(toolkit, xcb_get_input_focus(toolkit), nullptr));
+
+  // Our own connection, so that the answer's property event reaches us and not the toolkit.
+  Connection conn;
+  if (!conn.Ok()) return std::nullopt;
+  xcb_connection_t* c = conn.c;
+  const auto window = static_cast<xcb_window_t>(id);
+  const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+  const xcb_atom_t extents = Atom(c, "_NET_FRAME_EXTENTS");
+  const xcb_atom_t request = Atom(c, "_NET_REQUEST_FRAME_EXTENTS");
+  if (screen == nullptr || extents == XCB_ATOM_NONE || request == XCB_ATOM_NONE)
+    return std::nullopt;
+
+  // Only a running window manager that says it answers is asked.
+  const std::vector<std::uint32_t> check =
+      Property32(c, screen->root, Atom(c, "_NET_SUPPORTING_WM_CHECK"), XCB_ATOM_WINDOW);
+  if (check.empty()) return std::nullopt;
+  const std::vector<std::uint32_t> supported =
+      Property32(c, screen->root, Atom(c, "_NET_SUPPORTED"), XCB_ATOM_ATOM);
+  if (std::find(supported.begin(), supported.end(), request) == supported.end())
+    return std::nullopt;
+
+  // Watch the window's properties before asking, so that the answer cannot slip past.
+  const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+  xcb_change_window_attributes(c, window, XCB_CW_EVENT_MASK, &mask);
+  if (const auto known = Extents(c, window, extents)) return known;
+
+  xcb_client_message_event_t message{};
+  message.response_type = XCB_CLIENT_MESSAGE;
+  message.format = 32;
+  message.window = window;
+  message.type = request;
+  xcb_send_event(c, 0, screen->root,
+                 XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                 reinterpret_cast<const char*>(&message));
+  xcb_flush(c);
+
+  QElapsedTimer clock;
+  clock.start();
+  while (clock.elapsed() < kFrameAnswerTimeoutMs) {
+    while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
+      const XcbReply<xcb_generic_event_t> owned(event);
+      if ((event->response_type & 0x7F) != XCB_PROPERTY_NOTIFY) continue;
+      const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+      if (notify->window == window && notify->atom == extents) return Extents(c, window, extents);
+    }
+    if (xcb_connection_has_error(c) != 0) return std::nullopt;
+    pollfd fd{xcb_get_file_descriptor(c), POLLIN, 0};
+    ::poll(&fd, 1, static_cast<int>(kFrameAnswerTimeoutMs - clock.elapsed()));
+  }
+  return std::nullopt;
+}

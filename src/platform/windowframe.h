@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QMargins>
+#include <QWindow>
+#include <optional>
+
+// The frame a window manager draws around a top-level window: the title bar and borders, which
+// Qt only learns once the window is mapped and framed, too late to size or centre it by its outer
+// rectangle. The window manager tells it earlier when asked (the EWMH _NET_REQUEST_FRAME_EXTENTS
+// request, answered with _NET_FRAME_EXTENTS on the window, before it is ever mapped).
+//
+// The frame of a native top-level window (QWidget::winId()) as its window manager gives it; the
+// frame it already has once framed. nullopt when there is no X11 window manager that answers (no
+// window manager, another platform, or no answer within a bounded wait).
+[[nodiscard]] std::optional<QMargins> WindowManagerFrame(WId window);

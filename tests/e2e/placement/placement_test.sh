@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# Under openbox on a 1280 x 1024 Xvfb screen: the login and help windows' outer rectangles (frame
+# included, as the window manager reports it) are centred in the work area, and the session
+# window restored from maximised has the screen's outer size.
+set -euo pipefail
+probe=$1
+source "$(dirname "$0")/../lib.sh"
+
+start_xvfb 1280x1024x24
+export HOME=$E2E_TMP XDG_CONFIG_HOME=$E2E_TMP/config QT_QPA_PLATFORM=xcb
+cd "$E2E_TMP"
+openbox --sm-disable >"$E2E_TMP/openbox.log" 2>&1 &
+E2E_PIDS+=($!)
+for i in $(seq 100); do
+  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+  sleep 0.1
+done
+xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id' || fail "openbox did not start"
+
+read -r wx wy ww wh < <(xprop -root _NET_WORKAREA | sed 's/.*= //; s/,//g' | cut -d' ' -f1-4)
+
+# Prints "x y width height" of window $1's outer rectangle, once the window manager has framed it.
+outer() {
+  local id=$1 extents i
+  for i in $(seq 100); do
+    extents=$(xprop -id "$id" _NET_FRAME_EXTENTS 2>/dev/null | grep -o '= .*' | tr -d '=,') || true
+    [ -n "$extents" ] && break
+    sleep 0.1
+  done
+  [ -n "$extents" ] || fail "window $id has no frame"
+  local l r t b
+  read -r l r t b <<<"$extents"
+  local info x y w h
+  info=$(xwininfo -id "$id")
+  x=$(sed -n 's/.*Absolute upper-left X: *//p' <<<"$info")
+  y=$(sed -n 's/.*Absolute upper-left Y: *//p' <<<"$info")
+  w=$(sed -n 's/.*Width: *//p' <<<"$info")
+  h=$(sed -n 's/.*Height: *//p' <<<"$info")
+  echo "$((x - l)) $((y - t)) $((w + l + r)) $((h + t + b))"
+}
+
+# Window $1 named $2: its outer rectangle's centre is the work area's, to the pixel that an odd
+# difference leaves.
+expect_centred() {
+  local id=$1 name=$2 x y w h dx dy
+  sleep 0.5  # whatever the program does after mapping has been done
+  read -r x y w h < <(outer "$id")
+  dx=$(((2 * x + w) - (2 * wx + ww)))
+  dy=$(((2 * y + h) - (2 * wy + wh)))
+  echo "$name: outer $x,$y ${w}x$h in work area $wx,$wy ${ww}x$wh"
+  [ "${dx#-}" -le 1 ] && [ "${dy#-}" -le 1 ] || fail "$name is not centred: outer $x,$y ${w}x$h"
+}
+
+run_probe() {
+  "$probe" "$1" >"$E2E_TMP/probe-$1.log" 2>&1 &
+  probe_pid=$!
+  E2E_PIDS+=($probe_pid)
+}
+end_probe() {
+  kill "$probe_pid" 2>/dev/null || true
+  wait "$probe_pid" 2>/dev/null || true
+}
+
+run_probe login
+expect_centred "$(wait_for_window "Login Zentra Computing")" "login window"
+end_probe
+
+for help in "printing:Ajuda para impressão" "transfer:Ajuda para transferência de arquivos"; do
+  run_probe "${help%%:*}"
+  expect_centred "$(wait_for_window "${help#*:}")" "${help#*:}"
+  end_probe
+done
+
+run_probe session
+session=$(wait_for_window "Zentra Computing - Quorvel")
+for i in $(seq 100); do
+  xprop -id "$session" _NET_WM_STATE | grep -q MAXIMIZED_HORZ && break
+  sleep 0.1
+done
+xprop -id "$session" _NET_WM_STATE | grep -q MAXIMIZED_HORZ || fail "the session window is not maximised"
+wmctrl -i -r "$session" -b remove,maximized_vert,maximized_horz
+for i in $(seq 100); do
+  xprop -id "$session" _NET_WM_STATE | grep -q MAXIMIZED || break
+  sleep 0.1
+done
+sleep 0.5
+read -r x y w h < <(outer "$session")
+echo "restored session window: outer $x,$y ${w}x$h"
+[ "$w" -eq 1280 ] && [ "$h" -eq 1024 ] || fail "restored session window's outer size is ${w}x$h"
+end_probe
+echo "window placement under openbox: ok"
