@@ -143,7 +143,10 @@ QByteArray DibFromPicture(const QImage& image) {
       out[3 * x + 2] = static_cast<unsigned char>(qRed(p) + clear);
     }
   }
-  return Header(image, kInfoHeaderSize, kBiRgb, 24) + rows;
+  // Some servers (xrdp 0.9) put a 14-byte file header in front and then pass on only as many
+  // bytes as the DIB had, cutting its end; readers ignore bytes after the pixels, so a tail of 14
+  // keeps the picture whole there and changes nothing elsewhere.
+  return Header(image, kInfoHeaderSize, kBiRgb, 24) + rows + QByteArray(kFileHeaderSize, '\0');
 }
 
 QByteArray DibV5FromPicture(const QImage& image) {
