@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "platform/localdevices.h"
+#include "principal/rdp/clipboard/rdpclipboard.h"
 #include "principal/rdp/rdpcertificate.h"
 #include "principal/rdp/rdpcontext.h"
 #include "principal/rdp/rdpdevices.h"
@@ -14,10 +15,13 @@
 #include "principal/rdp/rdppointer.h"
 
 #include <freerdp/addin.h>
+#include <freerdp/channels/cliprdr.h>
 #include <freerdp/client/channels.h>
+#include <freerdp/client/cliprdr.h>
 #include <freerdp/client/cmdline.h>
 #include <freerdp/codec/color.h>
 #include <freerdp/error.h>
+#include <freerdp/event.h>
 #include <freerdp/freerdp.h>
 #include <freerdp/gdi/gdi.h>
 #include <freerdp/input.h>
@@ -147,6 +151,7 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
   bool dirtyPosted = false;
 
   TRdpFrameSink frameSink{*this};
+  std::shared_ptr<TRdpClipboard> clipboard;  // while the clipboard channel is up (session thread)
 
   // A certificate taken on NLA's word, remembered once NLA has succeeded (session thread).
   std::string pendingCertificate;
@@ -180,6 +185,8 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
 
   // FreeRDP callbacks
   static BOOL PreConnect(freerdp* inst);
+  static void ChannelConnected(void* context, ChannelConnectedEventArgs* e);
+  static void ChannelDisconnected(void* context, ChannelDisconnectedEventArgs* e);
   static BOOL PostConnect(freerdp* inst);
   static void PostDisconnect(freerdp* inst);
   static BOOL Authenticate(freerdp* inst, char** user, char** password, char** domain);
@@ -278,8 +285,8 @@ bool TRdpSession::Impl::Configure(freerdp* inst) {
 bool TRdpSession::Impl::ChooseChannels(rdpSettings* settings) {
   // Every channel FreeRDP loads for us is chosen here, and each one has something behind it:
   // a channel without a handler fails as soon as a server opens it and takes the session down.
-  // The clipboard stays off until it has its handler.
-  bool ok = freerdp_settings_set_bool(settings, FreeRDP_RedirectClipboard, FALSE);
+  // The clipboard's handler is TRdpClipboard, handed the channel when it connects.
+  bool ok = freerdp_settings_set_bool(settings, FreeRDP_RedirectClipboard, TRUE);
 
   if (params.sound) {
     // With no sound output the channel would fail when the server starts playing; the fake
@@ -364,6 +371,7 @@ void TRdpSession::Impl::Run() {
       Loop(inst);
     }
     reason = Reason(inst);
+    clipboard.reset();  // before its channel goes away with the connection
     if (connected) freerdp_disconnect(inst);
     WipeSettingsPassword(inst->settings);
     {
@@ -550,9 +558,25 @@ void TRdpSession::Impl::RememberAfterNla(freerdp* inst) {
 
 BOOL TRdpSession::Impl::PreConnect(freerdp* inst) {
   if (SessionOf(inst)->abortRequested) return FALSE;
+  PubSub_SubscribeChannelConnected(inst->context->pubSub, ChannelConnected);
+  PubSub_SubscribeChannelDisconnected(inst->context->pubSub, ChannelDisconnected);
   if (!freerdp_client_load_addins(inst->context->channels, inst->settings)) return FALSE;
   LogChannels(inst->settings);
   return TRUE;
+}
+
+void TRdpSession::Impl::ChannelConnected(void* context, ChannelConnectedEventArgs* e) {
+  if (std::strcmp(e->name, CLIPRDR_SVC_CHANNEL_NAME) != 0) return;
+  Impl* self = SessionOf(static_cast<rdpContext*>(context));
+  std::lock_guard lock(self->linkMutex);
+  if (self->receiver != nullptr)
+    self->clipboard = TRdpClipboard::ForChannel(static_cast<CliprdrClientContext*>(e->pInterface),
+                                                self->receiver);
+}
+
+void TRdpSession::Impl::ChannelDisconnected(void* context, ChannelDisconnectedEventArgs* e) {
+  if (std::strcmp(e->name, CLIPRDR_SVC_CHANNEL_NAME) != 0) return;
+  SessionOf(static_cast<rdpContext*>(context))->clipboard.reset();
 }
 
 BOOL TRdpSession::Impl::PostConnect(freerdp* inst) {

@@ -149,6 +149,12 @@ TEST(ClipPicture, DibV5KeepsAlphaAndDibShowsItOnWhite) {
   const QColor half(dib->pixel(2, 1));  // alpha 120 over white
   EXPECT_NEAR(half.red(), 80 * 120 / 255 + 255 - 120, 2);
 
+  // A server that passes on the DIB less its last 14 bytes (xrdp 0.9) still gets every pixel.
+  const QByteArray plain = DibFromPicture(picture);
+  const auto cut = PictureFromDib(plain.left(plain.size() - 14));
+  ASSERT_TRUE(cut.has_value());
+  EXPECT_EQ(*cut, *dib);
+
   const auto png = PictureFromPng(PngFromPicture(picture));
   ASSERT_TRUE(png.has_value());
   EXPECT_EQ(png->convertToFormat(QImage::Format_ARGB32), picture);

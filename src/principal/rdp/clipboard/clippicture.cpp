@@ -34,15 +34,15 @@ bool SizeWithinBounds(qint64 width, qint64 height) {
          width * height <= kMaxPicturePixels;
 }
 
-QByteArray Header(const QImage& image, quint32 headerSize, quint32 compression) {
+QByteArray Header(const QImage& image, quint32 headerSize, quint32 compression, quint16 bits) {
   QByteArray header(static_cast<int>(headerSize), '\0');
   char* h = header.data();
-  const quint32 rowBytes = static_cast<quint32>(image.width()) * 4;
+  const quint32 rowBytes = ((static_cast<quint32>(image.width()) * bits + 31) / 32) * 4;
   qToLittleEndian<quint32>(headerSize, h);
   qToLittleEndian<qint32>(image.width(), h + 4);
   qToLittleEndian<qint32>(image.height(), h + 8);  // positive: rows bottom-up
   qToLittleEndian<quint16>(1, h + 12);
-  qToLittleEndian<quint16>(32, h + 14);
+  qToLittleEndian<quint16>(bits, h + 14);
   qToLittleEndian<quint32>(compression, h + 16);
   qToLittleEndian<quint32>(rowBytes * static_cast<quint32>(image.height()), h + 20);
   qToLittleEndian<qint32>(2835, h + 24);  // 72 dpi, in pixels per metre
@@ -126,28 +126,33 @@ std::optional<QImage> PictureFromPng(const QByteArray& png) {
 
 QByteArray DibFromPicture(const QImage& image) {
   if (image.isNull()) return {};
-  // Without alpha in the format, the picture is shown as it would look on white.
-  QImage flat(image.size(), QImage::Format_ARGB32);
-  flat.fill(Qt::white);
-  {
-    const QImage source = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    for (int y = 0; y < flat.height(); ++y) {
-      const auto* in = reinterpret_cast<const QRgb*>(source.constScanLine(y));
-      auto* out = reinterpret_cast<QRgb*>(flat.scanLine(y));
-      for (int x = 0; x < flat.width(); ++x) {
-        const QRgb p = in[x];
-        const int a = qAlpha(p);
-        out[x] = qRgba(qRed(p) + 255 - a, qGreen(p) + 255 - a, qBlue(p) + 255 - a, 0);
-      }
+  // 24 bits a pixel: a 32-bit DIB leaves its fourth byte to each reader's guess (some take it
+  // for alpha and see nothing). Without alpha, the picture is shown as it would look on white.
+  const QImage source = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  const qsizetype rowBytes = ((static_cast<qsizetype>(image.width()) * 24 + 31) / 32) * 4;
+  QByteArray rows(rowBytes * image.height(), '\0');
+  for (int y = 0; y < source.height(); ++y) {
+    const auto* in = reinterpret_cast<const QRgb*>(source.constScanLine(y));
+    auto* out =
+        reinterpret_cast<unsigned char*>(rows.data()) + rowBytes * (source.height() - 1 - y);
+    for (int x = 0; x < source.width(); ++x) {
+      const QRgb p = in[x];
+      const int clear = 255 - qAlpha(p);
+      out[3 * x] = static_cast<unsigned char>(qBlue(p) + clear);
+      out[3 * x + 1] = static_cast<unsigned char>(qGreen(p) + clear);
+      out[3 * x + 2] = static_cast<unsigned char>(qRed(p) + clear);
     }
   }
-  return Header(flat, kInfoHeaderSize, kBiRgb) + Rows(flat);
+  // Some servers (xrdp 0.9) put a 14-byte file header in front and then pass on only as many
+  // bytes as the DIB had, cutting its end; readers ignore bytes after the pixels, so a tail of 14
+  // keeps the picture whole there and changes nothing elsewhere.
+  return Header(image, kInfoHeaderSize, kBiRgb, 24) + rows + QByteArray(kFileHeaderSize, '\0');
 }
 
 QByteArray DibV5FromPicture(const QImage& image) {
   if (image.isNull()) return {};
   const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
-  QByteArray header = Header(argb, kV5HeaderSize, kBiBitfields);
+  QByteArray header = Header(argb, kV5HeaderSize, kBiBitfields, 32);
   char* h = header.data();
   qToLittleEndian<quint32>(0x00FF0000, h + 40);  // red mask
   qToLittleEndian<quint32>(0x0000FF00, h + 44);  // green

@@ -15,7 +15,7 @@
 // A PNG from the remote side, its size checked before it is decoded.
 [[nodiscard]] std::optional<QImage> PictureFromPng(const QByteArray& png);
 
-// A picture for the remote side: CF_DIB (32 bits, BI_RGB, no alpha), CF_DIBV5 (32 bits with an
+// A picture for the remote side: CF_DIB (24 bits, no alpha), CF_DIBV5 (32 bits with an
 // alpha mask, straight alpha) and PNG.
 [[nodiscard]] QByteArray DibFromPicture(const QImage& image);
 [[nodiscard]] QByteArray DibV5FromPicture(const QImage& image);

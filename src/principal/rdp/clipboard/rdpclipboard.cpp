@@ -294,6 +294,7 @@ void TRdpClipboard::ApplyRemoteOffer(const RemoteOffer& offer) {
 }
 
 void TRdpClipboard::AnswerDataRequest(std::uint32_t formatId) {
+  qCDebug(lcRdp) << "clipboard: the server asks for format" << formatId;
   const QMimeData* mime =
       clipboard_ != nullptr ? clipboard_->mimeData(QClipboard::Clipboard) : nullptr;
   if (mime == nullptr || qobject_cast<const TRemoteMimeData*>(mime) != nullptr) {
@@ -365,6 +366,8 @@ bool TRdpClipboard::SendFormatList(const std::vector<ClipFormat>& formats) {
 }
 
 bool TRdpClipboard::SendDataResponse(bool ok, const QByteArray& data) {
+  qCDebug(lcRdp) << "clipboard: the server's request answered" << (ok ? "with" : "refused,")
+                 << data.size() << "bytes";
   CLIPRDR_FORMAT_DATA_RESPONSE response{};
   response.msgType = CB_FORMAT_DATA_RESPONSE;
   response.msgFlags = ok ? CB_RESPONSE_OK : CB_RESPONSE_FAIL;
