@@ -19,7 +19,7 @@ void CreateApplicationForms() {
   LoadBuiltInKeyboardLayouts();
   Application->CreateForm(FrmLogin);
   Application->CreateForm(FrmPrincipal);
-  Application->CreateForm(FrmDownload);
+  CreateFrmDownload();
   Application->CreateForm(FrmAjudaImpressao);
   Application->CreateForm(FrmAjudaTransferencia);
   Application->CreateForm(FrmAtualiza);

@@ -77,7 +77,7 @@ void TFrmAjudaImpressao::Button1Click() {
                               0});
   if (answer != 0) return;
 
-  Application->CreateForm(FrmDownload);
+  CreateFrmDownload();
   // The window is this handler's own: destroy it however its modal show ends, and leave no
   // reference to a destroyed window behind.
   struct Release {

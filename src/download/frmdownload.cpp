@@ -6,6 +6,10 @@
 
 TFrmDownload* FrmDownload = nullptr;
 
+void CreateFrmDownload() {
+  Application->CreateForm(FrmDownload);
+}
+
 TFrmDownload::TFrmDownload() : ui_(std::make_unique<Ui::TFrmDownload>()) {}
 
 TFrmDownload::~TFrmDownload() = default;

@@ -31,3 +31,8 @@ class TFrmDownload : public TDownloadForm {
 };
 
 extern TFrmDownload* FrmDownload;
+
+// The one place a download window is made: a new window owned by the application, and FrmDownload
+// refers to it. Start-up makes one that is never shown; the printer check makes a fresh one for
+// each download, and the earlier one stays, unseen, until the program ends.
+void CreateFrmDownload();

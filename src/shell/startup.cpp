@@ -3,10 +3,12 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QIcon>
+#include <cstdio>
 
 #include "core/errors.h"
 #include "shell/application.h"
 #include "shell/boxes.h"
+#include "shell/commandline.h"
 #include "shell/fonts.h"
 
 namespace {
@@ -47,6 +49,20 @@ QString FatalStartupReportText(std::exception_ptr failure, const QString& module
 }
 
 int RunApplication(int& argc, char** argv, const std::function<void()>& createForms) {
+  QCoreApplication::setApplicationVersion(QStringLiteral(ZENTRA_VERSION));
+  CommandLineRequest request;
+  {
+    // --help and --version answer without a display: a window-less application object is
+    // enough for the parser's texts, and it is gone before the real one connects to X.
+    QCoreApplication commandLine(argc, argv);
+    request = ParseCommandLine(QCoreApplication::arguments());
+  }
+  if (request.action == CommandLineRequest::Action::PrintAndExit) {
+    std::fputs(request.output.toLocal8Bit().constData(), stdout);
+    return 0;
+  }
+  if (request.verbose) TurnOnVerboseLogging();
+
   GuardedApplication qtApplication(argc, argv);
   QGuiApplication::setQuitOnLastWindowClosed(false);
   const QString executable = QCoreApplication::applicationFilePath();

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QLoggingCategory>
 #include <exception>
 #include <stdexcept>
 
 #include "core/errors.h"
 #include "shell/application.h"
+#include "shell/commandline.h"
 #include "shell/startup.h"
 
 namespace {
@@ -77,6 +80,65 @@ TEST(FatalStartupReport, NamesKindModuleAddressAndMessageWithPeriod) {
             u"Exception Exception in module zentra at 00000000.\nEnds."_qs);
   EXPECT_EQ(FatalStartupReportText(std::make_exception_ptr(std::runtime_error("x")), u"zentra"_qs),
             u"Exception std::runtime_error in module zentra at 00000000.\nx."_qs);
+}
+
+struct CommandLineCase {
+  QStringList arguments;
+  CommandLineRequest::Action action;
+  bool verbose;
+  const char* outputStart;
+};
+
+TEST(CommandLine, HelpAndVersionPrintAndExitOthersRunWithQtsOptionsLeftAlone) {
+  QCoreApplication::setApplicationName(u"zentra"_qs);
+  QCoreApplication::setApplicationVersion(u"1.2.3"_qs);
+  using Action = CommandLineRequest::Action;
+  const CommandLineCase cases[] = {
+      {{u"zentra"_qs}, Action::Run, false, ""},
+      {{u"zentra"_qs, u"--verbose"_qs}, Action::Run, true, ""},
+      {{u"zentra"_qs, u"--version"_qs}, Action::PrintAndExit, false, "zentra 1.2.3\n"},
+      {{u"zentra"_qs, u"-v"_qs}, Action::PrintAndExit, false, "zentra 1.2.3\n"},
+      {{u"zentra"_qs, u"--help"_qs}, Action::PrintAndExit, false, "Usage: "},
+      {{u"zentra"_qs, u"-h"_qs, u"--verbose"_qs}, Action::PrintAndExit, true, "Usage: "},
+      // Qt's own options reach Qt; they neither stop the program nor hide ours.
+      {{u"zentra"_qs, u"-platform"_qs, u"offscreen"_qs, u"--verbose"_qs}, Action::Run, true, ""},
+      {{u"zentra"_qs, u"-style=fusion"_qs}, Action::Run, false, ""},
+      {{u"zentra"_qs, u"-platform"_qs, u"xcb"_qs, u"--version"_qs},
+       Action::PrintAndExit,
+       false,
+       "zentra 1.2.3\n"},
+  };
+  for (const auto& c : cases) {
+    const CommandLineRequest request = ParseCommandLine(c.arguments);
+    const std::string arguments = c.arguments.join(u' ').toStdString();
+    EXPECT_EQ(request.action, c.action) << arguments;
+    EXPECT_EQ(request.verbose, c.verbose) << arguments;
+    const QString start = QString::fromUtf8(c.outputStart);
+    EXPECT_TRUE(start.isEmpty() ? request.output.isEmpty() : request.output.startsWith(start))
+        << arguments;
+  }
+  const QString help = ParseCommandLine({u"zentra"_qs, u"--help"_qs}).output;
+  for (const char* option : {"--help", "--version", "--verbose"}) {
+    EXPECT_TRUE(help.contains(QString::fromLatin1(option))) << option;
+  }
+}
+
+TEST(CommandLine, VerboseTurnsOnOurCategoriesAndFreeRdpsLogWithoutOverridingAChosenLevel) {
+  QLoggingCategory rdp("zentra.rdp", QtWarningMsg);
+  QLoggingCategory other("qt.widgets", QtWarningMsg);
+  ASSERT_FALSE(rdp.isDebugEnabled());
+  qunsetenv("WLOG_LEVEL");
+  TurnOnVerboseLogging();
+  EXPECT_TRUE(rdp.isDebugEnabled());
+  EXPECT_TRUE(rdp.isInfoEnabled());
+  EXPECT_FALSE(other.isDebugEnabled());
+  EXPECT_EQ(qgetenv("WLOG_LEVEL"), QByteArray("DEBUG"));
+
+  qputenv("WLOG_LEVEL", "TRACE");
+  TurnOnVerboseLogging();
+  EXPECT_EQ(qgetenv("WLOG_LEVEL"), QByteArray("TRACE"));
+  QLoggingCategory::setFilterRules({});
+  qunsetenv("WLOG_LEVEL");
 }
 
 }  // namespace

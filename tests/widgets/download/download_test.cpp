@@ -90,7 +90,7 @@ class DownloadTest : public ::testing::Test {
   // As the printer check does it: a fresh window, shown modally, destroyed afterwards. `watch`
   // runs every few milliseconds while the window is up.
   Outcome RunDownloadWindow(const std::function<void(TFrmDownload*)>& watch = {}) {
-    Application->CreateForm(FrmDownload);
+    CreateFrmDownload();
     Application->SetMainForm(nullptr);
     TFrmDownload* window = FrmDownload;
     QTimer poll;
@@ -347,7 +347,7 @@ TEST_F(DownloadTest, ClosingWithinTheStartDelayCreatesNoFile) {
 }
 
 TEST_F(DownloadTest, DeclaredWindow) {
-  Application->CreateForm(FrmDownload);
+  CreateFrmDownload();
   EXPECT_EQ(FrmDownload->windowTitle(), QStringLiteral("Download em andamento..."));
   EXPECT_EQ(FrmDownload->ProgressBar1->geometry(), QRect(0, 0, 912, 25));
   EXPECT_EQ(FrmDownload->ProgressBar1->maximum(), 100);
@@ -410,6 +410,6 @@ TEST_P(UpdaterTest, EndsTheApplicationASecondAfterItsLook) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Download, UpdaterTest, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "Found" : "NotFound"; });
+                         [](const auto& test) { return test.param ? "Found" : "NotFound"; });
 
 }  // namespace

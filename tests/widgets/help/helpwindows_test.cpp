@@ -194,7 +194,7 @@ TEST_P(HelpWindowTest, CentredInTheWorkAreaAtEveryOpening) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, HelpWindowTest, ::testing::ValuesIn(kWindows),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST(PrintingHelp, TabReachesTheButtonWhichWorksFromTheKeyboard) {
   // No printer service answers here: the list is empty and the check asks to install.

@@ -30,7 +30,7 @@ class PrinterCheckTest : public ::testing::Test {
     ASSERT_TRUE(cups_.Start()) << cups_.Error().toStdString();
     testing_support::ClearBoxes();
     // As at start-up: a download window exists, hidden, before the printing help is created.
-    Application->CreateForm(FrmDownload);
+    CreateFrmDownload();
     Application->CreateForm(FrmAjudaImpressao);
     Application->SetMainForm(nullptr);
     startupDownload_ = FrmDownload;
