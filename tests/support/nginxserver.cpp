@@ -13,6 +13,8 @@
 #include <QThread>
 #include <csignal>
 
+#include "freeport.h"
+
 namespace {
 
 constexpr char kNginx[] = "/usr/sbin/nginx";
@@ -33,16 +35,6 @@ bool Accepts(const QString& listen) {
   const bool ok = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
   close(fd);
   return ok;
-}
-
-quint16 FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address = Address(QStringLiteral("127.0.0.1:0"));
-  socklen_t size = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  close(fd);
-  return ntohs(address.sin_port);
 }
 
 }  // namespace
@@ -96,7 +88,8 @@ bool TNginxServer::Start(const QString& listen, const QString& serverDirectives)
   if (!listen.isEmpty()) return StartOn(listen, serverDirectives);
   // A port that was free a moment ago may be taken by the time nginx binds it: try a few.
   for (int attempt = 0; attempt < kPortAttempts; ++attempt) {
-    if (StartOn(QStringLiteral("127.0.0.1:%1").arg(FreePort()), serverDirectives)) return true;
+    if (StartOn(QStringLiteral("127.0.0.1:%1").arg(FreeLoopbackPort()), serverDirectives))
+      return true;
   }
   return false;
 }

@@ -61,7 +61,15 @@ class TMemorySink : public TByteSink {
   [[nodiscard]] const QByteArray& Data() const { return data_; }
 
  private:
+  // Makes room for `size` more bytes: the capacity doubles with what has arrived (never past the
+  // limit, never by what a server announces), and large bodies get their memory ahead in bulk.
+  void MakeRoom(qsizetype size);
+  // Makes the memory of `block` resident ahead of the writes, up to a stretch past `upTo`.
+  void Prepare(const QByteArray& block, qsizetype upTo);
+
   QByteArray data_;
   qsizetype limit_;
   TOverflow overflow_;
+  // Bytes from the start of data_ whose memory has been made resident ahead of the writes.
+  qsizetype prepared_ = 0;
 };

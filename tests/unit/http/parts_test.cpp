@@ -4,8 +4,10 @@
 #include <netdb.h>
 
 #include <QBuffer>
+#include <algorithm>
 #include <cerrno>
 
+#include "service/http/bytestream.h"
 #include "service/http/charsets.h"
 #include "service/http/cookiestore.h"
 #include "service/http/httperrors.h"
@@ -243,4 +245,53 @@ TEST(HttpReplyReader, SocketErrorMidBodyKeepsWhatArrivedAndEndsProgress) {
   }
   EXPECT_EQ(events, "B1000 W100 E");
   EXPECT_EQ(file, "old conten" + QByteArray(100, 'x'));  // written from the position, cut back
+}
+
+// A memory body is written in pieces of every size the reader hands over; it must come out whole
+// whatever its growth did, and a limit either fails the call or keeps the first bytes only.
+TEST(HttpMemorySink, HoldsWhatArrivedAcrossGrowthAndAtItsLimit) {
+  struct TCase {
+    const char* what;
+    qsizetype piece;
+    qsizetype total;
+    qsizetype limit;
+    TMemorySink::TOverflow overflow;
+    qsizetype kept;  // bytes the sink holds at the end
+    bool fails;
+  };
+  constexpr qsizetype kMiB = 1024 * 1024;
+  const TCase cases[] = {
+      {"small body", 100, 1000, 16 * kMiB, TMemorySink::TOverflow::Fail, 1000, false},
+      {"large body in blocks", 32768, 20 * kMiB, 32 * kMiB, TMemorySink::TOverflow::Fail, 20 * kMiB,
+       false},
+      {"odd pieces past the bulk size", 99991, 9 * kMiB, 32 * kMiB, TMemorySink::TOverflow::Fail,
+       9 * kMiB, false},
+      {"exactly the limit", 32768, 6 * kMiB, 6 * kMiB, TMemorySink::TOverflow::Fail, 6 * kMiB,
+       false},
+      {"one byte past the limit fails", 32768, 6 * kMiB + 1, 6 * kMiB, TMemorySink::TOverflow::Fail,
+       6 * kMiB, true},
+      {"an error page keeps its first bytes", 1000, 100000, 65536, TMemorySink::TOverflow::Drop,
+       65536, false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    TMemorySink sink(c.limit, c.overflow);
+    QByteArray piece(c.piece, Qt::Uninitialized);
+    bool failed = false;
+    try {
+      for (qsizetype at = 0; at < c.total; at += c.piece) {
+        const qsizetype size = std::min(c.piece, c.total - at);
+        // Each byte tells where it belongs, so a lost or moved piece shows.
+        for (qsizetype i = 0; i < size; ++i) piece[i] = static_cast<char>((at + i) % 251);
+        sink.Write(piece.constData(), size);
+      }
+    } catch (const EHttpReplyError&) {
+      failed = true;
+    }
+    EXPECT_EQ(failed, c.fails);
+    ASSERT_EQ(sink.Data().size(), c.kept);
+    qsizetype wrong = 0;
+    for (qsizetype i = 0; i < c.kept; ++i) wrong += sink.Data().at(i) != static_cast<char>(i % 251);
+    EXPECT_EQ(wrong, 0);
+  }
 }
