@@ -228,4 +228,15 @@ TEST_F(SessionWindowFakeTest, ClosingWhileConnectingEndsTheAttempt) {
   EXPECT_TRUE(app_->Terminated());
 }
 
+TEST_F(SessionWindowFakeTest, ClosingWhileReconnectingEndsTheAttempts) {
+  ShowConnecting();
+  Session().Report([](TRdpSessionEvents& e) { e.SessionConnected(); });
+  Session().Report([](TRdpSessionEvents& e) { e.SessionReconnecting(); });
+  ASSERT_TRUE(WaitFor([&] { return Control()->Connected() == TMsRdpClient::kConnecting; }));
+  FrmPrincipal->Close();
+  app_->ProcessMessages();
+  EXPECT_TRUE(Session().aborted);
+  EXPECT_TRUE(app_->Terminated());
+}
+
 }  // namespace
