@@ -256,19 +256,6 @@ TEST_F(RdpControlTest, ServerBackWithinTheAttemptsBringsTheSessionBackWithoutACl
   ASSERT_TRUE(ShowsColour(QStringLiteral("#00a040")));
 }
 
-TEST_F(RdpControlTest, AChangedCertificateWhileReconnectingAsksAndNoStopsTheAttempts) {
-  Configure(QString::fromLatin1(TestRdpServer::kPassword));
-  ASSERT_TRUE(ConnectAndWait());
-  server_.StopServer();
-  ASSERT_TRUE(WaitFor([this] { return events_.size() >= 3; }, kConnectTimeoutMs));
-  // The same address comes back with another certificate; no answer given: "Não".
-  ASSERT_TRUE(server_.StartServer(server_.Folder() + QStringLiteral("/other-home")));
-  ASSERT_TRUE(WaitForDisconnected());
-  EXPECT_EQ(events_, (QStringList{"connecting", "connected", "connecting", "disconnected"}));
-  ASSERT_EQ(testing_support::ShownBoxes().size(), 1u) << "asked once, and no attempt after the no";
-  EXPECT_TRUE(testing_support::ShownBoxes()[0].text.contains(QStringLiteral("certificado")));
-}
-
 TEST_F(RdpControlTest, OurOwnDisconnectIsNotTriedAgain) {
   Configure(QString::fromLatin1(TestRdpServer::kPassword));
   ASSERT_TRUE(ConnectAndWait());
