@@ -152,6 +152,9 @@ void TFrmPrincipal::SpeedButton6Click() {
 }
 
 void TFrmPrincipal::MsRdpClient71Connecting() {
+  // Also when a lost connection is being got back on its own: a press now would start a second
+  // session beside it.
+  ui_->SpeedButton3->setEnabled(false);
   desktopAlert1_->SetMessageText(QString::fromUtf16(kAlertConectando));
   desktopAlert1_->SetImage(imageList1_.value(kAlertImageConnecting));
   desktopAlert1_->Execute();

@@ -6,6 +6,7 @@
 #include <QRegion>
 #include <QString>
 #include <Qt>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -24,6 +25,9 @@ class TRdpSessionEvents {
  public:
   virtual ~TRdpSessionEvents() = default;
   virtual void SessionConnected() = 0;
+  // The connection was lost (not ended by the server or by us) and the session is trying to get
+  // it back on its own; SessionConnected or SessionDisconnected follows.
+  virtual void SessionReconnecting() = 0;
   virtual void SessionDisconnected(int reason) = 0;
   virtual void SessionFrame(const RdpFrame& frame) = 0;
   virtual void SessionInvalidated(const QRegion& region) = 0;
@@ -62,6 +66,12 @@ struct RdpConnectParams {
 // code or FreeRDP's error code for what ended the session.
 inline constexpr int kDiscReasonLocal = 1;   // Disconnect was called
 inline constexpr int kDiscReasonRemote = 2;  // the connection closed without a stated reason
+
+// The pauses before the attempts to get a lost connection back, one per attempt (FreeRDP's
+// reconnection: the server's auto-reconnect cookie when it sent one, else the same logon).
+[[nodiscard]] std::vector<std::chrono::milliseconds> RdpReconnectDelays();
+// Replaces the pauses (a test's shorter schedule); an empty list brings back the shipped one.
+void SetRdpReconnectDelays(std::vector<std::chrono::milliseconds> delays);
 
 // Overwrites a password held only here (a QString shared with others is left to them: writing
 // to it would only copy it), then lets it go.

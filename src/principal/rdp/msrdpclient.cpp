@@ -79,6 +79,13 @@ class TRdpSessionBridge : public TRdpSessionEvents {
     if (client_.fullScreenWanted_) client_.ShowFullScreenWindow();
     client_.Emit(&TMsRdpClient::OnConnected);
   }
+  void SessionReconnecting() override {
+    // As for a connection in progress: no input goes out, the last picture stays.
+    if (client_.disconnectRequested_) return;
+    client_.connected_ = TMsRdpClient::kConnecting;
+    client_.heldKeys_.clear();
+    client_.Emit(&TMsRdpClient::OnConnecting);
+  }
   void SessionDisconnected(int reason) override { client_.SessionEnded(reason); }
   void SessionFrame(const RdpFrame& frame) override { client_.SetFrame(frame); }
   void SessionInvalidated(const QRegion& region) override { client_.Invalidate(region); }

@@ -157,6 +157,8 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
   std::string pendingCertificate;
   std::string pendingHost;
   UINT16 pendingPort = 0;
+  // The person said no to a certificate question (session thread): reconnecting stops there.
+  bool certificateRefused = false;
 
   Impl() = default;
   Impl(const Impl&) = delete;
@@ -172,6 +174,10 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
   static void LogChannels(rdpSettings* settings);
   int Reason(freerdp* inst) const;
   void Loop(freerdp* inst);
+  bool ShouldReconnect(freerdp* inst) const;
+  bool Reconnect(freerdp* inst);
+  // Sleeps for delay unless Abort comes first; false when it did.
+  bool Pause(std::chrono::milliseconds delay) const;
   static bool DropFailedChannel(rdpContext* context);
   void DrainInput(freerdp* inst);
   void Enqueue(const InputEvent& event);
@@ -369,6 +375,10 @@ void TRdpSession::Impl::Run() {
     if (connected && !abortRequested) {
       Post([](TRdpSessionEvents& e) { e.SessionConnected(); });
       Loop(inst);
+      while (ShouldReconnect(inst) && Reconnect(inst)) {
+        Post([](TRdpSessionEvents& e) { e.SessionConnected(); });
+        Loop(inst);
+      }
     }
     reason = Reason(inst);
     clipboard.reset();  // before its channel goes away with the connection
@@ -409,6 +419,56 @@ void TRdpSession::Impl::Loop(freerdp* inst) {
       break;
     }
   }
+}
+
+bool TRdpSession::Impl::ShouldReconnect(freerdp* inst) const {
+  // Only a connection that broke is worth getting back: a server that ends the session (a logoff,
+  // an administrator's disconnect) says why in its error info, and our own Disconnect sets the
+  // abort flag.
+  if (abortRequested || frameSink.Refusal() != 0) return false;
+  const UINT32 info = freerdp_error_info(inst);
+  return info == ERRINFO_SUCCESS || info == ERRINFO_NONE;
+}
+
+bool TRdpSession::Impl::Pause(std::chrono::milliseconds delay) const {
+  const auto until = std::chrono::steady_clock::now() + delay;
+  while (!abortRequested) {
+    const auto left = until - std::chrono::steady_clock::now();
+    if (left <= std::chrono::steady_clock::duration::zero()) return true;
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, kAbortPoll));
+  }
+  return false;
+}
+
+bool TRdpSession::Impl::Reconnect(freerdp* inst) {
+  qCInfo(lcRdp) << "the connection was lost; reconnecting";
+  Post([](TRdpSessionEvents& e) { e.SessionReconnecting(); });
+  const auto delays = RdpReconnectDelays();
+  for (size_t attempt = 0; attempt < delays.size(); ++attempt) {
+    if (!Pause(delays[attempt])) return false;
+    {
+      std::lock_guard lock(instanceMutex);
+      socketsBefore = OpenSockets();
+      connecting = true;
+    }
+    // FreeRDP clears its abort signal as the attempt starts: our flag is looked at after it, and
+    // Abort shuts the attempt's socket as it does for a first connection.
+    const bool back = !abortRequested && freerdp_reconnect(inst) != FALSE;
+    {
+      std::lock_guard lock(instanceMutex);
+      connecting = false;
+    }
+    if (abortRequested || certificateRefused) return false;
+    if (back) {
+      qCInfo(lcRdp) << "reconnected after" << attempt + 1 << "attempts";
+      return true;
+    }
+    // A channel (sound without a device) that failed while coming back does not count.
+    DropFailedChannel(inst->context);
+    qCDebug(lcRdp) << "reconnection attempt" << attempt + 1 << "failed";
+  }
+  qCInfo(lcRdp) << "the connection could not be got back";
+  return false;
 }
 
 bool TRdpSession::Impl::DropFailedChannel(rdpContext* context) {
@@ -598,8 +658,11 @@ BOOL TRdpSession::Impl::Authenticate(freerdp*, char**, char**, char**) {
 
 int TRdpSession::Impl::VerifyX509Certificate(freerdp* inst, const BYTE* data, size_t length,
                                              const char* host, UINT16 port, DWORD flags) {
-  if (SessionOf(inst)->abortRequested) return kCertificateRefuse;
-  return SessionOf(inst)->CheckCertificate(inst, data, length, host, port, flags);
+  Impl* self = SessionOf(inst);
+  if (self->abortRequested) return kCertificateRefuse;
+  const int answer = self->CheckCertificate(inst, data, length, host, port, flags);
+  if (answer == kCertificateRefuse) self->certificateRefused = true;
+  return answer;
 }
 
 void ReportSessionCursor(rdpContext* context, const QImage& image, QPoint hotSpot, bool visible) {

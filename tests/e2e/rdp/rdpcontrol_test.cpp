@@ -28,6 +28,7 @@
 #include <QToolButton>
 #include "core/errors.h"
 #include "platform/registry.h"
+#include "principal/rdp/irdpsession.h"
 #include "principal/rdp/msrdpclient.h"
 #include "principal/rdp/rdpdevices.h"
 #include "principal/rdp/rdpfullscreen.h"
@@ -42,6 +43,10 @@ namespace {
 constexpr int kConnectTimeoutMs = 20000;
 constexpr int kPictureTimeoutMs = 10000;
 constexpr int kColourTolerance = 40;
+// Reconnection here pauses half a second before each of ten attempts, long enough to span a
+// server restart three seconds away and short enough that giving up takes seconds.
+constexpr int kTestReconnectAttempts = 10;
+constexpr auto kTestReconnectPause = std::chrono::milliseconds(500);
 
 bool Near(QRgb a, QColor b) {
   return std::abs(qRed(a) - b.red()) <= kColourTolerance &&
@@ -57,6 +62,8 @@ class RdpControlTest : public ::testing::Test {
     qputenv("HOME", home_.path().toUtf8());
     qputenv("XDG_CONFIG_HOME", home_.filePath(QStringLiteral("config")).toUtf8());
     testing_support::ClearBoxes();
+    SetRdpReconnectDelays(
+        std::vector<std::chrono::milliseconds>(kTestReconnectAttempts, kTestReconnectPause));
     if (tlsOnly_) server_.UseTlsWithoutNla();
     ASSERT_TRUE(server_.Start()) << server_.Failure().toStdString();
 
@@ -78,6 +85,7 @@ class RdpControlTest : public ::testing::Test {
       WaitFor([this] { return client_->Connected() == TMsRdpClient::kNotConnected; }, 10000);
     }
     client_.reset();
+    SetRdpReconnectDelays({});
   }
 
   void Configure(const QString& password) {
@@ -209,13 +217,18 @@ TEST_F(RdpControlTest, WrongPasswordEndsWithAReason) {
   ASSERT_TRUE(ConnectAndWait());
 }
 
-TEST_F(RdpControlTest, ServerGoneMidSessionEndsTheSessionAndReconnectWorks) {
+TEST_F(RdpControlTest, ServerGoneForGoodEndsTheSessionAfterTheAttemptsAndReconnectWorks) {
   Configure(QString::fromLatin1(TestRdpServer::kPassword));
   ASSERT_TRUE(ConnectAndWait());
   ASSERT_TRUE(ShowsColour(QStringLiteral("#808000")));
 
   server_.StopServer();
+  ASSERT_TRUE(WaitFor([this] { return events_.size() >= 3; }, kConnectTimeoutMs));
+  EXPECT_EQ(events_[2], QStringLiteral("connecting")) << "a lost connection is tried again first";
+  EXPECT_EQ(client_->Connected(), TMsRdpClient::kConnecting);
+  EXPECT_FALSE(client_->Frame().isNull()) << "the last picture stays while it tries";
   ASSERT_TRUE(WaitForDisconnected());
+  EXPECT_EQ(events_, (QStringList{"connecting", "connected", "connecting", "disconnected"}));
   EXPECT_NE(reasons_.back(), 1);
   EXPECT_EQ(client_->Connected(), TMsRdpClient::kNotConnected);
 
@@ -223,6 +236,50 @@ TEST_F(RdpControlTest, ServerGoneMidSessionEndsTheSessionAndReconnectWorks) {
   events_.clear();
   ASSERT_TRUE(ConnectAndWait());
   ASSERT_TRUE(ShowsColour(QStringLiteral("#008080")));
+}
+
+TEST_F(RdpControlTest, ServerBackWithinTheAttemptsBringsTheSessionBackWithoutAClick) {
+  Configure(QString::fromLatin1(TestRdpServer::kPassword));
+  ASSERT_TRUE(ConnectAndWait());
+  ASSERT_TRUE(ShowsColour(QStringLiteral("#800080")));
+
+  server_.StopServer();
+  ASSERT_TRUE(WaitFor([this] { return events_.size() >= 3; }, kConnectTimeoutMs));
+  EXPECT_EQ(events_[2], QStringLiteral("connecting"));
+  WaitFor([] { return false; }, 3000);
+  ASSERT_TRUE(server_.StartServer());
+  ASSERT_TRUE(WaitFor([this] { return events_.size() >= 4; }, kConnectTimeoutMs));
+  EXPECT_EQ(events_, (QStringList{"connecting", "connected", "connecting", "connected"}));
+  EXPECT_EQ(client_->Connected(), TMsRdpClient::kConnectedState);
+  // The same certificate again is not a question, and the picture is live again.
+  EXPECT_TRUE(testing_support::ShownBoxes().empty());
+  ASSERT_TRUE(ShowsColour(QStringLiteral("#00a040")));
+}
+
+TEST_F(RdpControlTest, OurOwnDisconnectIsNotTriedAgain) {
+  Configure(QString::fromLatin1(TestRdpServer::kPassword));
+  ASSERT_TRUE(ConnectAndWait());
+  client_->Disconnect();
+  ASSERT_TRUE(WaitForDisconnected());
+  // Give an attempt the time to show itself if one had started.
+  WaitFor([] { return false; }, 1000);
+  EXPECT_EQ(events_, (QStringList{"connecting", "connected", "disconnected"}));
+  EXPECT_EQ(reasons_, std::vector<int>{kDiscReasonLocal});
+}
+
+TEST_F(RdpControlTest, DisconnectDuringTheAttemptsEndsThemAtOnce) {
+  // Pauses far longer than any wait below: an end seen at all was not a pause running out.
+  SetRdpReconnectDelays(
+      std::vector<std::chrono::milliseconds>(kTestReconnectAttempts, std::chrono::minutes(5)));
+  Configure(QString::fromLatin1(TestRdpServer::kPassword));
+  ASSERT_TRUE(ConnectAndWait());
+  server_.StopServer();
+  ASSERT_TRUE(WaitFor([this] { return events_.size() >= 3; }, kConnectTimeoutMs));
+  EXPECT_EQ(client_->Connected(), TMsRdpClient::kConnecting);
+  client_->Disconnect();
+  ASSERT_TRUE(WaitForDisconnected());
+  EXPECT_EQ(reasons_, std::vector<int>{kDiscReasonLocal});
+  EXPECT_EQ(client_->Connected(), TMsRdpClient::kNotConnected);
 }
 
 TEST_F(RdpControlTest, TypedKeysArriveInAProgramOnTheServer) {

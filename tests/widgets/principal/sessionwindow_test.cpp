@@ -152,6 +152,33 @@ TEST_F(SessionWindowFakeTest, ConnectedAndDisconnectedReachThePerson) {
   EXPECT_EQ(Session().params.password, u"s3nha"_qs);
 }
 
+TEST_F(SessionWindowFakeTest, ALostConnectionShowsConnectingUntilItIsBackOrGivenUp) {
+  ShowConnecting();
+  Session().Report([](TRdpSessionEvents& e) { e.SessionConnected(); });
+  ASSERT_TRUE(WaitFor([&] { return Control()->Connected() == TMsRdpClient::kConnectedState; }));
+  ASSERT_TRUE(WaitFor([&] { return !Alert()->Showing(); }));
+
+  // Lost and back: the connecting notice in between, Reconectar never offered, no new session.
+  Session().Report([](TRdpSessionEvents& e) { e.SessionReconnecting(); });
+  ASSERT_TRUE(WaitFor([&] { return Alert()->Showing(); }));
+  EXPECT_EQ(Alert()->MessageText(), QString::fromUtf16(kAlertConectando));
+  EXPECT_EQ(Control()->Connected(), TMsRdpClient::kConnecting);
+  EXPECT_FALSE(Reconectar()->isEnabled());
+  Session().Report([](TRdpSessionEvents& e) { e.SessionConnected(); });
+  ASSERT_TRUE(WaitFor([&] { return Control()->Connected() == TMsRdpClient::kConnectedState; }));
+  ASSERT_TRUE(WaitFor([&] { return !Alert()->Showing(); }));
+  EXPECT_EQ(sessions_.size(), 1u);
+
+  // Lost and given up: "Desconectado" and Reconectar, as for any end.
+  Session().Report([](TRdpSessionEvents& e) { e.SessionReconnecting(); });
+  ASSERT_TRUE(WaitFor([&] { return Alert()->Showing(); }));
+  EXPECT_FALSE(Reconectar()->isEnabled());
+  Session().Report([](TRdpSessionEvents& e) { e.SessionDisconnected(kDiscReasonRemote); });
+  ASSERT_TRUE(WaitFor([&] { return Reconectar()->isEnabled(); }));
+  EXPECT_EQ(Alert()->MessageText(), QString::fromUtf16(kAlertDesconectado));
+  EXPECT_TRUE(ShownBoxes().empty());
+}
+
 TEST_F(SessionWindowFakeTest, ASuccessReportedAfterDisconnectIsNotOne) {
   ShowConnecting();
   QStringList events;
@@ -195,6 +222,17 @@ TEST_F(SessionWindowFakeTest, TheCertificateQuestionIsAskedInPortugueseWithNoAsT
 TEST_F(SessionWindowFakeTest, ClosingWhileConnectingEndsTheAttempt) {
   ShowConnecting();
   EXPECT_EQ(Control()->Connected(), TMsRdpClient::kConnecting);
+  FrmPrincipal->Close();
+  app_->ProcessMessages();
+  EXPECT_TRUE(Session().aborted);
+  EXPECT_TRUE(app_->Terminated());
+}
+
+TEST_F(SessionWindowFakeTest, ClosingWhileReconnectingEndsTheAttempts) {
+  ShowConnecting();
+  Session().Report([](TRdpSessionEvents& e) { e.SessionConnected(); });
+  Session().Report([](TRdpSessionEvents& e) { e.SessionReconnecting(); });
+  ASSERT_TRUE(WaitFor([&] { return Control()->Connected() == TMsRdpClient::kConnecting; }));
   FrmPrincipal->Close();
   app_->ProcessMessages();
   EXPECT_TRUE(Session().aborted);
