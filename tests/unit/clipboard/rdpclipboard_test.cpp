@@ -453,7 +453,13 @@ TEST_F(RdpClipboardTest, LargeRemoteFileIsStreamedWithProgressAndWithoutMemoryGr
   const QList<QUrl> urls = QGuiApplication::clipboard()->mimeData()->urls();
   const qint64 peakAfter = PeakResidentKiB();
   ASSERT_EQ(urls.size(), 1);
+#if !defined(__SANITIZE_ADDRESS__)
+  // (AddressSanitizer keeps freed memory aside on purpose, so the figure means nothing there.)
   EXPECT_LT(peakAfter - peakBefore, 64 * 1024) << "KiB of peak growth";
+#else
+  (void)peakBefore;
+  (void)peakAfter;
+#endif
   ASSERT_GT(progress.size(), 10u);
   EXPECT_EQ(progress.back(), std::make_pair(quint64{kSize}, quint64{kSize}));
 
