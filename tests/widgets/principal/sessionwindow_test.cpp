@@ -27,8 +27,8 @@ namespace {
 // tells it to, on the UI thread as the real one does.
 class FakeSession : public IRdpSession {
  public:
-  FakeSession(RdpConnectParams params, QObject* receiver, TRdpSessionEvents* events)
-      : params(std::move(params)), receiver_(receiver), events_(events) {}
+  FakeSession(RdpConnectParams connectParams, QObject* receiver, TRdpSessionEvents* events)
+      : params(std::move(connectParams)), receiver_(receiver), events_(events) {}
 
   void Start() override { started = true; }
   void Abort() override {
