@@ -33,7 +33,7 @@ int FreeLoopbackPort() {
   return port;
 }
 
-bool WaitForPort(int port, int timeoutMs) {
+bool WaitForPort(int port, int timeoutMs, const std::function<bool()>& stillStarting) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   while (Clock::now() < deadline) {
@@ -43,6 +43,7 @@ bool WaitForPort(int port, int timeoutMs) {
     const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     ::close(fd);
     if (ok) return true;
+    if (stillStarting && !stillStarting()) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return false;

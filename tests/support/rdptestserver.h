@@ -49,6 +49,7 @@ class TestRdpServer {
 
  private:
   bool StartDisplay();
+  bool LaunchServer(const QString& home);
 
   QTemporaryDir dir_;
   QString display_;

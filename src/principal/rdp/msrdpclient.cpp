@@ -24,6 +24,7 @@
 #include "principal/rdp/rdpdevices.h"
 #include "principal/rdp/rdpfullscreen.h"
 #include "principal/rdp/rdpgeometry.h"
+#include "principal/rdp/rdplog.h"
 #include "principal/rdp/rdpsession.h"
 #include "shell/boxes.h"
 #include "shell/events.h"
@@ -74,6 +75,7 @@ class TRdpSessionBridge : public TRdpSessionEvents {
   void SessionConnected() override {
     // The session may have come up just as Disconnect was called; its end is on its way.
     if (client_.disconnectRequested_) return;
+    qCInfo(lcRdp) << "session connected";
     client_.connected_ = TMsRdpClient::kConnectedState;
     client_.SyncLockKeys();
     if (client_.fullScreenWanted_) client_.ShowFullScreenWindow();
@@ -82,6 +84,7 @@ class TRdpSessionBridge : public TRdpSessionEvents {
   void SessionReconnecting() override {
     // As for a connection in progress: no input goes out, the last picture stays.
     if (client_.disconnectRequested_) return;
+    qCInfo(lcRdp) << "connection lost: trying to reconnect";
     client_.connected_ = TMsRdpClient::kConnecting;
     client_.heldKeys_.clear();
     client_.Emit(&TMsRdpClient::OnConnecting);
@@ -298,6 +301,9 @@ void TMsRdpClient::Disconnect() {
 }
 
 void TMsRdpClient::SessionEnded(int reason) {
+  // When a session fails in the field, this line says why in words, not only a number.
+  qCInfo(lcRdp).noquote() << "session ended, reason" << reason << "-"
+                          << DisconnectReasonText(reason);
   connected_ = kNotConnected;
   heldKeys_.clear();
   if (fullScreen_) {
