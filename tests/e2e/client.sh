@@ -105,7 +105,8 @@ alert_kind() {
 # ALERT_X ALERT_Y and the ink width of that message.
 declare -A INK
 wait_for_alert() {
-  local want=$1 end=$((SECONDS + kLong)) at id file=$E2E_TMP/alert.png
+  local want=$1 bound=${2:-$kLong} at id file=$E2E_TMP/alert.png
+  local end=$((SECONDS + bound))
   while [ $SECONDS -lt $end ]; do
     at=$(alert_at)
     if [ -n "$at" ]; then
@@ -121,7 +122,7 @@ wait_for_alert() {
     fi
     sleep 0.05
   done
-  fail "no '$want' pop-up within ${kLong}s"
+  fail "no '$want' pop-up within ${bound}s"
 }
 
 no_alert() { [ -z "$(alert_at)" ]; }
@@ -143,6 +144,7 @@ file_is() { [ -f "$1" ] && [ "$(cat "$1")" = "$2" ]; }
 
 established() { ss -Htn state established "( sport = :$kRdpPort )" | grep -c . || true; }
 no_connection() { [ "$(established)" -eq 0 ]; }
+established_one() { [ "$(established)" -eq 1 ]; }
 
 
 sign_in() {

@@ -159,9 +159,22 @@ eventually 20 file_is "$typed" "zentra sessao 42
 Tela" || fail "after the on-screen keys the typed file holds '$(cat "$typed")'"
 xdotool mousemove $((WX + kTecladoX)) $((WY + kToolbarY)) click 1
 
-log "the server stops mid-session: Desconectado, Reconectar enabled"
+log "the server stops and is back 3 s later: the session comes back without a click"
 provider_stop_rdp
-wait_for_alert Desconectado
+wait_for_alert Conectando
+eventually 10 reconectar_disabled || fail "Reconectar enabled while the session reconnects"
+sleep 3
+provider_start_rdp 127.0.0.2 $kRdpPort
+eventually $kLong no_alert || fail "the Conectando notice stayed after the session came back"
+eventually $kLong established_one || fail "no RDP connection after the server came back"
+wait_for_pattern
+reconectar_enabled && fail "Reconectar enabled while connected again"
+
+log "the server stops for good: after the attempts, Desconectado, Reconectar enabled"
+provider_stop_rdp
+wait_for_alert Conectando
+# The session tries for about two minutes before it gives up.
+wait_for_alert Desconectado 240
 eventually 10 reconectar_enabled || fail "Reconectar not enabled after the server went"
 kill -0 "$CLIENT" 2>/dev/null || fail "the program ended with the server"
 
