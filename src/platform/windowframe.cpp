@@ -17,7 +17,9 @@ namespace {
 
 // How long a window manager may take to answer; one that has not by then is taken to have none
 // to give (the window is then placed by its client size alone, as without a window manager).
-constexpr int kFrameAnswerTimeoutMs = 500;
+// Only a window manager that announced the request is waited for, so a busy desktop gets time to
+// answer while a bare X server costs nothing.
+constexpr int kFrameAnswerTimeoutMs = 2000;
 
 struct XcbFree {
   void operator()(void* p) const { std::free(p); }  // NOLINT: xcb hands out malloc'ed replies
