@@ -50,7 +50,6 @@ TFrmAjudaImpressao::~TFrmAjudaImpressao() = default;
 
 void TFrmAjudaImpressao::SetupLayout() {
   ui_->setupUi(this);
-  ui_->Image1->setPixmap(QPixmap::fromImage(LoadJpeg(QString::fromLatin1(kPicture))));
   QStringList lines;
   for (const char16_t* line : kMemoLines) lines << QString::fromUtf16(line);
   ui_->Memo1->setPlainText(lines.join(u'\n'));
@@ -59,6 +58,9 @@ void TFrmAjudaImpressao::SetupLayout() {
 
 void TFrmAjudaImpressao::showEvent(QShowEvent* event) {
   if (!event->spontaneous()) {
+    // The picture is decoded when the window is first opened, not at start-up with the others.
+    if (ui_->Image1->pixmap().isNull())
+      ui_->Image1->setPixmap(QPixmap::fromImage(LoadJpeg(QString::fromLatin1(kPicture))));
     CentreOnScreen();
     ui_->Memo1->setFocus(Qt::OtherFocusReason);
   }

@@ -47,7 +47,6 @@ TFrmAjudaTransferencia::~TFrmAjudaTransferencia() = default;
 
 void TFrmAjudaTransferencia::SetupLayout() {
   ui_->setupUi(this);
-  ui_->Image1->setPixmap(QPixmap::fromImage(LoadJpeg(QString::fromLatin1(kPicture))));
   QStringList lines;
   for (const char16_t* line : kMemoLines) lines << QString::fromUtf16(line);
   ui_->Memo1->setPlainText(lines.join(u'\n'));
@@ -55,6 +54,9 @@ void TFrmAjudaTransferencia::SetupLayout() {
 
 void TFrmAjudaTransferencia::showEvent(QShowEvent* event) {
   if (!event->spontaneous()) {
+    // The picture is decoded when the window is first opened, not at start-up with the others.
+    if (ui_->Image1->pixmap().isNull())
+      ui_->Image1->setPixmap(QPixmap::fromImage(LoadJpeg(QString::fromLatin1(kPicture))));
     CentreOnScreen();
     ui_->Memo1->setFocus(Qt::OtherFocusReason);
   }

@@ -1,5 +1,7 @@
 #include "shell/form.h"
 
+#include <QHash>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
@@ -34,7 +36,9 @@ void SetWindowFrameSource(TWindowFrameSource source) {
   FrameSource() = std::move(source);
 }
 
-int DesignTextHeight(const QFont& font) {
+namespace {
+
+int MeasureDesignTextHeight(const QFont& font) {
   // The layouts were measured with the face's Windows cell height (usWinAscent + usWinDescent of
   // its OS/2 table at the pixel size), which FreeType's line metrics do not report; read it from
   // the face itself so that a face of the designed size leaves the layout unscaled.
@@ -49,6 +53,17 @@ int DesignTextHeight(const QFont& font) {
     return qRound(pixels * winAscent / unitsPerEm) + qRound(pixels * winDescent / unitsPerEm);
   }
   return QFontMetrics(font).height();
+}
+
+}  // namespace
+
+int DesignTextHeight(const QFont& font) {
+  // Every window of the program asks for the same one or two faces at start-up; reading a face's
+  // tables is the costly part, so each face is read once.
+  static QHash<QString, int> known;
+  const QString key = font.key();
+  if (const auto it = known.constFind(key); it != known.constEnd()) return *it;
+  return *known.insert(key, MeasureDesignTextHeight(font));
 }
 
 TForm::TForm(int designedTextHeight) : QWidget(nullptr), designedTextHeight_(designedTextHeight) {
