@@ -11,11 +11,14 @@ export HOME=$E2E_TMP XDG_CONFIG_HOME=$E2E_TMP/config QT_QPA_PLATFORM=xcb
 cd "$E2E_TMP"
 openbox --sm-disable >"$E2E_TMP/openbox.log" 2>&1 &
 E2E_PIDS+=($!)
+# openbox names itself on the root window before it has published the work area: wait for both.
 for i in $(seq 100); do
-  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' &&
+    xprop -root _NET_WORKAREA 2>/dev/null | grep -q '= ' && break
   sleep 0.1
 done
 xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id' || fail "openbox did not start"
+xprop -root _NET_WORKAREA | grep -q '= ' || fail "openbox published no work area"
 
 read -r wx wy ww wh < <(xprop -root _NET_WORKAREA | sed 's/.*= //; s/,//g' | cut -d' ' -f1-4)
 
