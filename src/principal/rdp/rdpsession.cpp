@@ -278,8 +278,10 @@ bool TRdpSession::Impl::Configure(freerdp* inst) {
        freerdp_settings_set_bool(settings, FreeRDP_UseRdpSecurityLayer, FALSE) &&
        freerdp_settings_set_bool(settings, FreeRDP_IgnoreCertificate, FALSE) &&
        freerdp_settings_set_bool(settings, FreeRDP_AutoAcceptCertificate, FALSE) &&
-       // Reconnecting is the person's choice ("Reconectar"), not an automatic retry.
-       freerdp_settings_set_bool(settings, FreeRDP_AutoReconnectionEnabled, FALSE) &&
+       // Tells the server that a lost connection may come back: a server that then hands out an
+       // auto-reconnect cookie gets it back on our attempts and reattaches the same session.
+       // The attempts themselves are ours (Reconnect), not FreeRDP's.
+       freerdp_settings_set_bool(settings, FreeRDP_AutoReconnectionEnabled, TRUE) &&
        freerdp_settings_set_uint32(settings, FreeRDP_OsMajorType, OSMAJORTYPE_UNIX) &&
        freerdp_settings_set_uint32(settings, FreeRDP_OsMinorType, OSMINORTYPE_NATIVE_XSERVER);
   if (!params.configFolder.isEmpty())
