@@ -7,6 +7,9 @@ include(GNUInstallDirs)
 set(ZENTRA_RELEASE_DATE "2026-12-10")
 
 install(TARGETS zentra RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The remote desktop session, loaded by the program at the first connection; the program finds it
+# by the same relative path as in the build folder.
+install(TARGETS zentra_rdp_session_library LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/zentra)
 install(FILES ${CMAKE_SOURCE_DIR}/resources/zentra.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 # The theme's own folders are named <size>x<size>; our pictures are named zentra-<size>.png.
@@ -31,10 +34,11 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/zentra.1.gz
 add_custom_target(zentra_manpage ALL DEPENDS ${CMAKE_BINARY_DIR}/zentra.1.gz)
 install(FILES ${CMAKE_BINARY_DIR}/zentra.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-# The Debian package. Library dependencies are computed from the executable (dpkg-shlibdeps);
-# what the program needs at run time that is not a linked library is named here: the faces the
+# The Debian package. Library dependencies are computed from the program and its session library
+# (dpkg-shlibdeps); what the program needs at run time that is not a linked library is named here: the faces the
 # windows are drawn in, the desktop's opener for downloaded installers and links, Qt's X11
-# platform plugin, without which no window opens, and the icon theme whose folders our icons join.
+# platform plugin, without which no window opens, the icon theme whose folders our icons join, and
+# CUPS, which the program loads only when it lists printers.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME zentra)
 set(CPACK_PACKAGE_VENDOR "Zentra Computing")
@@ -50,5 +54,5 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "http://${ZENTRA_WEB_HOST}/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wine, xdg-utils, qt6-qpa-plugins, hicolor-icon-theme")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wine, xdg-utils, qt6-qpa-plugins, hicolor-icon-theme, libcups2")
 include(CPack)

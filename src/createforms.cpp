@@ -1,5 +1,8 @@
 #include "createforms.h"
 
+#include <QTimer>
+#include <chrono>
+
 #include "ajudaimpressao/frmajudaimpressao.h"
 #include "ajudatransferencia/frmajudatransferencia.h"
 #include "atualiza/frmatualiza.h"
@@ -8,8 +11,14 @@
 #include "platform/windowframe.h"
 #include "principal/frmprincipal.h"
 #include "principal/keyboard/keyboardlayouts.h"
+#include "principal/rdp/irdpsession.h"
 #include "shell/application.h"
 #include "shell/form.h"
+
+namespace {
+// Long enough for the login window to be drawn first, short against a person typing a name.
+constexpr std::chrono::milliseconds kRdpPreloadDelay(1000);
+}  // namespace
 
 void CreateApplicationForms() {
   // Windows are sized and centred by their outer rectangle, frame included, before they are
@@ -23,4 +32,7 @@ void CreateApplicationForms() {
   Application->CreateForm(FrmAjudaImpressao);
   Application->CreateForm(FrmAjudaTransferencia);
   Application->CreateForm(FrmAtualiza);
+  // FreeRDP is loaded once the login window is up and the person is typing, so that neither the
+  // start nor the first connection waits for it.
+  QTimer::singleShot(kRdpPreloadDelay, [] { PreloadRdpSessionLibrary(); });
 }

@@ -4,9 +4,12 @@
 //
 //   zentra_startup_bench [ROUNDS]   runs the comparison (default 10 rounds after one warm-up each)
 //   zentra_startup_bench --bare W H (internal) the bare window: QApplication, one QWidget, show
+//   zentra_startup_bench --text W H (internal) the same with one line of text: what any window
+//                                   that shows text pays for the font system (fontconfig)
 
 // Qt first: Xlib's macros (Bool, Status) break Qt's headers.
 #include <QApplication>
+#include <QLabel>
 #include <QWidget>
 
 #include <X11/Xlib.h>
@@ -33,11 +36,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kMapLimit = std::chrono::seconds(30);
 
-int RunBare(int argc, char** argv, int width, int height) {
+int RunBare(int argc, char** argv, int width, int height, bool withText) {
   QApplication application(argc, argv);
   QWidget window;
   window.setWindowTitle(QStringLiteral("bare"));
   window.resize(width, height);
+  if (withText) (void)new QLabel(QStringLiteral("Usuário"), &window);
   window.show();
   return application.exec();
 }
@@ -135,8 +139,9 @@ pid_t StartXvfb(std::string& displayName) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc >= 4 && std::string(argv[1]) == "--bare")
-    return RunBare(argc, argv, std::atoi(argv[2]), std::atoi(argv[3]));
+  if (argc >= 4 && (std::string(argv[1]) == "--bare" || std::string(argv[1]) == "--text"))
+    return RunBare(argc, argv, std::atoi(argv[2]), std::atoi(argv[3]),
+                   std::string(argv[1]) == "--text");
   const int rounds = argc >= 2 ? std::max(1, std::atoi(argv[1])) : 10;
 
   std::string displayName;
@@ -170,21 +175,29 @@ int main(int argc, char** argv) {
   }
   const std::vector<std::string> bare = {argv[0], "--bare", std::to_string(first->width),
                                          std::to_string(first->height)};
+  std::vector<std::string> text = bare;
+  text[1] = "--text";
   (void)StartOnce(display, bare);
+  (void)StartOnce(display, text);
 
-  std::vector<double> oursWall, oursCpu, bareWall, bareCpu;
+  std::vector<double> oursWall, oursCpu, bareWall, bareCpu, textWall, textCpu;
   for (int round = 1; round <= rounds; ++round) {
     const auto b = StartOnce(display, bare);
+    const auto t = StartOnce(display, text);
     const auto o = StartOnce(display, ours);
-    if (!b || !o) {
+    if (!b || !t || !o) {
       std::printf("round %2d  failed\n", round);
       continue;
     }
-    std::printf("round %2d  bare %6.1f ms (%5.1f ms CPU)   ours %6.1f ms (%5.1f ms CPU)\n", round,
-                b->wallMs, b->cpuMs, o->wallMs, o->cpuMs);
+    std::printf(
+        "round %2d  bare %6.1f ms (%5.1f ms CPU)   text %6.1f ms (%5.1f ms CPU)   ours %6.1f ms "
+        "(%5.1f ms CPU)\n",
+        round, b->wallMs, b->cpuMs, t->wallMs, t->cpuMs, o->wallMs, o->cpuMs);
     std::fflush(stdout);
     bareWall.push_back(b->wallMs);
     bareCpu.push_back(b->cpuMs);
+    textWall.push_back(t->wallMs);
+    textCpu.push_back(t->cpuMs);
     oursWall.push_back(o->wallMs);
     oursCpu.push_back(o->cpuMs);
   }
@@ -197,9 +210,12 @@ int main(int argc, char** argv) {
   if (oursWall.empty()) return 1;
   std::printf("start-up to the window mapped, %dx%d, median of %zu rounds\n", first->width,
               first->height, oursWall.size());
-  std::printf("bare Qt window: %6.1f ms  (%5.1f ms CPU)\n", Median(bareWall), Median(bareCpu));
-  std::printf("login window:   %6.1f ms  (%5.1f ms CPU)\n", Median(oursWall), Median(oursCpu));
+  std::printf("bare Qt window:  %6.1f ms  (%5.1f ms CPU)\n", Median(bareWall), Median(bareCpu));
+  std::printf("same with text:  %6.1f ms  (%5.1f ms CPU)\n", Median(textWall), Median(textCpu));
+  std::printf("login window:    %6.1f ms  (%5.1f ms CPU)\n", Median(oursWall), Median(oursCpu));
   std::printf("ratio ours/bare: %.2f wall, %.2f CPU (target at most 1.50)\n",
               Median(oursWall) / Median(bareWall), Median(oursCpu) / Median(bareCpu));
+  std::printf("ratio ours/text: %.2f wall, %.2f CPU\n", Median(oursWall) / Median(textWall),
+              Median(oursCpu) / Median(textCpu));
   return 0;
 }

@@ -19,10 +19,12 @@
 #include <QGuiApplication>
 #include <QHash>
 #include <QLocale>
+#include <QMutex>
 #include <QSocketNotifier>
 #include <QXmlStreamReader>
 #include <array>
 #include <cstdint>
+#include <optional>
 
 #include "core/errors.h"
 #include "platform/scancodes.h"
@@ -143,11 +145,10 @@ struct LayoutInfo {
   QString language;  // ISO 639-2 or -3, the first the registry lists
 };
 
-QHash<QString, LayoutInfo> ReadLayoutRegistry() {
+// The configuration items the reader meets, by description, with what a variant inherits from
+// its layout; the first item of a description wins.
+QHash<QString, LayoutInfo> ReadLayoutItems(QXmlStreamReader& xml) {
   QHash<QString, LayoutInfo> result;
-  QFile file(QString::fromLatin1(kXkbRulesRegistry));
-  if (!file.open(QIODevice::ReadOnly)) return result;
-  QXmlStreamReader xml(&file);
   LayoutInfo layout;  // what a variant inherits from its layout
   bool inVariant = false;
   QString name, description;
@@ -156,7 +157,9 @@ QHash<QString, LayoutInfo> ReadLayoutRegistry() {
     xml.readNext();
     if (xml.isStartElement()) {
       const auto tag = xml.name();
-      if (tag == u"layout") {
+      if (tag == u"modelList" || tag == u"optionList") {
+        xml.skipCurrentElement();  // keyboards and options: their descriptions are not layouts
+      } else if (tag == u"layout") {
         layout = {};
         inVariant = false;
       } else if (tag == u"variant") {
@@ -193,9 +196,56 @@ QHash<QString, LayoutInfo> ReadLayoutRegistry() {
   return result;
 }
 
-const QHash<QString, LayoutInfo>& LayoutRegistry() {
-  static const QHash<QString, LayoutInfo> registry = ReadLayoutRegistry();
-  return registry;
+QHash<QString, LayoutInfo> ReadLayoutRegistry(const QByteArray& registry) {
+  QXmlStreamReader xml(registry);
+  return ReadLayoutItems(xml);
+}
+
+// One layout's item without reading the whole registry (a quarter of a megabyte of XML, read at
+// start-up when the on-screen keyboard picks its language): the description is found as text and
+// only the layout around it, variants included, is read. Whatever the text search cannot place
+// (a description written with character references, say) falls back to the whole registry.
+std::optional<LayoutInfo> FindLayout(const QByteArray& registry, const QString& description) {
+  const qsizetype list = registry.indexOf("<layoutList>");
+  const QByteArray needle =
+      "<description>" + description.toHtmlEscaped().toUtf8() + "</description>";
+  const qsizetype at = list < 0 ? -1 : registry.indexOf(needle, list);
+  if (at >= 0) {
+    const QByteArray open = "<layout>";
+    const QByteArray close = "</layout>";
+    const qsizetype begin = registry.lastIndexOf(open, at);
+    const qsizetype end = registry.indexOf(close, at);
+    if (begin > list && end > at) {
+      QXmlStreamReader xml(registry.sliced(begin, end + close.size() - begin));
+      const auto items = ReadLayoutItems(xml);
+      if (!xml.hasError()) {
+        const auto it = items.constFind(description);
+        if (it != items.constEnd()) return *it;
+      }
+    }
+  }
+  const auto all = ReadLayoutRegistry(registry);
+  const auto it = all.constFind(description);
+  if (it == all.constEnd()) return std::nullopt;
+  return *it;
+}
+
+const QByteArray& RegistryBytes() {
+  static const QByteArray bytes = [] {
+    QFile file(QString::fromLatin1(kXkbRulesRegistry));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  }();
+  return bytes;
+}
+
+// The layouts looked up so far, by description: a person switches among two or three.
+std::optional<LayoutInfo> LookUpLayout(const QString& description) {
+  static QMutex mutex;
+  static QHash<QString, std::optional<LayoutInfo>> known;
+  const QMutexLocker lock(&mutex);
+  const auto it = known.constFind(description);
+  if (it != known.constEnd()) return *it;
+  return *known.insert(description, FindLayout(RegistryBytes(), description));
 }
 
 QString TagFrom(const QString& languageCode, const QString& countryCode) {
@@ -224,6 +274,19 @@ std::unique_ptr<TSystemKeyboard>& Installed() {
 }
 
 }  // namespace
+
+QString LayoutLanguageTag(const QByteArray& registry, const QString& description) {
+  const auto layout = FindLayout(registry, description);
+  return layout ? TagFrom(layout->language, layout->country) : QString();
+}
+
+QHash<QString, QString> LayoutLanguageTags(const QByteArray& registry) {
+  QHash<QString, QString> tags;
+  const auto all = ReadLayoutRegistry(registry);
+  for (auto it = all.constBegin(); it != all.constEnd(); ++it)
+    tags.insert(it.key(), TagFrom(it->language, it->country));
+  return tags;
+}
 
 QString LanguageTagFromLocaleName(const QString& localeName) {
   const QLocale locale(localeName.section(u'.', 0, 0).section(u'@', 0, 0));
@@ -446,10 +509,8 @@ QString TSystemKeyboard::ActiveLayoutDescription() const {
 }
 
 QString TSystemKeyboard::InputLanguage() const {
-  const auto& registry = LayoutRegistry();
-  const auto it = registry.constFind(ActiveLayoutDescription());
-  if (it != registry.constEnd()) {
-    const QString tag = TagFrom(it->language, it->country);
+  if (const auto layout = LookUpLayout(ActiveLayoutDescription())) {
+    const QString tag = TagFrom(layout->language, layout->country);
     if (!tag.isEmpty()) return tag;
   }
   return LanguageTagFromLocaleName(QLocale::system().name());

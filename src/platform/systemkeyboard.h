@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <memory>
@@ -125,6 +127,12 @@ class TSystemKeyboard : public QObject {
 // Replaces the process-wide keyboard (tests: a keymap built from names). nullptr lets the next
 // SystemKeyboard() create the default again.
 void SetSystemKeyboard(std::unique_ptr<TSystemKeyboard> keyboard);
+
+// The language tag ("pt-BR") of an xkeyboard-config layout by its description, the group name an
+// X server reports ("Portuguese (Brazil)"), from the registry's XML; empty when it lists none.
+[[nodiscard]] QString LayoutLanguageTag(const QByteArray& registry, const QString& description);
+// Every description the registry lists, with its tag, from reading all of it.
+[[nodiscard]] QHash<QString, QString> LayoutLanguageTags(const QByteArray& registry);
 
 // The tag of a locale name such as "pt_BR.UTF-8" ("pt-BR"); empty when it lacks a country.
 [[nodiscard]] QString LanguageTagFromLocaleName(const QString& localeName);

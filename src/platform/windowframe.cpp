@@ -27,17 +27,52 @@ struct XcbFree {
 template <typename T>
 using XcbReply = std::unique_ptr<T, XcbFree>;
 
+// Our own connection, so that the answer's property event reaches us and not the toolkit; one for
+// the program's life, since every window asks while it is created at start-up and a connection's
+// set-up costs more than the question. Its atoms are asked for once, together.
 struct Connection {
   xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+  xcb_atom_t extents = XCB_ATOM_NONE;
+  xcb_atom_t request = XCB_ATOM_NONE;
+  xcb_atom_t wmCheck = XCB_ATOM_NONE;
+  xcb_atom_t supported = XCB_ATOM_NONE;
+
+  Connection() {
+    if (!Ok()) return;
+    const char* names[] = {"_NET_FRAME_EXTENTS", "_NET_REQUEST_FRAME_EXTENTS",
+                           "_NET_SUPPORTING_WM_CHECK", "_NET_SUPPORTED"};
+    xcb_intern_atom_cookie_t cookies[4];
+    for (int i = 0; i < 4; ++i)
+      cookies[i] =
+          xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(names[i])), names[i]);
+    xcb_atom_t* atoms[] = {&extents, &request, &wmCheck, &supported};
+    for (int i = 0; i < 4; ++i) {
+      const XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(c, cookies[i], nullptr));
+      if (reply) *atoms[i] = reply->atom;
+    }
+  }
   ~Connection() { xcb_disconnect(c); }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
   [[nodiscard]] bool Ok() const { return xcb_connection_has_error(c) == 0; }
 };
 
-xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
-  const XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-      c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr));
-  return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+Connection& SharedConnection() {
+  static Connection connection;
+  return connection;
 }
+
+// Stops the window's property events on our connection once the answer is in (or not coming),
+// so that nothing piles up there between questions.
+struct PropertyWatch {
+  xcb_connection_t* c;
+  xcb_window_t window;
+  ~PropertyWatch() {
+    const std::uint32_t none = XCB_EVENT_MASK_NO_EVENT;
+    xcb_change_window_attributes(c, window, XCB_CW_EVENT_MASK, &none);
+    xcb_flush(c);
+  }
+};
 
 // The CARDINAL or ATOM list of a property; empty when the window has none.
 std::vector<std::uint32_t> Property32(xcb_connection_t* c, xcb_window_t window, xcb_atom_t name,
@@ -71,29 +106,31 @@ std::optional<QMargins> WindowManagerFrame(WId id) {
   XcbReply<xcb_get_input_focus_reply_t>(
       xcb_get_input_focus_reply(toolkit, xcb_get_input_focus(toolkit), nullptr));
 
-  // Our own connection, so that the answer's property event reaches us and not the toolkit.
-  Connection conn;
+  Connection& conn = SharedConnection();
   if (!conn.Ok()) return std::nullopt;
   xcb_connection_t* c = conn.c;
   const auto window = static_cast<xcb_window_t>(id);
   const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-  const xcb_atom_t extents = Atom(c, "_NET_FRAME_EXTENTS");
-  const xcb_atom_t request = Atom(c, "_NET_REQUEST_FRAME_EXTENTS");
+  const xcb_atom_t extents = conn.extents;
+  const xcb_atom_t request = conn.request;
   if (screen == nullptr || extents == XCB_ATOM_NONE || request == XCB_ATOM_NONE)
     return std::nullopt;
+  // What an earlier question left behind is of no use to this one.
+  while (xcb_generic_event_t* stale = xcb_poll_for_event(c)) std::free(stale);
 
   // Only a running window manager that says it answers is asked.
   const std::vector<std::uint32_t> check =
-      Property32(c, screen->root, Atom(c, "_NET_SUPPORTING_WM_CHECK"), XCB_ATOM_WINDOW);
+      Property32(c, screen->root, conn.wmCheck, XCB_ATOM_WINDOW);
   if (check.empty()) return std::nullopt;
   const std::vector<std::uint32_t> supported =
-      Property32(c, screen->root, Atom(c, "_NET_SUPPORTED"), XCB_ATOM_ATOM);
+      Property32(c, screen->root, conn.supported, XCB_ATOM_ATOM);
   if (std::find(supported.begin(), supported.end(), request) == supported.end())
     return std::nullopt;
 
   // Watch the window's properties before asking, so that the answer cannot slip past.
   const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
   xcb_change_window_attributes(c, window, XCB_CW_EVENT_MASK, &mask);
+  const PropertyWatch watch{c, window};
   if (const auto known = Extents(c, window, extents)) return known;
 
   xcb_client_message_event_t message{};

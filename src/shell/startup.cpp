@@ -29,8 +29,11 @@ class GuardedApplication : public QApplication {
 };
 
 QIcon ApplicationIcon() {
+  // The sizes a window's title bar and task list draw. Every window sends each of them to the X
+  // server when it is made, so the large ones would cost every start; docks and menus take the
+  // large ones from the installed icon theme through the desktop file name.
   QIcon icon;
-  for (int size : {16, 32, 48, 64, 128, 256}) {
+  for (int size : {16, 32, 48, 64}) {
     icon.addFile(QStringLiteral(":/icons/zentra-%1.png").arg(size), QSize(size, size));
   }
   return icon;

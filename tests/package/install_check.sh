@@ -58,6 +58,9 @@ echo "installed zentra $version"
 out=$(in_root zentra --version) || true
 check "zentra --version prints \"zentra $version\" without a display (got \"$out\")" \
   test "$out" = "zentra $version"
+session_library=$(in_root sh -c 'find /usr/lib -name libzentra-rdp-session.so' | head -n 1)
+check "the remote desktop library is installed (got \"$session_library\")" test -n "$session_library"
+check "every library it needs is there" in_root sh -c "! ldd '$session_library' | grep -q 'not found'"
 check "zentra is /usr/bin/zentra on the PATH" test "$(in_root sh -c 'command -v zentra')" = /usr/bin/zentra
 check "desktop-file-validate passes on the menu entry" \
   in_root desktop-file-validate /usr/share/applications/zentra.desktop

@@ -100,6 +100,10 @@ class IRdpSession {
   virtual void SendLockState(bool capsLock, bool numLock, bool scrollLock) = 0;
 };
 
+// Reason numbers of ours for a session that could not start: the FreeRDP session library was not
+// found or did not load (an incomplete installation).
+inline constexpr int kDiscReasonNoSessionLibrary = 0x7A03;
+
 // Makes the session for one Connect. Reports go to events on receiver's thread.
 using RdpSessionFactory = std::function<std::unique_ptr<IRdpSession>(
     RdpConnectParams params, QObject* receiver, TRdpSessionEvents* events)>;
@@ -111,3 +115,28 @@ using RdpSessionFactory = std::function<std::unique_ptr<IRdpSession>(
                                                           TRdpSessionEvents* events);
 // Installs a factory; an empty one brings back FreeRDP's.
 void SetRdpSessionFactory(RdpSessionFactory factory);
+
+// What a reason number of SessionDisconnected means, in words (FreeRDP's texts for its own and the
+// server's codes).
+[[nodiscard]] QString RdpReasonText(int reason);
+// The Windows keyboard layout id of the local keyboard, for the server.
+[[nodiscard]] std::uint32_t RdpLocalKeyboardLayout();
+
+// FreeRDP and the hundred libraries behind it (codecs, sound, Kerberos) are not needed before the
+// first connection, and loading them takes longer than showing the login window: they live in a
+// library of their own, loaded the first time a session is made. This loads it ahead, on a thread
+// of its own, so the first Connect does not wait for it.
+void PreloadRdpSessionLibrary();
+
+// The session library's one entry point: what the program asks of FreeRDP.
+struct RdpSessionLibrary {
+  std::unique_ptr<IRdpSession> (*create)(RdpConnectParams params, QObject* receiver,
+                                         TRdpSessionEvents* events);
+  QString (*reasonText)(int reason);
+  std::uint32_t (*localKeyboardLayout)();
+};
+// The library's one exported function (extern "C"), which returns its RdpSessionLibrary.
+inline constexpr char kRdpSessionLibraryEntry[] = "zentra_rdp_session_library";
+// The text for kDiscReasonNoSessionLibrary.
+inline constexpr char16_t kNoSessionLibraryText[] =
+    u"The remote desktop component of this program is missing or damaged; reinstall the program";

@@ -25,7 +25,6 @@
 #include "principal/rdp/rdpfullscreen.h"
 #include "principal/rdp/rdpgeometry.h"
 #include "principal/rdp/rdplog.h"
-#include "principal/rdp/rdpsession.h"
 #include "shell/boxes.h"
 #include "shell/events.h"
 
@@ -275,7 +274,7 @@ void TMsRdpClient::Connect() {
   params.port = advanced_.port_;
   params.width = desktopWidth_;
   params.height = desktopHeight_;
-  params.keyboardLayout = TRdpSession::LocalKeyboardLayout();
+  params.keyboardLayout = RdpLocalKeyboardLayout();
   params.redirectDrives = advanced_.redirectDrives_;
   params.redirectPrinters = advanced_.redirectPrinters_;
   params.redirectPorts = advanced_.redirectPorts_;
@@ -322,7 +321,7 @@ void TMsRdpClient::Emit(void (TMsRdpClient::*signal)()) {
 }
 
 QString TMsRdpClient::DisconnectReasonText(int discReason) {
-  return TRdpSession::ReasonText(discReason);
+  return RdpReasonText(discReason);
 }
 
 void TMsRdpClient::SendScanCode(std::uint16_t code, bool extended, bool down) {

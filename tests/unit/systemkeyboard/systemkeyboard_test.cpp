@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+
 #include <cstdlib>
 
 #include "testapp.h"
@@ -151,6 +153,59 @@ TEST(SystemKeyboard, InputLanguageFromTheActiveLayout) {
                                                     QString::fromLatin1(c.variants));
     EXPECT_EQ(k->InputLanguage(), QString::fromLatin1(c.tag)) << c.layouts;
   }
+}
+
+// The language is looked up around the one description instead of reading the whole registry:
+// both ways must agree on every layout and variant the installed registry lists.
+TEST(SystemKeyboard, LookingUpOneLayoutAgreesWithReadingTheWholeRegistry) {
+  QFile file(QStringLiteral("/usr/share/X11/xkb/rules/evdev.xml"));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray registry = file.readAll();
+  const QHash<QString, QString> all = LayoutLanguageTags(registry);
+  ASSERT_GT(all.size(), 100);
+  for (auto it = all.constBegin(); it != all.constEnd(); ++it)
+    EXPECT_EQ(LayoutLanguageTag(registry, it.key()), it.value()) << it.key().toStdString();
+}
+
+TEST(SystemKeyboard, LayoutLookupsInASmallRegistry) {
+  // A model whose description is also a layout's, a character reference the text search cannot
+  // match, a variant that inherits its layout's language and country, and one that names its own.
+  const QByteArray registry = R"(<?xml version="1.0"?>
+<xkbConfigRegistry>
+  <modelList><model><configItem><name>pc</name><description>German</description></configItem></model></modelList>
+  <layoutList>
+    <layout>
+      <configItem><name>de</name><description>German</description>
+        <languageList><iso639Id>ger</iso639Id></languageList></configItem>
+      <variantList>
+        <variant><configItem><name>nodeadkeys</name><description>German (no dead keys)</description></configItem></variant>
+        <variant><configItem><name>dsb</name><description>Lower Sorbian</description>
+          <languageList><iso639Id>dsb</iso639Id></languageList></configItem></variant>
+      </variantList>
+    </layout>
+    <layout>
+      <configItem><name>xx</name><description>Serbian &#38; Latin</description>
+        <countryList><iso3166Id>RS</iso3166Id></countryList>
+        <languageList><iso639Id>srp</iso639Id></languageList></configItem>
+    </layout>
+  </layoutList>
+</xkbConfigRegistry>)";
+  const struct {
+    const char16_t* description;
+    const char16_t* tag;
+  } cases[] = {
+      {u"German", u"de-DE"},
+      {u"German (no dead keys)", u"de-DE"},
+      {u"Lower Sorbian", u"dsb-DE"},
+      {u"Serbian & Latin", u"sr-RS"},
+      {u"Klingon", u""},
+  };
+  for (const auto& c : cases) {
+    const QString description = QString::fromUtf16(c.description);
+    EXPECT_EQ(LayoutLanguageTag(registry, description), QString::fromUtf16(c.tag))
+        << description.toStdString();
+  }
+  EXPECT_EQ(LayoutLanguageTag(QByteArray("<not xml"), QStringLiteral("German")), QString());
 }
 
 TEST(SystemKeyboard, LocaleNamesGiveTags) {

@@ -1,0 +1,114 @@
+#include <freerdp/codec/color.h>
+#include <freerdp/freerdp.h>
+#include <freerdp/gdi/gdi.h>
+#include <freerdp/settings.h>
+
+#include <new>
+
+#include "principal/rdp/rdpcontext.h"
+#include "principal/rdp/rdpframe.h"
+#include "principal/rdp/rdplog.h"
+
+namespace {
+constexpr int kBytesPerPixel = 4;
+}  // namespace
+
+// FreeRDP's plain function pointers, reaching the sink through the connection's context.
+struct RdpFrameCallbacks {
+  static TRdpFrameSink& Of(rdpContext* context) {
+    return *reinterpret_cast<SessionContext*>(context)->frame;
+  }
+
+  static BOOL BeginPaint(rdpContext* context) {
+    TRdpFrameSink& sink = Of(context);
+    if (!sink.painting_.owns_lock()) sink.painting_.lock();
+    HGDI_WND hwnd = context->gdi->primary->hdc->hwnd;
+    hwnd->invalid->null = TRUE;
+    hwnd->ninvalid = 0;
+    return TRUE;
+  }
+
+  static BOOL EndPaint(rdpContext* context) {
+    TRdpFrameSink& sink = Of(context);
+    HGDI_WND hwnd = context->gdi->primary->hdc->hwnd;
+    QRegion region;
+    if (!hwnd->invalid->null) {
+      for (INT32 i = 0; i < hwnd->ninvalid; ++i) {
+        const auto& r = hwnd->cinvalid[i];
+        region += QRect(r.x, r.y, r.w, r.h);
+      }
+    }
+    if (sink.painting_.owns_lock()) sink.painting_.unlock();
+    if (!region.isEmpty()) sink.listener_.FrameChanged(region);
+    return TRUE;
+  }
+
+  static BOOL DesktopResize(rdpContext* context) {
+    TRdpFrameSink& sink = Of(context);
+    const rdpSettings* settings = context->settings;
+    const UINT32 width = freerdp_settings_get_uint32(settings, FreeRDP_DesktopWidth);
+    const UINT32 height = freerdp_settings_get_uint32(settings, FreeRDP_DesktopHeight);
+    if (!sink.NewFrame(context, static_cast<int>(width), static_cast<int>(height))) return FALSE;
+    return TRUE;
+  }
+};
+
+TRdpFrameSink::TRdpFrameSink(Listener& listener)
+    : listener_(listener), painting_(*lock_, std::defer_lock) {}
+
+TRdpFrameSink::~TRdpFrameSink() {
+  if (painting_.owns_lock()) painting_.unlock();
+}
+
+bool TRdpFrameSink::NewFrame(rdpContext* context, int width, int height) {
+  // A size is the server's word: check it before it turns into an allocation.
+  if (width <= 0 || height <= 0 || width > kMaxDesktopSide || height > kMaxDesktopSide) {
+    qCWarning(lcRdp) << "refusing a desktop of" << width << "x" << height;
+    refusal_ = kDiscReasonDesktopTooLarge;
+    freerdp_abort_connect(context->instance);
+    return false;
+  }
+  RdpFrame next;
+  next.lock = lock_;
+  next.width = width;
+  next.height = height;
+  next.stride = width * kBytesPerPixel;
+  next.pixels = std::shared_ptr<std::uint8_t[]>(new (
+      std::nothrow) std::uint8_t[static_cast<size_t>(next.stride) * static_cast<size_t>(height)]());
+  const bool drawn =
+      next.pixels &&
+      (context->gdi == nullptr
+           ? gdi_init_ex(context->instance, PIXEL_FORMAT_BGRX32, static_cast<UINT32>(next.stride),
+                         next.pixels.get(), nullptr)
+           : gdi_resize_ex(context->gdi, static_cast<UINT32>(width), static_cast<UINT32>(height),
+                           static_cast<UINT32>(next.stride), PIXEL_FORMAT_BGRX32, next.pixels.get(),
+                           nullptr));
+  if (!drawn) {
+    qCWarning(lcRdp) << "no memory for a desktop of" << width << "x" << height;
+    refusal_ = kDiscReasonNoMemory;
+    freerdp_abort_connect(context->instance);
+    return false;
+  }
+  // The view keeps the old image until it has the new one; each buffer lives while it is shown,
+  // and FreeRDP no longer draws into the old one.
+  frame_ = next;
+  listener_.FrameReplaced(frame_);
+  return true;
+}
+
+bool TRdpFrameSink::Attach(freerdp* instance) {
+  rdpContext* context = instance->context;
+  const UINT32 width = freerdp_settings_get_uint32(instance->settings, FreeRDP_DesktopWidth);
+  const UINT32 height = freerdp_settings_get_uint32(instance->settings, FreeRDP_DesktopHeight);
+  if (!NewFrame(context, static_cast<int>(width), static_cast<int>(height))) return false;
+  rdpUpdate* update = instance->update;
+  update->BeginPaint = RdpFrameCallbacks::BeginPaint;
+  update->EndPaint = RdpFrameCallbacks::EndPaint;
+  update->DesktopResize = RdpFrameCallbacks::DesktopResize;
+  return true;
+}
+
+void TRdpFrameSink::Detach(freerdp* instance) {
+  if (painting_.owns_lock()) painting_.unlock();
+  gdi_free(instance);
+}
