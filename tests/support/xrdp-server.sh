@@ -227,8 +227,13 @@ xrdp_session_launch() {
 # The session's window manager is the start script's "sleep infinity"; when it ends, sesman ends
 # the session (its X server, chansrv) and xrdp lets the client go.
 xrdp_session_logoff() {
-  local pid
-  pid=$(pgrep -u "$XRDP_USER" -xf 'sleep infinity' | head -1)
+  local pid i
+  # sesman starts the window manager just after the session's X server: wait for it.
+  for i in $(seq $((XRDP_WAIT_SECONDS * 10))); do
+    pid=$(pgrep -u "$XRDP_USER" -xf 'sleep infinity' | head -1) || true
+    [ -n "$pid" ] && break
+    sleep 0.1
+  done
   [ -n "$pid" ] || { echo "xrdp: no window manager in a session of $XRDP_USER" >&2; return 1; }
   kill "$pid"
 }
