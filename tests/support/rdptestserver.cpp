@@ -63,18 +63,25 @@ bool TestRdpServer::StartDisplay() {
   return true;
 }
 
+bool TestRdpServer::UsePassword(const QString& password) {
+  QProcess hash;
+  hash.start(QStringLiteral("winpr-hash"),
+             {QStringLiteral("-u"), QString::fromLatin1(kUser), QStringLiteral("-p"), password,
+              QStringLiteral("-f"), QStringLiteral("sam")});
+  if (!hash.waitForFinished(kStartTimeoutMs) || hash.exitCode() != 0) {
+    failure_ = QStringLiteral("winpr-hash failed");
+    return false;
+  }
+  return WriteFile(dir_.filePath(QStringLiteral("sam")), hash.readAllStandardOutput());
+}
+
 bool TestRdpServer::Start() {
   if (!dir_.isValid()) return false;
   bool display = false;
   for (int attempt = 0; attempt < 3 && !display; ++attempt) display = StartDisplay();
   if (!display) return false;
 
-  QProcess hash;
-  hash.start(QStringLiteral("winpr-hash"),
-             {QStringLiteral("-u"), QString::fromLatin1(kUser), QStringLiteral("-p"),
-              QString::fromLatin1(kPassword), QStringLiteral("-f"), QStringLiteral("sam")});
-  if (!hash.waitForFinished(kStartTimeoutMs) || hash.exitCode() != 0) return false;
-  if (!WriteFile(dir_.filePath(QStringLiteral("sam")), hash.readAllStandardOutput())) return false;
+  if (!UsePassword(QString::fromLatin1(kPassword))) return false;
 
   // A port found free can be taken by someone else before the server binds it: try another.
   for (int attempt = 0; attempt < 3; ++attempt) {

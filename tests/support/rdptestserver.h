@@ -28,6 +28,9 @@ class TestRdpServer {
   // TLS without NLA (the server takes any password); call before Start.
   void UseTlsWithoutNla() { security_ = Security::Tls; }
 
+  // The password NLA checks from the next StartServer on (kPassword until then).
+  [[nodiscard]] bool UsePassword(const QString& password);
+
   // Starts the display and the server; the port is kept across Stop/StartServer.
   [[nodiscard]] bool Start();
   // Starts (again) only the RDP server; a fresh serverHome gives it a new certificate.

@@ -12,6 +12,8 @@
 #   xrdp_session_run COMMAND [ARG...]                    runs a program in the session as the user
 #   xrdp_session_launch LOG COMMAND [ARG...]             the same in the background, stopped by
 #                                                         xrdp_stop
+#   xrdp_session_logoff                                  ends the session's window manager, as
+#                                                         logging off from the desktop does
 #   xrdp_stop                                            stops everything it started
 # Every wait is bounded; a helper that runs out of time prints why and returns 1. The logs are in
 # DIR: xrdp.log, sesman.log, chansrv/, session.log.
@@ -220,6 +222,20 @@ xrdp_session_launch() {
   setpriv --pdeathsig TERM --reuid "$XRDP_USER" --regid "$XRDP_USER" --init-groups \
     env $environment "$@" >"$log" 2>&1 &
   XRDP_PIDS+=($!)
+}
+
+# The session's window manager is the start script's "sleep infinity"; when it ends, sesman ends
+# the session (its X server, chansrv) and xrdp lets the client go.
+xrdp_session_logoff() {
+  local pid i
+  # sesman starts the window manager just after the session's X server: wait for it.
+  for i in $(seq $((XRDP_WAIT_SECONDS * 10))); do
+    pid=$(pgrep -u "$XRDP_USER" -xf 'sleep infinity' | head -1) || true
+    [ -n "$pid" ] && break
+    sleep 0.1
+  done
+  [ -n "$pid" ] || { echo "xrdp: no window manager in a session of $XRDP_USER" >&2; return 1; }
+  kill "$pid"
 }
 
 xrdp_stop() {

@@ -174,6 +174,8 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
   static void LogChannels(rdpSettings* settings);
   int Reason(freerdp* inst) const;
   void Loop(freerdp* inst);
+  // What ended the connection, as the session and FreeRDP tell it now.
+  RdpSessionEnd End(freerdp* inst) const;
   bool ShouldReconnect(freerdp* inst) const;
   bool Reconnect(freerdp* inst);
   // Sleeps for delay unless Abort comes first; false when it did.
@@ -276,8 +278,10 @@ bool TRdpSession::Impl::Configure(freerdp* inst) {
        freerdp_settings_set_bool(settings, FreeRDP_UseRdpSecurityLayer, FALSE) &&
        freerdp_settings_set_bool(settings, FreeRDP_IgnoreCertificate, FALSE) &&
        freerdp_settings_set_bool(settings, FreeRDP_AutoAcceptCertificate, FALSE) &&
-       // Reconnecting is the person's choice ("Reconectar"), not an automatic retry.
-       freerdp_settings_set_bool(settings, FreeRDP_AutoReconnectionEnabled, FALSE) &&
+       // Tells the server that a lost connection may come back: a server that then hands out an
+       // auto-reconnect cookie gets it back on our attempts and reattaches the same session.
+       // The attempts themselves are ours (Reconnect), not FreeRDP's.
+       freerdp_settings_set_bool(settings, FreeRDP_AutoReconnectionEnabled, TRUE) &&
        freerdp_settings_set_uint32(settings, FreeRDP_OsMajorType, OSMAJORTYPE_UNIX) &&
        freerdp_settings_set_uint32(settings, FreeRDP_OsMinorType, OSMINORTYPE_NATIVE_XSERVER);
   if (!params.configFolder.isEmpty())
@@ -421,13 +425,23 @@ void TRdpSession::Impl::Loop(freerdp* inst) {
   }
 }
 
+RdpSessionEnd TRdpSession::Impl::End(freerdp* inst) const {
+  RdpSessionEnd end;
+  end.ourDisconnect = abortRequested;
+  end.refusedHere = certificateRefused || frameSink.Refusal() != 0;
+  end.closedDuringLogon = freerdp_get_state(inst->context) == CONNECTION_STATE_NLA;
+  end.errorInfo = freerdp_error_info(inst);
+  end.lastError = freerdp_get_last_error(inst->context);
+  return end;
+}
+
 bool TRdpSession::Impl::ShouldReconnect(freerdp* inst) const {
-  // Only a connection that broke is worth getting back: a server that ends the session (a logoff,
-  // an administrator's disconnect) says why in its error info, and our own Disconnect sets the
-  // abort flag.
-  if (abortRequested || frameSink.Refusal() != 0) return false;
-  const UINT32 info = freerdp_error_info(inst);
-  return info == ERRINFO_SUCCESS || info == ERRINFO_NONE;
+  const RdpSessionEnd end = End(inst);
+  if (WorthReconnecting(end)) return true;
+  if (!end.ourDisconnect)
+    qCInfo(lcRdp) << "the session was ended, not lost: no new attempt (error info" << end.errorInfo
+                  << "error" << end.lastError << ")";
+  return false;
 }
 
 bool TRdpSession::Impl::Pause(std::chrono::milliseconds delay) const {
@@ -458,11 +472,14 @@ bool TRdpSession::Impl::Reconnect(freerdp* inst) {
       std::lock_guard lock(instanceMutex);
       connecting = false;
     }
-    if (abortRequested || certificateRefused) return false;
+    if (abortRequested) return false;
     if (back) {
       qCInfo(lcRdp) << "reconnected after" << attempt + 1 << "attempts";
       return true;
     }
+    // A server that answers but refuses (the password changed, the account was locked, the
+    // certificate is refused) ends the attempts with its reason, as a first connection would.
+    if (!ShouldReconnect(inst)) return false;
     // A channel (sound without a device) that failed while coming back does not count.
     DropFailedChannel(inst->context);
     qCDebug(lcRdp) << "reconnection attempt" << attempt + 1 << "failed";
@@ -743,6 +760,38 @@ void TRdpSession::SendWheel(int delta, bool horizontal, QPoint at) {
 void TRdpSession::SendLockState(bool capsLock, bool numLock, bool scrollLock) {
   impl_->Enqueue(
       {InputEvent::Kind::Synchronize, LockStateFlags(capsLock, numLock, scrollLock), 0, 0, false});
+}
+
+bool TRdpSession::WorthReconnecting(const RdpSessionEnd& end) {
+  if (end.ourDisconnect || end.refusedHere || end.closedDuringLogon) return false;
+  // A server that ends the session says why (a logoff, an administrator's disconnect, a refusal);
+  // FreeRDP files a disconnection notice that came without a reason as one of these too. It also
+  // repeats the server's reason among its own codes.
+  if (end.errorInfo != ERRINFO_SUCCESS && end.errorInfo != ERRINFO_NONE) return false;
+  if ((end.lastError >> 16) == FREERDP_ERROR_ERRINFO_CLASS) return false;
+  switch (end.lastError) {
+    // The server would not let this account in: asking again with the same password only
+    // counts against the account.
+    case FREERDP_ERROR_AUTHENTICATION_FAILED:
+    case FREERDP_ERROR_INSUFFICIENT_PRIVILEGES:
+    case FREERDP_ERROR_CONNECT_PASSWORD_EXPIRED:
+    case FREERDP_ERROR_CONNECT_PASSWORD_CERTAINLY_EXPIRED:
+    case FREERDP_ERROR_CONNECT_PASSWORD_MUST_CHANGE:
+    case FREERDP_ERROR_CONNECT_CLIENT_REVOKED:
+    case FREERDP_ERROR_CONNECT_ACCOUNT_DISABLED:
+    case FREERDP_ERROR_CONNECT_LOGON_FAILURE:
+    case FREERDP_ERROR_CONNECT_WRONG_PASSWORD:
+    case FREERDP_ERROR_CONNECT_ACCESS_DENIED:
+    case FREERDP_ERROR_CONNECT_ACCOUNT_RESTRICTION:
+    case FREERDP_ERROR_CONNECT_ACCOUNT_LOCKED_OUT:
+    case FREERDP_ERROR_CONNECT_ACCOUNT_EXPIRED:
+    case FREERDP_ERROR_CONNECT_LOGON_TYPE_NOT_GRANTED:
+    case FREERDP_ERROR_CONNECT_NO_OR_MISSING_CREDENTIALS:
+      return false;
+    default:
+      // The network or the server's side of it broke: worth trying again.
+      return true;
+  }
 }
 
 QString TRdpSession::ReasonText(int reason) {

@@ -13,6 +13,17 @@
 // way through a queue that wakes the session's loop. FreeRDP's own types stay in the
 // implementation file.
 
+// How a connection ended: what we did, and what the server and FreeRDP said about it.
+struct RdpSessionEnd {
+  bool ourDisconnect = false;  // Disconnect was called
+  bool refusedHere = false;    // we ended it: a certificate refused, a desktop we cannot hold
+  // The server closed the connection while it checked the name and password (NLA): how a server
+  // that gives no reason refuses a logon.
+  bool closedDuringLogon = false;
+  std::uint32_t errorInfo = 0;  // the server's stated reason (its error info); 0 when none
+  std::uint32_t lastError = 0;  // FreeRDP's own code for what went wrong; 0 when none
+};
+
 class TRdpSession : public IRdpSession {
  public:
   // Reports go to events through receiver's thread (the UI thread); receiver must outlive the
@@ -40,6 +51,10 @@ class TRdpSession : public IRdpSession {
   // Lock-key state for the remote side (after focus returns to the view).
   void SendLockState(bool capsLock, bool numLock, bool scrollLock) override;
 
+  // Whether a connection that ended so is tried again on its own: only one that broke under the
+  // session (the network, a server that went away), never one that the server ended (a logoff,
+  // an administrator's disconnect), a logon the server refused, or one we ended.
+  [[nodiscard]] static bool WorthReconnecting(const RdpSessionEnd& end);
   // Texts for reason numbers of OnDisconnected.
   [[nodiscard]] static QString ReasonText(int reason);
   // The Windows keyboard layout id of the local keyboard.

@@ -47,6 +47,18 @@ constexpr int kColourTolerance = 40;
 // server restart three seconds away and short enough that giving up takes seconds.
 constexpr int kTestReconnectAttempts = 10;
 constexpr auto kTestReconnectPause = std::chrono::milliseconds(500);
+// How long a test waits for the end of attempts that a changed server should stop: longer than
+// the short part of PatientAttempts with room for a busy machine.
+constexpr int kAttemptsEndTimeoutMs = 120000;
+
+// Attempts for a server that comes back changed: short pauses for a minute, longer than a
+// restarted server takes to listen even on a loaded machine, then pauses far longer than any wait
+// here, so that an end seen within kAttemptsEndTimeoutMs was not the attempts running out.
+std::vector<std::chrono::milliseconds> PatientAttempts() {
+  std::vector<std::chrono::milliseconds> delays(120, kTestReconnectPause);
+  delays.insert(delays.end(), 10, std::chrono::minutes(10));
+  return delays;
+}
 
 bool Near(QRgb a, QColor b) {
   return std::abs(qRed(a) - b.red()) <= kColourTolerance &&
@@ -256,6 +268,33 @@ TEST_F(RdpControlTest, ServerBackWithinTheAttemptsBringsTheSessionBackWithoutACl
   ASSERT_TRUE(ShowsColour(QStringLiteral("#00a040")));
 }
 
+TEST_F(RdpControlTest, ALogonRefusedOnARetryEndsTheAttemptsWithTheReasonOfAFirstConnection) {
+  SetRdpReconnectDelays(PatientAttempts());
+  Configure(QString::fromLatin1(TestRdpServer::kPassword));
+  ASSERT_TRUE(ConnectAndWait());
+  server_.StopServer();
+  ASSERT_TRUE(WaitFor([this] { return events_.size() >= 3; }, kConnectTimeoutMs));
+  EXPECT_EQ(events_[2], QStringLiteral("connecting"));
+
+  // The account's password was changed while the session was away.
+  ASSERT_TRUE(server_.UsePassword(QStringLiteral("Outra-senha-2")));
+  ASSERT_TRUE(server_.StartServer());
+  ASSERT_TRUE(WaitFor([this] { return events_.contains("disconnected"); }, kAttemptsEndTimeoutMs))
+      << "the attempts went on after the server refused the logon";
+  EXPECT_EQ(events_, (QStringList{"connecting", "connected", "connecting", "disconnected"}));
+  const int reason = reasons_.back();
+  EXPECT_NE(reason, kDiscReasonLocal);
+  EXPECT_NE(reason, kDiscReasonRemote) << "the refusal's own reason, not a closed connection";
+
+  // A first connection with that password ends with the same reason.
+  events_.clear();
+  reasons_.clear();
+  client_->Connect();
+  ASSERT_TRUE(WaitForDisconnected());
+  EXPECT_EQ(reasons_, std::vector<int>{reason})
+      << TMsRdpClient::DisconnectReasonText(reason).toStdString();
+}
+
 TEST_F(RdpControlTest, OurOwnDisconnectIsNotTriedAgain) {
   Configure(QString::fromLatin1(TestRdpServer::kPassword));
   ASSERT_TRUE(ConnectAndWait());
@@ -449,6 +488,47 @@ TEST_F(RdpControlTlsTest, UnknownCertificateAsksFirstAndNoIsADisconnection) {
   events_.clear();
   ASSERT_TRUE(ConnectAndWait());
   EXPECT_TRUE(testing_support::ShownBoxes().empty());
+}
+
+TEST_F(RdpControlTlsTest, ReconnectingAsksOnlyForAChangedCertificateAndNoEndsTheAttempts) {
+  SetRdpReconnectDelays(PatientAttempts());
+  Configure(QString::fromLatin1(TestRdpServer::kPassword));
+  testing_support::AnswerNextBox(0);  // "Sim" to the first connection's question
+  ASSERT_TRUE(ConnectAndWait());
+  ASSERT_EQ(testing_support::ShownBoxes().size(), 1u);
+  testing_support::ClearBoxes();
+
+  // The same server back: its certificate is known, nothing is asked.
+  server_.StopServer();
+  ASSERT_TRUE(WaitFor([this] { return events_.size() >= 3; }, kConnectTimeoutMs));
+  ASSERT_TRUE(server_.StartServer());
+  ASSERT_TRUE(WaitFor([this] { return events_.size() >= 4; }, kAttemptsEndTimeoutMs));
+  EXPECT_EQ(events_, (QStringList{"connecting", "connected", "connecting", "connected"}));
+  EXPECT_TRUE(testing_support::ShownBoxes().empty());
+
+  // Another certificate at the same address: asked once, and "Não" (no answer given, the box's
+  // default) ends the attempts; an attempt after the no would ask again.
+  server_.StopServer();
+  ASSERT_TRUE(WaitFor([this] { return events_.size() >= 5; }, kConnectTimeoutMs));
+  ASSERT_TRUE(server_.StartServer(server_.Folder() + QStringLiteral("/other-home")));
+  ASSERT_TRUE(WaitFor([this] { return events_.contains("disconnected"); }, kAttemptsEndTimeoutMs));
+  EXPECT_EQ(events_, (QStringList{"connecting", "connected", "connecting", "connected",
+                                  "connecting", "disconnected"}));
+  ASSERT_EQ(testing_support::ShownBoxes().size(), 1u);
+  EXPECT_TRUE(testing_support::ShownBoxes()[0].text.startsWith(
+      QString::fromUtf16(kCertificateChangedText).section(QLatin1Char('%'), 0, 0)))
+      << testing_support::ShownBoxes()[0].text.toStdString();
+  const int reason = reasons_.back();
+  EXPECT_NE(reason, kDiscReasonLocal);
+
+  // A new connection that gets the same no ends with the same reason.
+  testing_support::ClearBoxes();
+  events_.clear();
+  reasons_.clear();
+  client_->Connect();
+  ASSERT_TRUE(WaitForDisconnected());
+  EXPECT_EQ(testing_support::ShownBoxes().size(), 1u);
+  EXPECT_EQ(reasons_, std::vector<int>{reason});
 }
 
 // Threads of this process now: the session's FreeRDP threads come and go with it.

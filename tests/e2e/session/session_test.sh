@@ -194,6 +194,21 @@ reconectar_enabled && fail "Reconectar enabled while connected again"
 log "closing the window while connected disconnects and ends with code 0"
 close_client
 eventually 10 no_connection || fail "the RDP connection outlived the program"
+
+log "closing the window while it reconnects ends the program with code 0 at once"
+start_client
+sign_in "$PROVIDER_USER" "$PROVIDER_PASSWORD"
+wait_for_window "$kMainCaption" $kLong >/dev/null
+eventually $kLong established_one || fail "no RDP connection established"
+eventually $kLong no_alert || fail "the Conectando notice stayed"
+provider_stop_rdp
+wait_for_alert Conectando
+main_geometry
+closed_at=$SECONDS
+# The attempts would go on for about two minutes: an end within this bound came from the close.
+WM_CLOSE=$wm_close close_until_exit "$CLIENT" "$MAIN_ID" 30
+[ "$E2E_EXIT" -eq 0 ] || { tail -30 "$E2E_TMP/zentra.log"; fail "exit code $E2E_EXIT"; }
+log "ended $((SECONDS - closed_at)) s after the close"
 grep -q 'ERROR: AddressSanitizer\|runtime error:' "$E2E_TMP/zentra.log" &&
   { cat "$E2E_TMP/zentra.log"; fail "sanitizer report"; }
 rm -rf "$artifacts"

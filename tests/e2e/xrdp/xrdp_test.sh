@@ -5,9 +5,11 @@
 # trusts as the provider's, so the session opens without a question. Signed in, the session must
 # stay up (a channel with nothing behind it used to end it a second later), keys typed into the
 # program must reach a program in the session, and the program's log must show no channel error.
-#   xrdp_test.sh session|clipboard ZENTRA LOOKUP_SERVICE WM_CLOSE NETNS_RUN TEST_CA_DIR PROVIDER_CA
+#   xrdp_test.sh session|clipboard|logoff ZENTRA LOOKUP_SERVICE WM_CLOSE NETNS_RUN TEST_CA_DIR PROVIDER_CA
 #                SOURCE_DIR LOGIN_HOST LOGIN2_HOST WEB_HOST
 # With "clipboard": text and a picture copied on one side arrive on the other.
+# With "logoff": the session ended on the server (its desktop logged off) is not reconnected:
+# "Desconectado" at once, Reconectar enabled, no reconnection attempt in the program's log.
 # Exits 77 (skipped) where it cannot run: not root, xrdp not installed, a build that does not
 # trust the test authority, or (clipboard) a program without clipboard redirection.
 set -euo pipefail
@@ -107,6 +109,23 @@ check_session() {
   fi
 }
 
+check_logoff() {
+  log "logging off in the session: Desconectado at once, no attempt to reconnect"
+  xrdp_session_logoff || fail "no session to log off"
+  # Attempts would reach xrdp, which still listens, and sign in again: none may start. The
+  # shipped attempts take minutes to run out, so Desconectado within this bound is no give-up.
+  wait_for_alert Desconectado 30
+  eventually 10 reconectar_enabled || fail "Reconectar not enabled after the logoff"
+  grep 'session ended' "$E2E_TMP/zentra.log" || fail "the program's log does not say why it ended"
+  grep 'ended, not lost' "$E2E_TMP/zentra.log" ||
+    fail "the program's log does not say that the server ended the session"
+  if grep -E 'reconnecting|trying to reconnect' "$E2E_TMP/zentra.log"; then
+    fail "the program tried to reconnect after a logoff"
+  fi
+  eventually 10 no_connection || fail "an RDP connection is up after the logoff"
+  kill -0 "$CLIENT" 2>/dev/null || fail "the program ended with the logoff"
+}
+
 check_clipboard() {
   local text="Olá, São Paulo ✓" got end owner
   # The session names the channels it loads; without the clipboard's there is nothing to test.
@@ -183,7 +202,7 @@ for _ in $(seq 100); do xrdp_listening 52 && break; sleep 0.1; done
 mkdir -p "$E2E_TMP/home"
 export HOME=$E2E_TMP/home XDG_CONFIG_HOME=$E2E_TMP/home/config QT_QPA_PLATFORM=xcb
 # The session's own log lines, and FreeRDP's warnings and errors, go to the program's output.
-export QT_LOGGING_RULES="zentra.rdp.debug=true" WLOG_LEVEL=WARN
+export QT_LOGGING_RULES="zentra.rdp.debug=true;zentra.rdp.info=true" WLOG_LEVEL=WARN
 cd "$E2E_TMP"
 
 log "signing in: the session opens without a question and the notice goes"
