@@ -18,6 +18,14 @@ fail() {
   for log in "$E2E_TMP"/*.log; do
     [ -f "$log" ] && { echo "--- $(basename "$log")"; tail -40 "$log"; } >&2
   done
+  # Whether the display still answers and which X sockets exist: a display that seems to vanish
+  # for one program while the others still reach it has been seen once; this tells the next time.
+  if [ -n "${DISPLAY:-}" ] && command -v xdpyinfo >/dev/null; then
+    local answers=no
+    DISPLAY=$DISPLAY timeout 5 xdpyinfo >/dev/null 2>&1 && answers=yes
+    echo "--- display $DISPLAY answers: $answers; X sockets: $(ls -A /tmp/.X11-unix 2>/dev/null |
+      tr '\n' ' ')locks: $(cd /tmp && ls -A .X*-lock 2>/dev/null | tr '\n' ' ')" >&2
+  fi
   echo "FAIL: $*" >&2
   exit 1
 }
