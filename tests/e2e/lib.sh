@@ -12,6 +12,14 @@ e2e_cleanup() {
 }
 trap e2e_cleanup EXIT
 
+# Says where a command stopped the script (set -e), not the failed look-ups inside command
+# substitutions; ZENTRA_TEST_TRACE=1 traces every command.
+e2e_report_failed_line() {
+  [ -z "${ZENTRA_TEST_TRACE:-}" ] || set -x
+  set -E
+  trap '[ $BASH_SUBSHELL -gt 0 ] || echo "FAIL: line $LINENO: $BASH_COMMAND" >&2' ERR
+}
+
 # Fails the script, after showing the logs the script's programs wrote into $E2E_TMP.
 fail() {
   local log
@@ -28,6 +36,18 @@ fail() {
   fi
   echo "FAIL: $*" >&2
   exit 1
+}
+
+# Ends one process: TERM, then KILL after 5 s; collects it when it is this shell's child.
+end_process() {
+  local pid=$1 i
+  kill "$pid" 2>/dev/null || return 0
+  for i in $(seq 50); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -KILL "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
 }
 
 # Starts Xvfb on a free display and exports DISPLAY.

@@ -7,7 +7,7 @@
 # a display is reached through its socket file in /tmp/.X11-unix.) The PROVIDER_ variables are
 # exported, so a script run in the namespace picks up the same folder and display.
 #
-# Source it, then:
+# Source it after lib.sh (its end_process), then:
 #   provider_init DIR [USER PASSWORD]   a folder of its own; writes the SAM file
 #   provider_start_display              Xvfb 1024x768; sets PROVIDER_DISPLAY
 #   provider_show_pattern               four coloured quarters as the root window's background
@@ -97,7 +97,7 @@ provider_start_rdp() {
 
 provider_stop_rdp() {
   [ -n "$PROVIDER_RDP_PID" ] || return 0
-  provider_end "$PROVIDER_RDP_PID"
+  end_process "$PROVIDER_RDP_PID"
   PROVIDER_RDP_PID=
 }
 
@@ -121,21 +121,9 @@ provider_repaint() {
   return 0
 }
 
-# Ends one process: TERM, then KILL after 5 s.
-provider_end() {
-  local pid=$1 i
-  kill "$pid" 2>/dev/null || return 0
-  for i in $(seq 50); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -KILL "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
-}
-
 provider_stop() {
   local i
   provider_stop_rdp
-  for ((i = ${#PROVIDER_PIDS[@]} - 1; i >= 0; i--)); do provider_end "${PROVIDER_PIDS[i]}"; done
+  for ((i = ${#PROVIDER_PIDS[@]} - 1; i >= 0; i--)); do end_process "${PROVIDER_PIDS[i]}"; done
   PROVIDER_PIDS=()
 }

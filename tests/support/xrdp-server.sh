@@ -4,7 +4,7 @@
 # test user, and everything it changes (the user database, /etc/xrdp, /run/xrdp) is a private
 # copy mounted over the real one, gone with the namespace.
 #
-# Source it, then:
+# Source it after tests/e2e/lib.sh (its end_process), then:
 #   xrdp_start DIR ADDRESS PORT USER PASSWORD CERT KEY   starts sesman and xrdp; returns once both
 #                                                         accept connections
 #   xrdp_session_display                                 prints the session's display, once a
@@ -252,16 +252,7 @@ xrdp_stop() {
       done
     done
   fi
-  for ((i = ${#XRDP_PIDS[@]} - 1; i >= 0; i--)); do
-    pid=${XRDP_PIDS[i]}
-    kill "$pid" 2>/dev/null || continue
-    for _ in $(seq 50); do
-      kill -0 "$pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    kill -KILL "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
+  for ((i = ${#XRDP_PIDS[@]} - 1; i >= 0; i--)); do end_process "${XRDP_PIDS[i]}"; done
   XRDP_PIDS=()
   # The session's drive folder (FUSE, mounted by chansrv) and ours, newest first, so that the
   # test's folder can be removed.

@@ -14,10 +14,7 @@ rdp_host="rdp1.${5#*.}"
 source "$here/../lib.sh"
 source "$here/../provider.sh"
 trap 'provider_stop; e2e_cleanup' EXIT
-[ -z "${ZENTRA_TEST_TRACE:-}" ] || set -x
-set -E
-# Where a command stopped the script (set -e), not the failed look-ups inside command substitutions.
-trap '[ $BASH_SUBSHELL -gt 0 ] || echo "FAIL: line $LINENO: $BASH_COMMAND" >&2' ERR
+e2e_report_failed_line
 
 # Outside the namespace: the X servers (the client's screen and the server's display) and the
 # programs on the server's display; then the rest of this script inside the namespace.

@@ -22,9 +22,7 @@ rdp_host="rdp1.${6#*.}"
 source "$here/../lib.sh"
 source "$here/../provider.sh"
 trap 'provider_stop; e2e_cleanup' EXIT
-[ -z "${ZENTRA_TEST_TRACE:-}" ] || set -x
-set -E
-trap '[ $BASH_SUBSHELL -gt 0 ] || echo "FAIL: line $LINENO: $BASH_COMMAND" >&2' ERR
+e2e_report_failed_line
 
 if [ "${ZENTRA_TRUST_TEST_NETNS:-}" != 1 ]; then
   start_xvfb 1280x1024x24
@@ -62,7 +60,7 @@ cd "$E2E_TMP"
 
 lookup_pid=
 serve_lookup() {
-  [ -z "$lookup_pid" ] || provider_end "$lookup_pid"
+  [ -z "$lookup_pid" ] || end_process "$lookup_pid"
   setpriv --pdeathsig TERM "$lookup_service" 127.0.0.1 52 "$1" "$PROVIDER_DIR/lookup.log" \
     >>"$PROVIDER_DIR/lookup.out" 2>&1 &
   lookup_pid=$!
@@ -84,7 +82,7 @@ case_lookup() {
   # The catch-all message as the program shows it when the lookup endpoint does not answer: the
   # picture every refused reply's message must match.
   log "no lookup endpoint: the catch-all message"
-  [ -z "$lookup_pid" ] || provider_end "$lookup_pid"
+  [ -z "$lookup_pid" ] || end_process "$lookup_pid"
   lookup_pid=
   start_client
   sign_in "$PROVIDER_USER" "$PROVIDER_PASSWORD"

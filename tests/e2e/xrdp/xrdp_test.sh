@@ -40,9 +40,7 @@ fi
 
 source "$here/../lib.sh"
 source "$here/../../support/xrdp-server.sh"
-[ -z "${ZENTRA_TEST_TRACE:-}" ] || set -x
-set -E
-trap '[ $BASH_SUBSHELL -gt 0 ] || echo "FAIL: line $LINENO: $BASH_COMMAND" >&2' ERR
+e2e_report_failed_line
 
 # Outside the namespace: the client's X server; then the rest of this script inside it, as root
 # (no user namespace), where xrdp may switch to the test user.
