@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QLoggingCategory>
 
+#include <unistd.h>
+
 CommandLineRequest ParseCommandLine(const QStringList& arguments) {
   QCommandLineParser parser;
   // Qt's own options are single-dash words (-platform xcb); read them as one word each so that
@@ -39,5 +41,22 @@ CommandLineRequest ParseCommandLine(const QStringList& arguments) {
 
 void TurnOnVerboseLogging() {
   QLoggingCategory::setFilterRules(QString::fromLatin1(kVerboseLoggingRules));
-  if (!qEnvironmentVariableIsSet("WLOG_LEVEL")) qputenv("WLOG_LEVEL", kVerboseFreeRdpLevel);
+  if (!qEnvironmentVariableIsSet("WLOG_LEVEL")) qputenv("WLOG_LEVEL", kFreeRdpMostLevel);
+  ConfineFreeRdpLog();
+}
+
+void ConfineFreeRdpLog() {
+  // Where the log goes (WLOG_APPENDER and each appender's file, address or name), per-logger
+  // levels (WLOG_FILTER) and its line layout (WLOG_PREFIX): all WinPR's defaults, standard error.
+  QByteArrayList names;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const QByteArray variable(*entry);
+    if (variable.startsWith("WLOG_")) names << variable.left(variable.indexOf('='));
+  }
+  for (const QByteArray& name : names)
+    if (name != "WLOG_LEVEL") qunsetenv(name.constData());
+  if (!qEnvironmentVariableIsSet("WLOG_LEVEL")) return;
+  static const QByteArrayList kQuietEnough = {"INFO", "WARN", "ERROR", "FATAL", "OFF"};
+  if (!kQuietEnough.contains(qgetenv("WLOG_LEVEL").trimmed().toUpper()))
+    qputenv("WLOG_LEVEL", kFreeRdpMostLevel);
 }

@@ -18,9 +18,16 @@ struct CommandLineRequest {
 [[nodiscard]] CommandLineRequest ParseCommandLine(const QStringList& arguments);
 
 // Turns on the diagnostics --verbose asks for: every zentra.* log category, and FreeRDP's log at
-// DEBUG unless WLOG_LEVEL already says otherwise. QT_LOGGING_RULES still has the last word on
-// single categories. Call before FreeRDP logs anything: it reads WLOG_LEVEL once.
+// INFO. QT_LOGGING_RULES still has the last word on single categories.
 void TurnOnVerboseLogging();
 
+// Keeps FreeRDP's log (WinPR's, read from WLOG_* variables when it first logs) on standard error
+// and above DEBUG, whatever the environment asks: at DEBUG FreeRDP writes the server's
+// auto-reconnect cookie and the client's answer to it, and at TRACE, or with a file, binary or
+// network appender, it writes the decrypted packets, the password among them. A quieter level
+// from the environment is kept. Call before FreeRDP logs anything, verbose or not.
+void ConfineFreeRdpLog();
+
 inline constexpr char kVerboseLoggingRules[] = "zentra.*=true";
-inline constexpr char kVerboseFreeRdpLevel[] = "DEBUG";
+// The most FreeRDP may say.
+inline constexpr char kFreeRdpMostLevel[] = "INFO";

@@ -64,6 +64,7 @@ int RunApplication(int& argc, char** argv, const std::function<void()>& createFo
     std::fputs(request.output.toLocal8Bit().constData(), stdout);
     return 0;
   }
+  ConfineFreeRdpLog();
   if (request.verbose) TurnOnVerboseLogging();
 
   GuardedApplication qtApplication(argc, argv);

@@ -114,8 +114,31 @@ bool TestRdpServer::StartServer(const QString& serverHome) {
   return false;
 }
 
+bool TestRdpServer::InstallProviderCertificate(const QString& home) {
+  const QString authority = QStringLiteral(ZENTRA_TEST_CA_DIR);
+  if (authority.isEmpty()) return true;  // a build without the test authority: its own, then
+  // Where freerdp-shadow-cli keeps its certificate: $HOME/.config/freerdp/shadow.
+  const QString folder = home + QStringLiteral("/.config/freerdp/shadow");
+  if (QFile::exists(folder + QStringLiteral("/shadow.crt"))) return true;
+  const QString issued = dir_.filePath(QStringLiteral("issued"));
+  QProcess issue;
+  issue.start(QStringLiteral(ZENTRA_TEST_CA_SCRIPT),
+              {QStringLiteral("issue"), authority, QStringLiteral("127.0.0.1"), issued});
+  if (!issue.waitForFinished(kStartTimeoutMs) || issue.exitCode() != 0 || !QDir().mkpath(folder)) {
+    failure_ =
+        QStringLiteral("test-ca issue failed: ") + QString::fromUtf8(issue.readAllStandardError());
+    return false;
+  }
+  QFile::remove(folder + QStringLiteral("/shadow.crt"));
+  QFile::remove(folder + QStringLiteral("/shadow.key"));
+  return QFile::copy(issued + QStringLiteral("/cert.pem"),
+                     folder + QStringLiteral("/shadow.crt")) &&
+         QFile::copy(issued + QStringLiteral("/key.pem"), folder + QStringLiteral("/shadow.key"));
+}
+
 bool TestRdpServer::LaunchServer(const QString& home) {
   StopServer();
+  if (!ownCertificate_ && !InstallProviderCertificate(home)) return false;
   server_ = std::make_unique<QProcess>();
   DieWithTest(*server_);
   auto env = QProcessEnvironment::systemEnvironment();

@@ -26,7 +26,15 @@ class TestRdpServer {
   TestRdpServer& operator=(const TestRdpServer&) = delete;
 
   // TLS without NLA (the server takes any password); call before Start.
-  void UseTlsWithoutNla() { security_ = Security::Tls; }
+  void UseTlsWithoutNla() {
+    security_ = Security::Tls;
+    ownCertificate_ = true;
+  }
+  // The server's own self-signed certificate, which nothing vouches for, instead of one the
+  // build's test authority (the provider's, in development builds) issued for 127.0.0.1. A TLS
+  // server has its own unless told otherwise. Call before Start.
+  void UseOwnCertificate() { ownCertificate_ = true; }
+  void UseProviderCertificate() { ownCertificate_ = false; }
 
   // The password NLA checks from the next StartServer on (kPassword until then).
   [[nodiscard]] bool UsePassword(const QString& password);
@@ -53,12 +61,15 @@ class TestRdpServer {
  private:
   bool StartDisplay();
   bool LaunchServer(const QString& home);
+  // Puts a certificate of the test authority where the server looks for its own.
+  bool InstallProviderCertificate(const QString& home);
 
   QTemporaryDir dir_;
   QString display_;
   QString failure_;
   int port_ = 0;
   Security security_;
+  bool ownCertificate_ = security_ == Security::Tls;
   std::unique_ptr<QProcess> xvfb_;
   std::unique_ptr<QProcess> server_;
   std::vector<std::unique_ptr<QProcess>> programs_;

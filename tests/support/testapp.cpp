@@ -32,6 +32,25 @@ void ClearBoxes() {
   Answers().clear();
 }
 
+namespace {
+int RecordBox(const BoxRequest& request) {
+  ShownBoxes().push_back(request);
+  auto& answers = Answers();
+  if (answers.empty()) return request.defaultButton;
+  const int answer = answers.front();
+  answers.pop_front();
+  return answer;
+}
+}  // namespace
+
+RealBoxes::RealBoxes() {
+  SetBoxInterceptor({});
+}
+
+RealBoxes::~RealBoxes() {
+  SetBoxInterceptor(RecordBox);
+}
+
 bool WaitForImpl(const std::function<bool()>& pred, int timeoutMs) {
   QElapsedTimer clock;
   clock.start();
@@ -52,14 +71,7 @@ int main(int argc, char** argv) {
   QGuiApplication::setQuitOnLastWindowClosed(false);
   auto application = std::make_unique<TApplication>(QStringLiteral("zentra"));
   LoadBundledFonts();
-  SetBoxInterceptor([](const BoxRequest& request) {
-    testing_support::ShownBoxes().push_back(request);
-    auto& answers = testing_support::Answers();
-    if (answers.empty()) return request.defaultButton;
-    const int answer = answers.front();
-    answers.pop_front();
-    return answer;
-  });
+  SetBoxInterceptor(testing_support::RecordBox);
   const int result = RUN_ALL_TESTS();
   application.reset();
   return result;

@@ -24,6 +24,16 @@ std::vector<BoxRequest>& ShownBoxes();
 void AnswerNextBox(int buttonIndex);
 void ClearBoxes();
 
+// While one lives, boxes are real Qt message boxes (offscreen unless QT_QPA_PLATFORM says
+// otherwise), for tests of a box's own life; the recorder comes back when it ends.
+class RealBoxes {
+ public:
+  RealBoxes();
+  ~RealBoxes();
+  RealBoxes(const RealBoxes&) = delete;
+  RealBoxes& operator=(const RealBoxes&) = delete;
+};
+
 // Processes events until pred is true or timeoutMs (unscaled) passes; returns pred().
 template <typename Pred>
 bool WaitFor(Pred pred, int timeoutMs = 5000);

@@ -5,11 +5,14 @@
 #include <QPoint>
 #include <QRegion>
 #include <QString>
+#include <QStringList>
 #include <Qt>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "principal/rdp/rdpframe.h"
@@ -19,6 +22,51 @@
 // frames, the pointer, certificate questions). The program ships one implementation, FreeRDP's
 // (TRdpSession); a test installs a factory of its own to drive the control and the windows above
 // it without a network.
+
+// A certificate question of one connection: the session asks it and waits, the control shows it
+// and answers. It belongs to the connection that asked: when that stops waiting first (Disconnect,
+// its time limit, the server gone), the question is withdrawn, its box closes, and an answer given
+// after that goes nowhere. Safe to use from both threads.
+class TCertificateQuestion {
+ public:
+  enum class Kind {
+    Unknown,  // nothing vouches for the certificate and it was never trusted here
+    Changed,  // another certificate than the one the person trusted for this server
+  };
+  enum class Outcome { Waiting, Trusted, Refused, Withdrawn };
+
+  TCertificateQuestion(Kind kind, QString host, QString subject, QString fingerprint)
+      : kind_(kind),
+        host_(std::move(host)),
+        subject_(std::move(subject)),
+        fingerprint_(std::move(fingerprint)) {}
+
+  [[nodiscard]] Kind QuestionKind() const { return kind_; }
+  [[nodiscard]] const QString& Host() const { return host_; }
+  [[nodiscard]] const QString& Subject() const { return subject_; }
+  [[nodiscard]] const QString& Fingerprint() const { return fingerprint_; }
+
+  // The person's answer. Only the first of Answer and Withdraw counts.
+  void Answer(bool trust);
+  // The connection no longer waits.
+  void Withdraw();
+  [[nodiscard]] Outcome Result() const;
+  // Waits until the question is answered or withdrawn, or until deadline; polls keepWaiting
+  // meanwhile and withdraws the question when it says no. What came of it.
+  Outcome WaitForAnswer(std::chrono::steady_clock::time_point deadline,
+                        const std::function<bool()>& keepWaiting);
+
+ private:
+  bool Settle(Outcome outcome);
+
+  const Kind kind_;
+  const QString host_;
+  const QString subject_;
+  const QString fingerprint_;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  Outcome outcome_ = Outcome::Waiting;
+};
 
 // Receives the session's reports on the UI thread.
 class TRdpSessionEvents {
@@ -34,13 +82,12 @@ class TRdpSessionEvents {
   // The pointer shape the remote side asks for: its image and hot spot; a null image means the
   // default arrow, visible false hides the pointer.
   virtual void SessionCursor(const QImage& image, QPoint hotSpot, bool visible) = 0;
-  // A server without NLA shows a certificate that nothing vouches for (no system or provider
-  // authority for its name, never accepted before): trust it and send the password?
-  virtual bool SessionConfirmUnknownCertificate(const QString& host,
-                                                const QString& fingerprint) = 0;
-  // The server shows a certificate other than the one remembered for it: connect anyway?
-  virtual bool SessionConfirmChangedCertificate(const QString& host, const QString& subject,
-                                                const QString& fingerprint) = 0;
+  // The server shows a certificate that the rules do not vouch for: trust it and send the
+  // password? The session waits for question->Answer; the box must not outlive the question.
+  virtual void SessionAskCertificate(const std::shared_ptr<TCertificateQuestion>& question) = 0;
+  // The connection stopped waiting for the question (it is withdrawn): take its box away.
+  virtual void SessionCertificateQuestionOver(
+      const std::shared_ptr<TCertificateQuestion>& question) = 0;
 };
 
 // What one connection needs.
@@ -60,6 +107,9 @@ struct RdpConnectParams {
   // Where the session keeps the certificates it remembers (the program's own configuration
   // folder, not the one other FreeRDP clients share).
   QString configFolder;
+  // The provider's own registrable domains (from the build's lookup and web hosts): a server
+  // inside one of them may be vouched for by the system's authorities.
+  QStringList providerDomains;
 };
 
 // Reason numbers of OnDisconnected that are ours; every other number is the server's error-info

@@ -25,6 +25,7 @@
 #include "principal/rdp/rdpfullscreen.h"
 #include "principal/rdp/rdpgeometry.h"
 #include "principal/rdp/rdplog.h"
+#include "service/endpoints.h"
 #include "shell/boxes.h"
 #include "shell/events.h"
 
@@ -53,15 +54,19 @@ constexpr qsizetype kMaxServerNameLength = 253;
 namespace {
 
 // A certificate question: "Não" is the default, so Enter or closing the box refuses.
-bool AskYesNo(const QString& text) {
+BoxRequest CertificateBox(const TCertificateQuestion& question) {
   BoxRequest request;
   request.caption = Application != nullptr ? Application->Title() : QString();
-  request.text = text;
+  request.text = question.QuestionKind() == TCertificateQuestion::Kind::Changed
+                     ? QString::fromUtf16(kCertificateChangedText)
+                           .arg(question.Host(), question.Subject(), question.Fingerprint())
+                     : QString::fromUtf16(kCertificateUnknownText)
+                           .arg(question.Host(), question.Fingerprint());
   request.icon = BoxIcon::Warning;
   request.buttons = {QString::fromUtf16(kCertificateYesCaption),
                      QString::fromUtf16(kCertificateNoCaption)};
   request.defaultButton = 1;
-  return ShowBox(request) == 0;
+  return request;
 }
 
 }  // namespace
@@ -99,12 +104,12 @@ class TRdpSessionBridge : public TRdpSessionEvents {
     else
       client_.SetRemoteCursor(QCursor(QPixmap::fromImage(image), hotSpot.x(), hotSpot.y()));
   }
-  bool SessionConfirmUnknownCertificate(const QString& host, const QString& fingerprint) override {
-    return AskYesNo(QString::fromUtf16(kCertificateUnknownText).arg(host, fingerprint));
+  void SessionAskCertificate(const std::shared_ptr<TCertificateQuestion>& question) override {
+    client_.AskCertificate(question);
   }
-  bool SessionConfirmChangedCertificate(const QString& host, const QString& subject,
-                                        const QString& fingerprint) override {
-    return AskYesNo(QString::fromUtf16(kCertificateChangedText).arg(host, subject, fingerprint));
+  void SessionCertificateQuestionOver(
+      const std::shared_ptr<TCertificateQuestion>& question) override {
+    if (question == client_.question_) client_.CloseCertificateQuestion();
   }
 
  private:
@@ -161,6 +166,7 @@ TMsRdpClient::TMsRdpClient(QWidget* parent)
 }
 
 TMsRdpClient::~TMsRdpClient() {
+  CloseCertificateQuestion();
   delete fullScreen_.data();
   if (session_) {
     session_->Detach();
@@ -279,6 +285,7 @@ void TMsRdpClient::Connect() {
   params.redirectPrinters = advanced_.redirectPrinters_;
   params.redirectPorts = advanced_.redirectPorts_;
   params.sound = true;
+  params.providerDomains = ProviderDomains();
   params.configFolder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
   // FreeRDP makes only the last folder of the path; the rest must be there.
   if (!params.configFolder.isEmpty()) (void)QDir().mkpath(params.configFolder);
@@ -296,7 +303,31 @@ void TMsRdpClient::Connect() {
 void TMsRdpClient::Disconnect() {
   if (connected_ == kNotConnected || !session_) return;
   disconnectRequested_ = true;
+  CloseCertificateQuestion();
   session_->Abort();
+}
+
+void TMsRdpClient::AskCertificate(const std::shared_ptr<TCertificateQuestion>& question) {
+  // One question at a time; one the attempt already gave up on is not shown at all.
+  CloseCertificateQuestion();
+  if (disconnectRequested_ || question->Result() != TCertificateQuestion::Outcome::Waiting) return;
+  qCInfo(lcRdp) << "asking whether to trust the certificate of" << question->Host();
+  question_ = question;
+  questionBox_ =
+      std::make_unique<TOpenBox>(CertificateBox(*question), [this, question](int button) {
+        question->Answer(button == 0);
+        // The handle may go from inside its handler: the box is answered and closing itself.
+        if (question_ == question) {
+          question_.reset();
+          questionBox_.reset();
+        }
+      });
+}
+
+void TMsRdpClient::CloseCertificateQuestion() {
+  if (question_) question_->Withdraw();
+  question_.reset();
+  questionBox_.reset();
 }
 
 void TMsRdpClient::SessionEnded(int reason) {
@@ -305,6 +336,8 @@ void TMsRdpClient::SessionEnded(int reason) {
                           << DisconnectReasonText(reason);
   connected_ = kNotConnected;
   heldKeys_.clear();
+  // A question of the attempt that ended goes with it.
+  CloseCertificateQuestion();
   if (fullScreen_) {
     // Keep the wish for the next connection, but give the person their desktop back now.
     const bool wanted = fullScreenWanted_;
@@ -313,6 +346,19 @@ void TMsRdpClient::SessionEnded(int reason) {
   }
   SetFrame(RdpFrame());
   viewport()->unsetCursor();
+  if (reason == kDiscReasonNoSessionLibrary) {
+    // Standard error is not where a person looks; say it once, in a box.
+    static bool told = false;
+    if (!told) {
+      told = true;
+      QMetaObject::invokeMethod(
+          this,
+          [this] {
+            Dispatch(this, [] { ShowErrorBox(QString::fromUtf16(kNoSessionLibraryBoxText)); });
+          },
+          Qt::QueuedConnection);
+    }
+  }
   Dispatch(this, [this, reason] { emit OnDisconnected(reason); });
 }
 

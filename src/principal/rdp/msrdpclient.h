@@ -13,6 +13,8 @@
 #include "principal/rdp/rdpframe.h"
 
 class IRdpSession;
+class TCertificateQuestion;
+class TOpenBox;
 class TRdpFullScreen;
 class TRdpSessionBridge;
 class QKeyEvent;
@@ -126,6 +128,10 @@ class TMsRdpClient : public QAbstractScrollArea {
   void Invalidate(const QRegion& region);
   void SetRemoteCursor(const QCursor& cursor);
   void SessionEnded(int reason);
+  // The certificate question of the current attempt, in a box that lives as long as it does.
+  void AskCertificate(const std::shared_ptr<TCertificateQuestion>& question);
+  // Takes the box away; the question, if still open, is withdrawn (the attempt no longer waits).
+  void CloseCertificateQuestion();
 
   // Input from this view or the full-screen one; desktopAt is in desktop pixels.
   void HandleKey(QKeyEvent* event, bool down);
@@ -149,6 +155,8 @@ class TMsRdpClient : public QAbstractScrollArea {
   TMsRdpClientAdvancedSettings advanced_;
 
   std::unique_ptr<TRdpSessionBridge> bridge_;
+  std::shared_ptr<TCertificateQuestion> question_;
+  std::unique_ptr<TOpenBox> questionBox_;
   std::unique_ptr<IRdpSession> session_;
   RdpFrame frame_;
   QImage image_;  // frame_'s pixels without a copy; drawn only under frame_'s lock
@@ -170,4 +178,8 @@ inline constexpr char16_t kCertificateChangedText[] =
     u"Novo certificado: %2\nImpressão digital: %3\n\n"
     u"Deseja conectar mesmo assim?";
 inline constexpr char16_t kCertificateYesCaption[] = u"&Sim";
+// Shown once when the remote desktop part of the program is missing (an incomplete installation).
+inline constexpr char16_t kNoSessionLibraryBoxText[] =
+    u"O componente de área de trabalho remota deste programa está ausente ou danificado.\n\n"
+    u"Reinstale o programa para conectar.";
 inline constexpr char16_t kCertificateNoCaption[] = u"&Não";

@@ -3,6 +3,7 @@
 #include <freerdp/freerdp.h>
 
 #include <QString>
+#include <QStringList>
 #include <cstddef>
 #include <optional>
 
@@ -19,12 +20,13 @@ struct ServerCertificate {
 [[nodiscard]] std::optional<ServerCertificate> ReadServerCertificate(const BYTE* pem,
                                                                      size_t length);
 
-// Whether the certificate chains to the provider's authority fixed at build time and names
-// host (a host name or an IP literal). Always false when the build names no authority.
+// The server's PEM holds its certificate and the chain it sent after it. Whether that
+// certificate is valid now, chains to a trusted authority and names host (a host name or an IP
+// literal): to the provider's authority fixed at build time (always false when the build names
+// none), or to the system's trusted authorities (the OpenSSL store, /etc/ssl/certs).
 [[nodiscard]] bool VerifiedByProviderAuthority(const BYTE* pem, size_t length, const QString& host);
+[[nodiscard]] bool VerifiedBySystemAuthorities(const BYTE* pem, size_t length, const QString& host);
 [[nodiscard]] bool HasProviderAuthority();
 
-// Stores the certificate for host:port in the connection's own known-hosts store (under its
-// configuration folder), so the next connection takes it without a question.
-[[nodiscard]] bool RememberServerCertificate(rdpSettings* settings, const BYTE* pem, size_t length,
-                                             const char* host, UINT16 port);
+// Whether host is one of domains or inside one (a name, never an IP literal).
+[[nodiscard]] bool HostInsideDomains(const QString& host, const QStringList& domains);

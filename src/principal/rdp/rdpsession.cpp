@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
@@ -11,6 +12,7 @@
 #include "principal/rdp/rdpcontext.h"
 #include "principal/rdp/rdpdevices.h"
 #include "principal/rdp/rdpinputflags.h"
+#include "principal/rdp/rdpknownhosts.h"
 #include "principal/rdp/rdplog.h"
 #include "principal/rdp/rdppointer.h"
 
@@ -46,15 +48,14 @@
 
 namespace {
 
-// How long the session waits for a person to answer the changed-certificate question.
+// How long a connection waits for the person to answer a certificate question.
 constexpr auto kCertificateAnswerTimeout = std::chrono::minutes(10);
-// Answers to FreeRDP's certificate question.
+// Answers to FreeRDP's certificate check. FreeRDP remembers nothing itself (the certificates the
+// person trusted are ours to keep), so an accepted certificate is accepted for this connection.
 constexpr int kCertificateRefuse = 0;
-constexpr int kCertificateRemember = 1;
-constexpr int kCertificateThisSession = 2;
-// The negotiated security protocols that carry NLA (CredSSP).
-constexpr UINT32 kProtocolHybrid = 0x00000002;
-constexpr UINT32 kProtocolHybridEx = 0x00000008;
+constexpr int kCertificateAccept = 2;
+// The remembered certificates, in the program's configuration folder.
+constexpr char kKnownHostsFile[] = "known_hosts2";
 // How often a waiting session thread looks whether it was asked to stop.
 constexpr auto kAbortPoll = std::chrono::milliseconds(100);
 // The session loop wakes at least this often even when nothing happens.
@@ -87,8 +88,9 @@ std::set<int> OpenSockets() {
   return sockets;
 }
 
-// Shuts down the TCP sockets opened since before that lead to a peer on port.
-void ShutDownNewSocketsTo(const std::set<int>& before, int port) {
+// The TCP sockets opened since before that lead to a peer on port.
+std::vector<int> NewSocketsTo(const std::set<int>& before, int port) {
+  std::vector<int> found;
   for (const int fd : OpenSockets()) {
     if (before.count(fd) != 0) continue;
     sockaddr_storage peer{};
@@ -99,8 +101,27 @@ void ShutDownNewSocketsTo(const std::set<int>& before, int port) {
       peerPort = ntohs(reinterpret_cast<const sockaddr_in*>(&peer)->sin_port);
     else if (peer.ss_family == AF_INET6)
       peerPort = ntohs(reinterpret_cast<const sockaddr_in6*>(&peer)->sin6_port);
-    if (peerPort == port) ::shutdown(fd, SHUT_RDWR);
+    if (peerPort == port) found.push_back(fd);
   }
+  return found;
+}
+
+// Shuts down the TCP sockets opened since before that lead to a peer on port.
+void ShutDownNewSocketsTo(const std::set<int>& before, int port) {
+  for (const int fd : NewSocketsTo(before, port)) ::shutdown(fd, SHUT_RDWR);
+}
+
+// Whether the server closed or reset every connection opened since before to port (and there
+// was one): the attempt has nobody left to answer for.
+bool PeerGone(const std::set<int>& before, int port) {
+  const auto sockets = NewSocketsTo(before, port);
+  if (sockets.empty()) return false;
+  for (const int fd : sockets) {
+    pollfd watch{fd, POLLRDHUP, 0};
+    if (::poll(&watch, 1, 0) != 1 || (watch.revents & (POLLRDHUP | POLLHUP | POLLERR)) == 0)
+      return false;
+  }
+  return true;
 }
 
 // FreeRDP frees its settings without overwriting them.
@@ -153,10 +174,14 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
   TRdpFrameSink frameSink{*this};
   std::shared_ptr<TRdpClipboard> clipboard;  // while the clipboard channel is up (session thread)
 
-  // A certificate taken on NLA's word, remembered once NLA has succeeded (session thread).
-  std::string pendingCertificate;
-  std::string pendingHost;
-  UINT16 pendingPort = 0;
+  // The certificate the person trusted for the connection under way, remembered only once that
+  // connection is complete (session thread).
+  struct Approval {
+    QString host;
+    int port = 0;
+    QString fingerprint;
+  };
+  std::optional<Approval> approval;
   // The person said no to a certificate question (session thread): reconnecting stops there.
   bool certificateRefused = false;
 
@@ -185,16 +210,21 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
   void Enqueue(const InputEvent& event);
   void FrameReplaced(const RdpFrame& frame) override;
   void FrameChanged(const QRegion& region) override;
-  // Asks the person on the UI thread and waits for the answer; no answer is a no.
-  bool Ask(std::function<bool(TRdpSessionEvents&)> question);
-  int CheckCertificate(freerdp* inst, const BYTE* pem, size_t length, const char* host, UINT16 port,
-                       DWORD flags);
-  void RememberAfterNla(freerdp* inst);
+  // Asks the person on the UI thread and waits for the answer, Abort, the server's going or the
+  // time limit; whatever ends the wait first withdraws the question and closes its box.
+  TCertificateQuestion::Outcome Ask(std::shared_ptr<TCertificateQuestion> question);
+  int CheckCertificate(const BYTE* pem, size_t length, const char* host, UINT16 port);
+  [[nodiscard]] QString KnownHostsPath() const;
+  void RememberApproval();
+  // A connection starts (the first, FreeRDP's own retry, or a reconnection): nothing of an
+  // earlier one is trusted.
+  void ForgetAcceptedCertificate(rdpSettings* settings);
 
   // FreeRDP callbacks
   static BOOL PreConnect(freerdp* inst);
   static void ChannelConnected(void* context, ChannelConnectedEventArgs* e);
   static void ChannelDisconnected(void* context, ChannelDisconnectedEventArgs* e);
+  static void ConnectionStateChanged(void* context, ConnectionStateChangeEventArgs* e);
   static BOOL PostConnect(freerdp* inst);
   static void PostDisconnect(freerdp* inst);
   static BOOL Authenticate(freerdp* inst, char** user, char** password, char** domain);
@@ -276,8 +306,14 @@ bool TRdpSession::Impl::Configure(freerdp* inst) {
        freerdp_settings_set_bool(settings, FreeRDP_ExtSecurity, FALSE) &&
        freerdp_settings_set_bool(settings, FreeRDP_NegotiateSecurityLayer, TRUE) &&
        freerdp_settings_set_bool(settings, FreeRDP_UseRdpSecurityLayer, FALSE) &&
+       // Every certificate decision is ours (CheckCertificate): FreeRDP's own would take what
+       // the system's authorities vouch for, for any host, and what its known_hosts2 file or
+       // certificate folder holds, both within reach of a redirected drive.
+       freerdp_settings_set_bool(settings, FreeRDP_ExternalCertificateManagement, TRUE) &&
        freerdp_settings_set_bool(settings, FreeRDP_IgnoreCertificate, FALSE) &&
        freerdp_settings_set_bool(settings, FreeRDP_AutoAcceptCertificate, FALSE) &&
+       // The server's auto-reconnect cookie stays out of the log.
+       freerdp_settings_set_bool(settings, FreeRDP_PrintReconnectCookie, FALSE) &&
        // Tells the server that a lost connection may come back: a server that then hands out an
        // auto-reconnect cookie gets it back on our attempts and reattaches the same session.
        // The attempts themselves are ours (Reconnect), not FreeRDP's.
@@ -562,81 +598,101 @@ void TRdpSession::Impl::FrameChanged(const QRegion& region) {
   });
 }
 
-bool TRdpSession::Impl::Ask(std::function<bool(TRdpSessionEvents&)> question) {
-  auto answer = std::make_shared<std::promise<bool>>();
-  auto future = answer->get_future();
-  Post([answer, question = std::move(question)](TRdpSessionEvents& e) {
-    bool accept = false;
-    try {
-      accept = question(e);
-    } catch (...) {
-      accept = false;
-    }
-    answer->set_value(accept);
-  });
-  // The session thread holds the connection until the person answers; a Disconnect or a control
-  // that goes away ends the wait as a refusal (an unanswered question breaks the promise).
-  const auto deadline = std::chrono::steady_clock::now() + kCertificateAnswerTimeout;
-  while (future.wait_for(kAbortPoll) != std::future_status::ready) {
-    if (abortRequested || std::chrono::steady_clock::now() > deadline) return false;
+TCertificateQuestion::Outcome TRdpSession::Impl::Ask(
+    std::shared_ptr<TCertificateQuestion> question) {
+  Post([question](TRdpSessionEvents& e) { e.SessionAskCertificate(question); });
+  // The session thread holds the connection until the person answers. A Disconnect, a control
+  // that goes away (Detach), a server that hangs up meanwhile or the time limit end the wait:
+  // the question is withdrawn, so an answer given later goes nowhere.
+  const auto outcome =
+      question->WaitForAnswer(std::chrono::steady_clock::now() + kCertificateAnswerTimeout, [this] {
+        if (abortRequested) return false;
+        {
+          std::lock_guard lock(linkMutex);
+          if (receiver == nullptr) return false;
+        }
+        std::lock_guard lock(instanceMutex);
+        return !PeerGone(socketsBefore, params.port);
+      });
+  if (outcome == TCertificateQuestion::Outcome::Withdrawn) {
+    qCInfo(lcRdp) << "the certificate question was withdrawn: the attempt ended first";
+    Post([question](TRdpSessionEvents& e) { e.SessionCertificateQuestionOver(question); });
   }
-  try {
-    return future.get();
-  } catch (const std::future_error&) {
-    return false;
-  }
+  return outcome;
 }
 
-int TRdpSession::Impl::CheckCertificate(freerdp* inst, const BYTE* pem, size_t length,
-                                        const char* host, UINT16 port, DWORD flags) {
-  // FreeRDP asks only when its own check failed: no system authority vouches for this
-  // certificate and this name, and it is not the one remembered for the server.
+int TRdpSession::Impl::CheckCertificate(const BYTE* pem, size_t length, const char* host,
+                                        UINT16 port) {
+  // Every certificate of every connection comes here (FreeRDP decides nothing itself), before
+  // anything that depends on the password leaves: the Client Info PDU, and under NLA the NTLM
+  // messages, which go out before the server has proved anything.
   const auto cert = ReadServerCertificate(pem, length);
   if (!cert || host == nullptr) return kCertificateRefuse;
   const QString hostName = QString::fromUtf8(host);
-  if ((flags & VERIFY_CERT_FLAG_CHANGED) != 0) {
-    qCInfo(lcRdp) << "the server's certificate changed since the last connection";
-    return Ask([hostName, cert](TRdpSessionEvents& e) {
-      return e.SessionConfirmChangedCertificate(hostName, cert->subject, cert->fingerprint);
-    })
-               ? kCertificateRemember
-               : kCertificateRefuse;
+  const auto remembered = TKnownHosts::Load(KnownHostsPath()).Fingerprint(hostName, port);
+  if (remembered && remembered->compare(cert->fingerprint, Qt::CaseInsensitive) == 0) {
+    qCInfo(lcRdp) << "certificate trusted earlier for" << hostName << port;
+    return kCertificateAccept;
   }
   if (VerifiedByProviderAuthority(pem, length, hostName)) {
-    qCDebug(lcRdp) << "certificate verified by the provider's authority";
-    return kCertificateThisSession;
+    qCInfo(lcRdp) << "certificate issued for" << hostName << "by the provider's authority";
+    return kCertificateAccept;
   }
-  const UINT32 protocol = freerdp_settings_get_uint32(inst->settings, FreeRDP_SelectedProtocol);
-  if ((protocol & (kProtocolHybrid | kProtocolHybridEx)) != 0) {
-    // NLA comes next and only a server that knows the account completes it, so the certificate
-    // is taken for now and remembered once NLA has proved the server.
-    qCDebug(lcRdp) << "unknown certificate with NLA: remembered once the server proves itself";
-    pendingCertificate.assign(reinterpret_cast<const char*>(pem), length);
-    pendingHost = host;
-    pendingPort = port;
-    return kCertificateThisSession;
+  if (HostInsideDomains(hostName, params.providerDomains) &&
+      VerifiedBySystemAuthorities(pem, length, hostName)) {
+    qCInfo(lcRdp) << "certificate vouched for by the system's authorities for" << hostName
+                  << "inside the provider's domain";
+    return kCertificateAccept;
   }
-  qCInfo(lcRdp) << "unknown certificate without NLA: asking before sending the password";
-  return Ask([hostName, cert](TRdpSessionEvents& e) {
-    return e.SessionConfirmUnknownCertificate(hostName, cert->fingerprint);
-  })
-             ? kCertificateRemember
-             : kCertificateRefuse;
+  const auto kind =
+      remembered ? TCertificateQuestion::Kind::Changed : TCertificateQuestion::Kind::Unknown;
+  qCInfo(lcRdp) << (remembered ? "the certificate changed since it was trusted:"
+                               : "nothing vouches for the certificate:")
+                << "asking before anything is sent to" << hostName;
+  const auto outcome =
+      Ask(std::make_shared<TCertificateQuestion>(kind, hostName, cert->subject, cert->fingerprint));
+  switch (outcome) {
+    case TCertificateQuestion::Outcome::Trusted:
+      qCInfo(lcRdp) << "the person trusts the certificate; remembered once the session is up";
+      approval = Approval{hostName, port, cert->fingerprint};
+      return kCertificateAccept;
+    case TCertificateQuestion::Outcome::Refused:
+      qCInfo(lcRdp) << "the person refused the certificate";
+      certificateRefused = true;
+      return kCertificateRefuse;
+    default:
+      return kCertificateRefuse;
+  }
 }
 
-void TRdpSession::Impl::RememberAfterNla(freerdp* inst) {
-  if (pendingCertificate.empty()) return;
-  if (!RememberServerCertificate(inst->settings,
-                                 reinterpret_cast<const BYTE*>(pendingCertificate.data()),
-                                 pendingCertificate.size(), pendingHost.c_str(), pendingPort))
-    qCWarning(lcRdp) << "the server's certificate could not be remembered";
-  pendingCertificate.clear();
+QString TRdpSession::Impl::KnownHostsPath() const {
+  if (params.configFolder.isEmpty()) return {};
+  return params.configFolder + QLatin1Char('/') + QLatin1String(kKnownHostsFile);
+}
+
+void TRdpSession::Impl::RememberApproval() {
+  if (!approval) return;
+  const QString path = KnownHostsPath();
+  TKnownHosts hosts = TKnownHosts::Load(path);
+  hosts.Remember(approval->host, approval->port, approval->fingerprint);
+  if (path.isEmpty() || !hosts.Save(path))
+    qCWarning(lcRdp) << "the trusted certificate could not be remembered";
+  approval.reset();
+}
+
+void TRdpSession::Impl::ForgetAcceptedCertificate(rdpSettings* settings) {
+  // FreeRDP keeps the certificate it last accepted and takes the same one again without asking:
+  // across its own retry after a broken attempt, and across reconnections.
+  approval.reset();
+  (void)freerdp_settings_set_string(settings, FreeRDP_AcceptedCert, nullptr);
+  (void)freerdp_settings_set_uint32(settings, FreeRDP_AcceptedCertLength, 0);
 }
 
 BOOL TRdpSession::Impl::PreConnect(freerdp* inst) {
   if (SessionOf(inst)->abortRequested) return FALSE;
   PubSub_SubscribeChannelConnected(inst->context->pubSub, ChannelConnected);
   PubSub_SubscribeChannelDisconnected(inst->context->pubSub, ChannelDisconnected);
+  PubSub_SubscribeConnectionStateChange(inst->context->pubSub, ConnectionStateChanged);
   if (!freerdp_client_load_addins(inst->context->channels, inst->settings)) return FALSE;
   LogChannels(inst->settings);
   return TRUE;
@@ -656,9 +712,17 @@ void TRdpSession::Impl::ChannelDisconnected(void* context, ChannelDisconnectedEv
   SessionOf(static_cast<rdpContext*>(context))->clipboard.reset();
 }
 
+void TRdpSession::Impl::ConnectionStateChanged(void* context, ConnectionStateChangeEventArgs* e) {
+  // Every connection, FreeRDP's own retry included, begins with the negotiation.
+  if (e->state != CONNECTION_STATE_NEGO) return;
+  auto* rdp = static_cast<rdpContext*>(context);
+  SessionOf(rdp)->ForgetAcceptedCertificate(rdp->settings);
+}
+
 BOOL TRdpSession::Impl::PostConnect(freerdp* inst) {
   Impl* self = SessionOf(inst);
-  self->RememberAfterNla(inst);
+  // The connection is complete: what the person trusted for it is remembered now.
+  self->RememberApproval();
   if (!self->frameSink.Attach(inst)) return FALSE;
   RegisterSessionPointer(inst->context);
   return TRUE;
@@ -677,7 +741,9 @@ int TRdpSession::Impl::VerifyX509Certificate(freerdp* inst, const BYTE* data, si
                                              const char* host, UINT16 port, DWORD flags) {
   Impl* self = SessionOf(inst);
   if (self->abortRequested) return kCertificateRefuse;
-  const int answer = self->CheckCertificate(inst, data, length, host, port, flags);
+  // Gateways and redirections get the same rules; FreeRDP only tells them apart in flags.
+  (void)flags;
+  const int answer = self->CheckCertificate(data, length, host, port);
   if (answer == kCertificateRefuse) self->certificateRefused = true;
   return answer;
 }

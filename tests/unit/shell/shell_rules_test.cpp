@@ -123,7 +123,7 @@ TEST(CommandLine, HelpAndVersionPrintAndExitOthersRunWithQtsOptionsLeftAlone) {
   }
 }
 
-TEST(CommandLine, VerboseTurnsOnOurCategoriesAndFreeRdpsLogWithoutOverridingAChosenLevel) {
+TEST(CommandLine, VerboseTurnsOnOurCategoriesAndFreeRdpsLogAtInfo) {
   QLoggingCategory rdp("zentra.rdp", QtWarningMsg);
   QLoggingCategory other("qt.widgets", QtWarningMsg);
   ASSERT_FALSE(rdp.isDebugEnabled());
@@ -132,11 +132,45 @@ TEST(CommandLine, VerboseTurnsOnOurCategoriesAndFreeRdpsLogWithoutOverridingACho
   EXPECT_TRUE(rdp.isDebugEnabled());
   EXPECT_TRUE(rdp.isInfoEnabled());
   EXPECT_FALSE(other.isDebugEnabled());
-  EXPECT_EQ(qgetenv("WLOG_LEVEL"), QByteArray("DEBUG"));
+  EXPECT_EQ(qgetenv("WLOG_LEVEL"), QByteArray("INFO"));
+  QLoggingCategory::setFilterRules({});
+  qunsetenv("WLOG_LEVEL");
+}
 
+// FreeRDP writes the auto-reconnect cookie at DEBUG and decrypted packets (the password among
+// them) at TRACE or through a file, binary or network appender: whatever the environment asks,
+// its log stays on standard error at INFO or quieter.
+TEST(CommandLine, FreeRdpsLogStaysAboveDebugAndOnStandardError) {
+  struct Case {
+    const char* level;     // WLOG_LEVEL before; nullptr: not set
+    const char* expected;  // after; nullptr: not set
+  };
+  const Case cases[] = {{"TRACE", "INFO"}, {"DEBUG", "INFO"}, {"debug", "INFO"},
+                        {"5", "INFO"},     {"INFO", "INFO"},  {"WARN", "WARN"},
+                        {"OFF", "OFF"},    {nullptr, nullptr}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.level != nullptr ? c.level : "(none)");
+    if (c.level != nullptr)
+      qputenv("WLOG_LEVEL", c.level);
+    else
+      qunsetenv("WLOG_LEVEL");
+    qputenv("WLOG_APPENDER", "BINARY");
+    qputenv("WLOG_FILEAPPENDER_OUTPUT_FILE_PATH", "/tmp");
+    qputenv("WLOG_FILTER", "com.freerdp.core.nego:TRACE");
+    qputenv("WLOG_PREFIX", "%mn");
+    qputenv("WLOG_UDP_TARGET", "127.0.0.1:7");
+    ConfineFreeRdpLog();
+    if (c.expected != nullptr)
+      EXPECT_EQ(qgetenv("WLOG_LEVEL"), QByteArray(c.expected));
+    else
+      EXPECT_FALSE(qEnvironmentVariableIsSet("WLOG_LEVEL"));
+    for (const char* name : {"WLOG_APPENDER", "WLOG_FILEAPPENDER_OUTPUT_FILE_PATH", "WLOG_FILTER",
+                             "WLOG_PREFIX", "WLOG_UDP_TARGET"})
+      EXPECT_FALSE(qEnvironmentVariableIsSet(name)) << name;
+  }
   qputenv("WLOG_LEVEL", "TRACE");
   TurnOnVerboseLogging();
-  EXPECT_EQ(qgetenv("WLOG_LEVEL"), QByteArray("TRACE"));
+  EXPECT_EQ(qgetenv("WLOG_LEVEL"), QByteArray("INFO")) << "--verbose does not open it up";
   QLoggingCategory::setFilterRules({});
   qunsetenv("WLOG_LEVEL");
 }

@@ -2,7 +2,11 @@
 // comes up, ends, or asks about a certificate, without a network or a server.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QMessageBox>
 #include <QMetaObject>
+#include <QPointer>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -52,18 +56,26 @@ class FakeSession : public IRdpSession {
         },
         Qt::QueuedConnection);
   }
-  // Asks a certificate question the way the session thread does, and keeps the answer.
-  void AskUnknownCertificate(const QString& host, const QString& fingerprint) {
-    Report([this, host, fingerprint](TRdpSessionEvents& e) {
-      answers.push_back(e.SessionConfirmUnknownCertificate(host, fingerprint));
-    });
+  // Asks a certificate question the way the session thread does; the answer comes to it.
+  std::shared_ptr<TCertificateQuestion> AskUnknownCertificate(const QString& host,
+                                                              const QString& fingerprint) {
+    auto question = std::make_shared<TCertificateQuestion>(TCertificateQuestion::Kind::Unknown,
+                                                           host, QString(), fingerprint);
+    questions.push_back(question);
+    Report([question](TRdpSessionEvents& e) { e.SessionAskCertificate(question); });
+    return question;
+  }
+  // The session stops waiting (its time limit, the server gone): it withdraws the question.
+  void WithdrawQuestion(const std::shared_ptr<TCertificateQuestion>& question) {
+    question->Withdraw();
+    Report([question](TRdpSessionEvents& e) { e.SessionCertificateQuestionOver(question); });
   }
 
   RdpConnectParams params;
   bool started = false;
   bool aborted = false;
   int lockStates = 0;
-  std::vector<bool> answers;
+  std::vector<std::shared_ptr<TCertificateQuestion>> questions;
 
  private:
   QObject* receiver_;
@@ -195,9 +207,10 @@ TEST_F(SessionWindowFakeTest, ASuccessReportedAfterDisconnectIsNotOne) {
 TEST_F(SessionWindowFakeTest, TheCertificateQuestionIsAskedInPortugueseWithNoAsTheDefault) {
   ShowConnecting();
   const QString fingerprint = QString::fromLatin1(kFingerprint);
-  Session().AskUnknownCertificate(u"rdp7.provider.example"_qs, fingerprint);
-  ASSERT_TRUE(WaitFor([&] { return Session().answers.size() == 1; }));
-  EXPECT_FALSE(Session().answers[0]) << "no answer given: the default refuses";
+  using Outcome = TCertificateQuestion::Outcome;
+  const auto first = Session().AskUnknownCertificate(u"rdp7.provider.example"_qs, fingerprint);
+  ASSERT_TRUE(WaitFor([&] { return first->Result() != Outcome::Waiting; }));
+  EXPECT_EQ(first->Result(), Outcome::Refused) << "no answer given: the default refuses";
   ASSERT_EQ(ShownBoxes().size(), 1u);
   const BoxRequest& box = ShownBoxes()[0];
   EXPECT_EQ(
@@ -209,14 +222,74 @@ TEST_F(SessionWindowFakeTest, TheCertificateQuestionIsAskedInPortugueseWithNoAsT
   EXPECT_EQ(box.icon, BoxIcon::Warning);
 
   testing_support::AnswerNextBox(0);  // "Sim"
-  Session().AskUnknownCertificate(u"rdp7.provider.example"_qs, fingerprint);
-  ASSERT_TRUE(WaitFor([&] { return Session().answers.size() == 2; }));
-  EXPECT_TRUE(Session().answers[1]);
+  const auto second = Session().AskUnknownCertificate(u"rdp7.provider.example"_qs, fingerprint);
+  ASSERT_TRUE(WaitFor([&] { return second->Result() != Outcome::Waiting; }));
+  EXPECT_EQ(second->Result(), Outcome::Trusted);
 
   // Refusing ends the attempt as a disconnection: the person sees "Desconectado".
   Session().Report([](TRdpSessionEvents& e) { e.SessionDisconnected(0x20008); });
   ASSERT_TRUE(WaitFor([&] { return Reconectar()->isEnabled(); }));
   EXPECT_EQ(Alert()->MessageText(), QString::fromUtf16(kAlertDesconectado));
+}
+
+// The certificate box belongs to the attempt that asked: whatever ends the attempt first closes
+// the box, and a click that comes after that (on a box that would still be there) goes nowhere,
+// in particular not to the next attempt's question.
+TEST_F(SessionWindowFakeTest, TheCertificateBoxClosesWithItsAttempt) {
+  using Outcome = TCertificateQuestion::Outcome;
+  testing_support::RealBoxes realBoxes;
+  auto openBox = [] {
+    for (QWidget* widget : QApplication::topLevelWidgets())
+      if (auto* box = qobject_cast<QMessageBox*>(widget); box != nullptr && box->isVisible())
+        return box;
+    return static_cast<QMessageBox*>(nullptr);
+  };
+  struct Case {
+    const char* name;
+    std::function<void(const std::shared_ptr<TCertificateQuestion>&)> end;
+  };
+  const Case cases[] = {
+      {"the session's time limit or the server gone: the session withdraws it",
+       [this](const auto& q) { Session().WithdrawQuestion(q); }},
+      {"Disconnect", [this](const auto&) { Control()->Disconnect(); }},
+      {"the attempt ends (the server gave up)",
+       [this](const auto&) {
+         Session().Report([](TRdpSessionEvents& e) { e.SessionDisconnected(0x2000D); });
+       }},
+      {"the window closed", [](const auto&) { FrmPrincipal->Close(); }},
+  };
+  ShowConnecting();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (Control()->Connected() == TMsRdpClient::kNotConnected) Control()->Connect();
+    const auto question = Session().AskUnknownCertificate(u"rdp7.provider.example"_qs,
+                                                          QString::fromLatin1(kFingerprint));
+    ASSERT_TRUE(WaitFor([&] { return openBox() != nullptr; }));
+    QPointer<QMessageBox> box = openBox();
+    ASSERT_EQ(box->buttons().size(), 2);
+    QPointer<QAbstractButton> yes = box->buttons().value(0);
+
+    c.end(question);
+    EXPECT_TRUE(WaitFor([&] { return box.isNull() || !box->isVisible(); }));
+    EXPECT_EQ(question->Result(), Outcome::Withdrawn);
+    // A "Sim" that comes late changes nothing.
+    if (yes) yes->click();
+    WaitFor([] { return false; }, 50);
+    EXPECT_EQ(question->Result(), Outcome::Withdrawn);
+    EXPECT_EQ(openBox(), nullptr);
+    if (app_->Terminated()) break;
+
+    // The next question is its own, answered by its own box only.
+    WaitFor([&] { return Control()->Connected() == TMsRdpClient::kNotConnected; }, 1000);
+    if (Control()->Connected() == TMsRdpClient::kNotConnected) Control()->Connect();
+    const auto next = Session().AskUnknownCertificate(u"rdp7.provider.example"_qs, u"next"_qs);
+    ASSERT_TRUE(WaitFor([&] { return openBox() != nullptr; }));
+    EXPECT_TRUE(openBox()->text().contains(u"next"_qs));
+    openBox()->buttons().value(0)->click();
+    ASSERT_TRUE(WaitFor([&] { return next->Result() != Outcome::Waiting; }));
+    EXPECT_EQ(next->Result(), Outcome::Trusted);
+    EXPECT_EQ(question->Result(), Outcome::Withdrawn);
+  }
 }
 
 TEST_F(SessionWindowFakeTest, ClosingWhileConnectingEndsTheAttempt) {
