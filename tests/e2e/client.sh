@@ -159,7 +159,7 @@ sign_in() {
 }
 
 start_client() {
-  "$zentra" >>"$E2E_TMP/zentra.log" 2>&1 &
+  "$zentra" "$@" >>"$E2E_TMP/zentra.log" 2>&1 &
   CLIENT=$!
   E2E_PIDS+=($CLIENT)
 }

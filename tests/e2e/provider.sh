@@ -13,7 +13,10 @@
 #   provider_show_pattern               four coloured quarters as the root window's background
 #   provider_launch LOG PROGRAM [ARG...] a program on the server display, stopped with the rest
 #   provider_start_rdp ADDRESS PORT     the RDP server; returns once it accepts connections. With
-#                                       PROVIDER_SECURITY=tls it offers TLS only (no NLA)
+#                                       PROVIDER_SECURITY=tls it offers TLS only (no NLA). With
+#                                       PROVIDER_CA_DIR and PROVIDER_RDP_NAME its certificate is
+#                                       one that authority (tests/support/test-ca) issued for that
+#                                       name, as the provider's servers have; else its own
 #   provider_stop_rdp                   stops only the RDP server (the display stays)
 #   provider_start_lookup PROGRAM ADDRESS REPLY   the lookup service on ADDRESS port 52
 #   provider_repaint                    makes every pixel of the server display change and return
@@ -84,9 +87,25 @@ provider_launch() {
   PROVIDER_PIDS+=($!)
 }
 
+PROVIDER_TEST_CA=$(cd "$(dirname "${BASH_SOURCE[0]}")/../support" && pwd)/test-ca
+
+# Gives the server a certificate of PROVIDER_CA_DIR for PROVIDER_RDP_NAME, where
+# freerdp-shadow-cli looks for its own ($HOME/.config/freerdp/shadow), unless it has one.
+provider_install_certificate() {
+  local folder=$PROVIDER_DIR/server-home/.config/freerdp/shadow
+  [ -n "${PROVIDER_CA_DIR:-}" ] && [ -n "${PROVIDER_RDP_NAME:-}" ] || return 0
+  [ -s "$folder/shadow.crt" ] && return 0
+  "$PROVIDER_TEST_CA" issue "$PROVIDER_CA_DIR" "$PROVIDER_RDP_NAME" "$PROVIDER_DIR/issued" ||
+    { echo "provider: test-ca issue failed" >&2; return 1; }
+  mkdir -p "$folder"
+  cp "$PROVIDER_DIR/issued/cert.pem" "$folder/shadow.crt"
+  cp "$PROVIDER_DIR/issued/key.pem" "$folder/shadow.key"
+}
+
 provider_start_rdp() {
   local address=$1 port=$2
   provider_stop_rdp
+  provider_install_certificate || return 1
   # Its certificate lives in its own home, so a restarted server shows the client the same one.
   env -u XDG_CONFIG_HOME HOME="$PROVIDER_DIR/server-home" DISPLAY="$PROVIDER_DISPLAY" \
     setpriv --pdeathsig TERM freerdp-shadow-cli "/port:$port" "/bind-address:$address" -auth "/sec:$PROVIDER_SECURITY" \

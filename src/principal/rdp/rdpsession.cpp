@@ -111,10 +111,10 @@ void ShutDownNewSocketsTo(const std::set<int>& before, int port) {
   for (const int fd : NewSocketsTo(before, port)) ::shutdown(fd, SHUT_RDWR);
 }
 
-// Whether the server closed or reset every connection opened since before to port (and there
-// was one): the attempt has nobody left to answer for.
-bool PeerGone(const std::set<int>& before, int port) {
-  const auto sockets = NewSocketsTo(before, port);
+// Whether the server closed or reset every one of sockets (and there was one): the attempt has
+// nobody left to answer for. (A reset socket no longer names its peer: the sockets are the ones
+// found while it was connected.)
+bool PeerGone(const std::vector<int>& sockets) {
   if (sockets.empty()) return false;
   for (const int fd : sockets) {
     pollfd watch{fd, POLLRDHUP, 0};
@@ -600,19 +600,20 @@ void TRdpSession::Impl::FrameChanged(const QRegion& region) {
 
 TCertificateQuestion::Outcome TRdpSession::Impl::Ask(
     std::shared_ptr<TCertificateQuestion> question) {
+  std::vector<int> sockets;
+  {
+    std::lock_guard lock(instanceMutex);
+    sockets = NewSocketsTo(socketsBefore, params.port);
+  }
   Post([question](TRdpSessionEvents& e) { e.SessionAskCertificate(question); });
   // The session thread holds the connection until the person answers. A Disconnect, a control
   // that goes away (Detach), a server that hangs up meanwhile or the time limit end the wait:
   // the question is withdrawn, so an answer given later goes nowhere.
-  const auto outcome =
-      question->WaitForAnswer(std::chrono::steady_clock::now() + kCertificateAnswerTimeout, [this] {
+  const auto outcome = question->WaitForAnswer(
+      std::chrono::steady_clock::now() + kCertificateAnswerTimeout, [this, &sockets] {
         if (abortRequested) return false;
-        {
-          std::lock_guard lock(linkMutex);
-          if (receiver == nullptr) return false;
-        }
-        std::lock_guard lock(instanceMutex);
-        return !PeerGone(socketsBefore, params.port);
+        std::lock_guard lock(linkMutex);
+        return receiver != nullptr && !PeerGone(sockets);
       });
   if (outcome == TCertificateQuestion::Outcome::Withdrawn) {
     qCInfo(lcRdp) << "the certificate question was withdrawn: the attempt ended first";
@@ -692,7 +693,13 @@ BOOL TRdpSession::Impl::PreConnect(freerdp* inst) {
   if (SessionOf(inst)->abortRequested) return FALSE;
   PubSub_SubscribeChannelConnected(inst->context->pubSub, ChannelConnected);
   PubSub_SubscribeChannelDisconnected(inst->context->pubSub, ChannelDisconnected);
-  PubSub_SubscribeConnectionStateChange(inst->context->pubSub, ConnectionStateChanged);
+  // FreeRDP 2 announces its connection states but never registers the event: unless it is
+  // registered here, the announcements go nowhere.
+  static wEventType stateEvent[] = {DEFINE_EVENT_ENTRY(ConnectionStateChange)};
+  if (PubSub_FindEventType(inst->context->pubSub, stateEvent[0].EventName) == nullptr)
+    PubSub_AddEventTypes(inst->context->pubSub, stateEvent, 1);
+  if (PubSub_SubscribeConnectionStateChange(inst->context->pubSub, ConnectionStateChanged) < 0)
+    return FALSE;
   if (!freerdp_client_load_addins(inst->context->channels, inst->settings)) return FALSE;
   LogChannels(inst->settings);
   return TRUE;
@@ -715,6 +722,7 @@ void TRdpSession::Impl::ChannelDisconnected(void* context, ChannelDisconnectedEv
 void TRdpSession::Impl::ConnectionStateChanged(void* context, ConnectionStateChangeEventArgs* e) {
   // Every connection, FreeRDP's own retry included, begins with the negotiation.
   if (e->state != CONNECTION_STATE_NEGO) return;
+  qCDebug(lcRdp) << "a connection starts: nothing of an earlier one is trusted";
   auto* rdp = static_cast<rdpContext*>(context);
   SessionOf(rdp)->ForgetAcceptedCertificate(rdp->settings);
 }
@@ -742,7 +750,7 @@ int TRdpSession::Impl::VerifyX509Certificate(freerdp* inst, const BYTE* data, si
   Impl* self = SessionOf(inst);
   if (self->abortRequested) return kCertificateRefuse;
   // Gateways and redirections get the same rules; FreeRDP only tells them apart in flags.
-  (void)flags;
+  qCDebug(lcRdp) << "checking the certificate of" << host << port << "flags" << flags;
   const int answer = self->CheckCertificate(data, length, host, port);
   if (answer == kCertificateRefuse) self->certificateRefused = true;
   return answer;

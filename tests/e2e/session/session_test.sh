@@ -11,6 +11,8 @@ lookup_service=$2
 wm_close=$3
 netns_run=$4
 rdp_host="rdp1.${5#*.}"
+# The server's certificate: from the build's test authority (PROVIDER_CA_DIR), for its name.
+export PROVIDER_RDP_NAME=$rdp_host
 source "$here/../lib.sh"
 source "$here/../provider.sh"
 trap 'provider_stop; e2e_cleanup' EXIT

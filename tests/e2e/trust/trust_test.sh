@@ -8,9 +8,18 @@
 #     and the server sees no logon; "Sim" opens the session;
 #   - closing the window during a handshake with a server that never answers ends the program
 #     with code 0 at once.
-# (A server that proves itself with NLA opens without a question: e2e_session.)
+#   - a hostile endpoint with its own certificate (tests/support/hostile_rdp_endpoint: NLA chosen
+#     and a reset, then TLS only): the question comes before anything is sent after TLS, "Não"
+#     ends the attempts, a "Sim" is not carried over the broken connection to FreeRDP's retry,
+#     nothing of the incomplete attempt is remembered, the password never arrives without two
+#     yeses, and the box closes when the endpoint hangs up while it is open;
+#   - a certificate from an authority added to the system's store (a copy of /etc/ssl/certs
+#     mounted over it in this namespace only): a host outside the provider's domain is asked
+#     about, one inside is not.
+# (A server whose certificate the provider's authority issued opens without a question:
+# e2e_session.)
 #   trust_test.sh ZENTRA LOOKUP_SERVICE WM_CLOSE NETNS_RUN SILENT_LISTENER LOGIN_HOST LOGIN2_HOST
-#                 WEB_HOST
+#                 WEB_HOST HOSTILE_ENDPOINT
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 zentra=$1
@@ -19,6 +28,9 @@ wm_close=$3
 netns_run=$4
 silent_listener=$5
 rdp_host="rdp1.${6#*.}"
+hostile_endpoint=$9
+# A host outside the provider's domain, as a forged lookup reply would name one.
+readonly kForeignHost=rdp.elsewhere.example
 source "$here/../lib.sh"
 source "$here/../provider.sh"
 trap 'provider_stop; e2e_cleanup' EXIT
@@ -31,7 +43,8 @@ if [ "${ZENTRA_TRUST_TEST_NETNS:-}" != 1 ]; then
   provider_show_pattern
   status=0
   ZENTRA_TRUST_TEST_NETNS=1 "$netns_run" --hosts "127.0.0.1 $6 $7 $8" \
-    --hosts "127.0.0.2 $rdp_host" -- bash "$0" "$@" || status=$?
+    --hosts "127.0.0.2 $rdp_host" --hosts "127.0.0.3 $kForeignHost" -- bash "$0" "$@" ||
+    status=$?
   exit $status
 fi
 
@@ -159,8 +172,152 @@ case_silent() {
   [ "$E2E_EXIT" -eq 0 ] || fail "exit code $E2E_EXIT after closing during the handshake"
 }
 
+readonly kTestCa=$here/../../support/test-ca
+hostile_pid=
+start_hostile() {
+  local hold=${1:-60000}
+  [ -z "$hostile_pid" ] || end_process "$hostile_pid"
+  : >"$E2E_TMP/hostile.log"
+  setpriv --pdeathsig TERM "$hostile_endpoint" 127.0.0.2 $kRdpPort "$E2E_TMP/hostile/cert.pem" \
+    "$E2E_TMP/hostile/key.pem" "$PROVIDER_PASSWORD" "$E2E_TMP/hostile.log" "$hold" \
+    >>"$E2E_TMP/hostile.out" 2>&1 &
+  hostile_pid=$!
+  E2E_PIDS+=($hostile_pid)
+  # Listening, without a connection of the check's own: the endpoint counts connections.
+  eventually 10 bash -c "ss -Hltn '( sport = :$kRdpPort )' | grep -q ." ||
+    fail "the hostile endpoint does not listen: $(cat "$E2E_TMP/hostile.out")"
+}
+hostile_saw() { grep -q "$1" "$E2E_TMP/hostile.log"; }
+fresh_config() { rm -rf "$XDG_CONFIG_HOME"; }
+
+case_hostile() {
+  mkdir -p "$E2E_TMP/hostile"
+  openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=$rdp_host" \
+    -addext "subjectAltName=DNS:$rdp_host" -keyout "$E2E_TMP/hostile/key.pem" \
+    -out "$E2E_TMP/hostile/cert.pem" 2>/dev/null
+  serve_lookup "$rdp_host;$kRdpPort"
+
+  log "hostile endpoint, NLA chosen: the question before anything is sent after TLS; 'Não' ends it"
+  fresh_config
+  start_hostile
+  start_client --verbose
+  sign_in "$PROVIDER_USER" "$PROVIDER_PASSWORD"
+  wait_for_box 30 || fail "no certificate question from an endpoint nobody vouches for (NLA chosen)"
+  hostile_saw "connection 1: NLA chosen, TLS up" || fail "the endpoint did not see TLS come up"
+  sleep 2
+  hostile_saw "bytes arrived after the handshake" &&
+    fail "the client sent something (an NLA message) before the question was answered"
+  xdotool windowfocus --sync "$BOX_ID" key Return
+  wait_for_alert Desconectado
+  sleep 3
+  hostile_saw "connection 2:" && fail "'Não' did not end the attempts: $(cat "$E2E_TMP/hostile.log")"
+  hostile_saw "PASSWORD ARRIVED" && fail "the password arrived"
+  end_client
+
+  log "'Sim', the endpoint resets before NLA: FreeRDP's retry (TLS only) is asked about again"
+  fresh_config
+  start_hostile
+  start_client --verbose
+  sign_in "$PROVIDER_USER" "$PROVIDER_PASSWORD"
+  wait_for_box 30 || fail "no first question"
+  xdotool windowfocus --sync "$BOX_ID" key alt+s
+  eventually 20 hostile_saw "connection 2: TLS only offered" ||
+    fail "no retry after the reset: $(cat "$E2E_TMP/hostile.log")"
+  sleep 1
+  wait_for_box 30 || fail "the retry took the certificate of the broken attempt without a question"
+  sleep 2
+  hostile_saw "connection 2: MCS" && fail "the retry sent its logon data before the question"
+  hostile_saw "PASSWORD ARRIVED" && fail "the password arrived"
+  [ -e "$XDG_CONFIG_HOME/zentra/known_hosts2" ] &&
+    grep -q "$rdp_host" "$XDG_CONFIG_HOME/zentra/known_hosts2" &&
+    fail "a certificate of an attempt that did not complete was remembered"
+  xdotool windowfocus --sync "$BOX_ID" key Return
+  wait_for_alert Desconectado
+  sleep 3
+  hostile_saw "connection 3:" && fail "'Não' on the retry did not end the attempts"
+  hostile_saw "PASSWORD ARRIVED" && fail "the password arrived"
+  end_client
+
+  log "'Sim' twice: the endpoint does read the Client Info PDU (the checks above can see a password)"
+  fresh_config
+  start_hostile
+  start_client
+  sign_in "$PROVIDER_USER" "$PROVIDER_PASSWORD"
+  wait_for_box 30 || fail "no first question"
+  xdotool windowfocus --sync "$BOX_ID" key alt+s
+  eventually 20 hostile_saw "connection 2: TLS only offered" || fail "no retry after the reset"
+  sleep 1
+  wait_for_box 30 || fail "no second question"
+  xdotool windowfocus --sync "$BOX_ID" key alt+s
+  eventually 20 hostile_saw "PASSWORD ARRIVED" ||
+    fail "the endpoint never saw the password, so its 'not arrived' proves nothing: $(cat "$E2E_TMP/hostile.log")"
+  end_client
+
+  log "the endpoint hangs up while the question is open: the box closes with its attempt"
+  fresh_config
+  start_hostile 4000
+  start_client
+  sign_in "$PROVIDER_USER" "$PROVIDER_PASSWORD"
+  wait_for_box 30 || fail "no question"
+  eventually 20 hostile_saw "nothing arrived after the handshake; reset" || fail "no reset"
+  eventually 10 bash -c '! xdotool getwindowname '"$BOX_ID"' >/dev/null 2>&1' ||
+    fail "the question box stayed after its attempt ended"
+  wait_for_alert Desconectado
+  end_client
+  end_process "$hostile_pid"
+  hostile_pid=
+
+  log "what --verbose wrote: never the password"
+  grep -qF "$PROVIDER_PASSWORD" "$E2E_TMP/zentra.log" && fail "the password is in the log"
+  cp "$E2E_TMP/zentra.log" "$artifacts/verbose.log" 2>/dev/null || true
+}
+
+case_system() {
+  log "an authority added to the system's store (this namespace only)"
+  test_ca=$E2E_TMP/public-ca
+  "$kTestCa" init "$test_ca"
+  certs=$E2E_TMP/system-certs
+  cp -a /etc/ssl/certs/. "$certs/"
+  cp "$test_ca/ca.pem" "$certs/zentra-test-public-ca.pem"
+  cat "$test_ca/ca.pem" >>"$certs/ca-certificates.crt"
+  openssl rehash "$certs" >/dev/null 2>&1 || c_rehash "$certs" >/dev/null
+  mount --bind "$certs" /etc/ssl/certs
+
+  log "a host outside the provider's domain, vouched for by the system: the question comes"
+  export PROVIDER_CA_DIR=$test_ca
+  rm -rf "$PROVIDER_DIR/server-home/.config/freerdp/shadow"
+  PROVIDER_RDP_NAME=$kForeignHost provider_start_rdp 127.0.0.3 $kRdpPort
+  serve_lookup "$kForeignHost;$kRdpPort"
+  fresh_config
+  start_client
+  sign_in "$PROVIDER_USER" "$PROVIDER_PASSWORD"
+  wait_for_window "$kMainCaption" $kLong >/dev/null
+  wait_for_box 20 || fail "no question for a host outside the provider's domain"
+  xdotool windowfocus --sync "$BOX_ID" key Return
+  wait_for_alert Desconectado
+  end_client
+  provider_stop_rdp
+
+  log "a host inside the provider's domain, vouched for by the system: no question"
+  rm -rf "$PROVIDER_DIR/server-home/.config/freerdp/shadow"
+  PROVIDER_RDP_NAME=$rdp_host provider_start_rdp 127.0.0.2 $kRdpPort
+  serve_lookup "$rdp_host;$kRdpPort"
+  fresh_config
+  start_client
+  sign_in "$PROVIDER_USER" "$PROVIDER_PASSWORD"
+  wait_for_window "$kMainCaption" $kLong >/dev/null
+  eventually $kLong no_alert || { find_box; [ -n "$BOX_ID" ] && fail "a question inside the domain"; fail "no session"; }
+  find_box
+  [ -z "$BOX_ID" ] || fail "a question for a host inside the provider's domain"
+  end_client
+  provider_stop_rdp
+  rm -rf "$PROVIDER_DIR/server-home/.config/freerdp/shadow"
+  unset PROVIDER_CA_DIR
+  umount /etc/ssl/certs
+}
+
 # ZENTRA_TRUST_CASES picks some of the cases, to look at one alone.
-for name in ${ZENTRA_TRUST_CASES:-lookup tls silent}; do "case_$name"; done
+for name in ${ZENTRA_TRUST_CASES:-lookup tls hostile system silent}; do "case_$name"; done
 
 grep -q 'ERROR: AddressSanitizer\|runtime error:' "$E2E_TMP/zentra.log" &&
   { cat "$E2E_TMP/zentra.log"; fail "sanitizer report"; }
