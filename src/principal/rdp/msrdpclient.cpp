@@ -347,17 +347,14 @@ void TMsRdpClient::SessionEnded(int reason) {
   SetFrame(RdpFrame());
   viewport()->unsetCursor();
   if (reason == kDiscReasonNoSessionLibrary) {
-    // Standard error is not where a person looks; say it once, in a box.
-    static bool told = false;
-    if (!told) {
-      told = true;
-      QMetaObject::invokeMethod(
-          this,
-          [this] {
-            Dispatch(this, [] { ShowErrorBox(QString::fromUtf16(kNoSessionLibraryBoxText)); });
-          },
-          Qt::QueuedConnection);
-    }
+    // Standard error is not where a person looks: the box says it, after the window has shown
+    // the end of the attempt.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          Dispatch(this, [] { ShowErrorBox(QString::fromUtf16(kNoSessionLibraryBoxText)); });
+        },
+        Qt::QueuedConnection);
   }
   Dispatch(this, [this, reason] { emit OnDisconnected(reason); });
 }

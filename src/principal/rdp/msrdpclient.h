@@ -178,7 +178,7 @@ inline constexpr char16_t kCertificateChangedText[] =
     u"Novo certificado: %2\nImpressão digital: %3\n\n"
     u"Deseja conectar mesmo assim?";
 inline constexpr char16_t kCertificateYesCaption[] = u"&Sim";
-// Shown once when the remote desktop part of the program is missing (an incomplete installation).
+// Shown when the remote desktop part of the program is missing (an incomplete installation).
 inline constexpr char16_t kNoSessionLibraryBoxText[] =
     u"O componente de área de trabalho remota deste programa está ausente ou danificado.\n\n"
     u"Reinstale o programa para conectar.";

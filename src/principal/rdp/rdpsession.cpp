@@ -413,6 +413,8 @@ void TRdpSession::Impl::Run() {
       connecting = false;
     }
     if (connected && !abortRequested) {
+      // The connection is complete: what the person trusted for it is remembered now.
+      RememberApproval();
       Post([](TRdpSessionEvents& e) { e.SessionConnected(); });
       Loop(inst);
       while (ShouldReconnect(inst) && Reconnect(inst)) {
@@ -510,6 +512,7 @@ bool TRdpSession::Impl::Reconnect(freerdp* inst) {
     }
     if (abortRequested) return false;
     if (back) {
+      RememberApproval();
       qCInfo(lcRdp) << "reconnected after" << attempt + 1 << "attempts";
       return true;
     }
@@ -729,8 +732,6 @@ void TRdpSession::Impl::ConnectionStateChanged(void* context, ConnectionStateCha
 
 BOOL TRdpSession::Impl::PostConnect(freerdp* inst) {
   Impl* self = SessionOf(inst);
-  // The connection is complete: what the person trusted for it is remembered now.
-  self->RememberApproval();
   if (!self->frameSink.Attach(inst)) return FALSE;
   RegisterSessionPointer(inst->context);
   return TRUE;

@@ -1,6 +1,7 @@
 // Reads any bytes as the remembered certificates file, remembers a server into it and checks
 // what a rewrite keeps: every line that was there, except those of the server remembered.
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <cstddef>
 #include <cstdint>

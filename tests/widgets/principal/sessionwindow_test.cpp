@@ -292,6 +292,16 @@ TEST_F(SessionWindowFakeTest, TheCertificateBoxClosesWithItsAttempt) {
   }
 }
 
+TEST_F(SessionWindowFakeTest, AMissingSessionLibraryIsToldInABox) {
+  ShowConnecting();
+  Session().Report(
+      [](TRdpSessionEvents& e) { e.SessionDisconnected(kDiscReasonNoSessionLibrary); });
+  ASSERT_TRUE(WaitFor([&] { return !ShownBoxes().empty(); }));
+  EXPECT_EQ(ShownBoxes()[0].text, QString::fromUtf16(kNoSessionLibraryBoxText));
+  EXPECT_EQ(ShownBoxes()[0].icon, BoxIcon::Error);
+  EXPECT_TRUE(WaitFor([&] { return Reconectar()->isEnabled(); }));
+}
+
 TEST_F(SessionWindowFakeTest, ClosingWhileConnectingEndsTheAttempt) {
   ShowConnecting();
   EXPECT_EQ(Control()->Connected(), TMsRdpClient::kConnecting);
