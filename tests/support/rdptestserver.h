@@ -17,7 +17,7 @@ class TestRdpServer {
   static constexpr char kUser[] = "zentra";
   static constexpr char kPassword[] = "Senha-de-teste-1";
 
-  // NLA proves the server knows the account; TLS alone leaves the certificate as the only proof.
+  // NLA checks the password against the SAM file; TLS alone takes any password.
   enum class Security { Nla, Tls };
 
   explicit TestRdpServer(Security security = Security::Nla);

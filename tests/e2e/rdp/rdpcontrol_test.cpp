@@ -460,7 +460,7 @@ TEST_F(RdpControlOwnCertificateTest, NlaAsksFirstAndAChangedCertificateAsksAgain
   EXPECT_EQ(testing_support::ShownBoxes().size(), 1u);
 }
 
-// A server without NLA: nothing proves it knows the account, so the password waits for the
+// A server without NLA and with its own certificate: the password waits for the
 // person's word on the certificate.
 class RdpControlTlsTest : public RdpControlTest {
  protected:
