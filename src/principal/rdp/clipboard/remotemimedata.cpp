@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QUrl>
 
+#include "principal/rdp/clipboard/cliplimits.h"
 #include "principal/rdp/clipboard/clippicture.h"
 #include "principal/rdp/clipboard/cliptext.h"
 #include "principal/rdp/clipboard/rdpclipboard.h"
@@ -58,9 +59,12 @@ QVariant TRemoteMimeData::Shape(const QString& mimeType, const QString& key,
 
 QVariant TRemoteMimeData::Fetch(const QString& key) const {
   if (owner_.isNull()) return {};
+  // One time limit for the whole paste, however many formats are tried.
+  const QDeadlineTimer deadline(kClipDataTimeout);
   if (key == kMimeText) {
     for (const std::uint32_t id : offer_.texts) {
-      const auto data = owner_->RequestData(id);
+      if (owner_.isNull() || deadline.hasExpired()) return {};
+      const auto data = owner_->RequestData(id, deadline);
       if (!data) continue;
       const auto text = id == kCfUnicodeText ? LocalFromUnicodeText(*data)
                                              : LocalFromAnsiText(*data, id == kCfOemText);
@@ -69,13 +73,14 @@ QVariant TRemoteMimeData::Fetch(const QString& key) const {
     return {};
   }
   if (key == kMimeHtml && offer_.html != 0) {
-    const auto data = owner_->RequestData(offer_.html);
+    const auto data = owner_->RequestData(offer_.html, deadline);
     const auto html = data ? LocalFromHtmlFormat(*data) : std::nullopt;
     return html ? QVariant(*html) : QVariant();
   }
   if (key == kMimeQtImage) {
     for (const std::uint32_t id : offer_.pictures) {
-      const auto data = owner_->RequestData(id);
+      if (owner_.isNull() || deadline.hasExpired()) return {};
+      const auto data = owner_->RequestData(id, deadline);
       if (!data) continue;
       const auto image =
           id == kCfDib || id == kCfDibV5 ? PictureFromDib(*data) : PictureFromPng(*data);
