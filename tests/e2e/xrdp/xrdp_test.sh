@@ -1,65 +1,70 @@
-#!/ usr / bin / env bash
-#The shipped program against a third - party RDP server : xrdp(TLS without NLA, with clipboard,
-#sound and drive channels) serving an Xvnc session, in a private network whose / etc / hosts maps
-#the provider's names to loopback. Its certificate comes from the test authority the build
-#trusts as the provider's, so the session opens without a question. Signed in, the session must
-#stay up(a channel with nothing behind it used to end it a second later), keys typed into the
-#program must reach a program in the session, and the program's log must show no channel error.
-#xrdp_test.sh session | clipboard | logoff | \
-    drives ZENTRA LOOKUP_SERVICE WM_CLOSE NETNS_RUN TEST_CA_DIR PROVIDER_CA
-#SOURCE_DIR LOGIN_HOST LOGIN2_HOST WEB_HOST
-#With "clipboard" : text and a picture copied on one side arrive on the other.
-#With "drives" : the person's documents folder (as user-dirs.dirs names it) is a drive of the
-#session, under the session user's ~/thinclient_drives, and a file in it reads back byte for
-#byte; a file in the home folder itself, a hidden one and this program's settings are not there.
-#With "logoff" : the session ended on the server(its desktop logged off) is not reconnected:
-#"Desconectado" at once, Reconectar enabled, no reconnection attempt in the program's log.
-#Exits 77(skipped)where it cannot run : not root, xrdp not installed, a build that does not
-#trust the test authority, or (clipboard) a program without clipboard redirection.
-set - euo pipefail here = $(cd "$(dirname " $0 ")" && pwd) mode = $1 zentra = $2 lookup_service =
-    $3 wm_close = $4 netns_run = $5 test_ca = $6 provider_ca = $7 source_dir = $8 login_hosts =
-        ("$9"
-         "${10}"
-         "${11}")rdp_host = "rdp1.${9#*.}" readonly kSkip = 77
-#How long the session must stay up after signing in.
-    readonly kStaySeconds = 60
+#!/usr/bin/env bash
+# The shipped program against a third-party RDP server: xrdp (TLS without NLA, with clipboard,
+# sound and drive channels) serving an Xvnc session, in a private network whose /etc/hosts maps
+# the provider's names to loopback. Its certificate comes from the test authority the build
+# trusts as the provider's, so the session opens without a question. Signed in, the session must
+# stay up (a channel with nothing behind it used to end it a second later), keys typed into the
+# program must reach a program in the session, and the program's log must show no channel error.
+#   xrdp_test.sh session|clipboard|logoff|drives ZENTRA LOOKUP_SERVICE WM_CLOSE NETNS_RUN TEST_CA_DIR PROVIDER_CA
+#                SOURCE_DIR LOGIN_HOST LOGIN2_HOST WEB_HOST
+# With "clipboard": text and a picture copied on one side arrive on the other.
+# With "drives": the person's documents folder (as user-dirs.dirs names it) is a drive of the
+# session, under the session user's ~/thinclient_drives, and a file in it reads back byte for
+# byte; a file in the home folder itself, a hidden one and this program's settings are not there.
+# With "logoff": the session ended on the server (its desktop logged off) is not reconnected:
+# "Desconectado" at once, Reconectar enabled, no reconnection attempt in the program's log.
+# Exits 77 (skipped) where it cannot run: not root, xrdp not installed, a build that does not
+# trust the test authority, or (clipboard) a program without clipboard redirection.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+mode=$1
+zentra=$2
+lookup_service=$3
+wm_close=$4
+netns_run=$5
+test_ca=$6
+provider_ca=$7
+source_dir=$8
+login_hosts=("$9" "${10}" "${11}")
+rdp_host="rdp1.${9#*.}"
+readonly kSkip=77
+# How long the session must stay up after signing in.
+readonly kStaySeconds=60
 
-    if["${ZENTRA_XRDP_TEST_NETNS:-}" != 1];
-then["$(id -u)" - eq 0] || {
-  echo "SKIP: xrdp's sesman switches users: run as root";
-  exit $kSkip;
-}
-command - v xrdp > / dev / null&& command - v Xvnc > / dev / null || {
-  echo "SKIP: xrdp or Xvnc not installed (scripts/install-deps)";
-  exit $kSkip;
-}
-["$provider_ca" = "$test_ca/ca.pem"] || {
-  echo "SKIP: this build does not trust the test authority (configure with -DZENTRA_TEST_CA=ON)";
-  exit $kSkip;
-}
-["$mode" != clipboard] || [-d "$source_dir/src/principal/rdp/clipboard"] || {
-  echo "SKIP: the program has no clipboard redirection yet (src/principal/rdp/clipboard)";
-  exit $kSkip;
-}
+if [ "${ZENTRA_XRDP_TEST_NETNS:-}" != 1 ]; then
+  [ "$(id -u)" -eq 0 ] || { echo "SKIP: xrdp's sesman switches users: run as root"; exit $kSkip; }
+  command -v xrdp >/dev/null && command -v Xvnc >/dev/null ||
+    { echo "SKIP: xrdp or Xvnc not installed (scripts/install-deps)"; exit $kSkip; }
+  [ "$provider_ca" = "$test_ca/ca.pem" ] ||
+    { echo "SKIP: this build does not trust the test authority (configure with -DZENTRA_TEST_CA=ON)"; exit $kSkip; }
+  [ "$mode" != clipboard ] || [ -d "$source_dir/src/principal/rdp/clipboard" ] ||
+    { echo "SKIP: the program has no clipboard redirection yet (src/principal/rdp/clipboard)"; exit $kSkip; }
 fi
 
-    source "$here/../lib.sh" source "$here/../../support/xrdp-server.sh" e2e_report_failed_line
+source "$here/../lib.sh"
+source "$here/../../support/xrdp-server.sh"
+e2e_report_failed_line
 
-#Outside the namespace : the client's X server; then the rest of this script inside it, as root
-#(no user namespace), where xrdp may switch to the test user.
-    if["${ZENTRA_XRDP_TEST_NETNS:-}" != 1];
-then start_xvfb 1280x1024x24 status = 0 ZENTRA_XRDP_TEST_NETNS =
-    1 "$netns_run" --hosts "127.0.0.1 ${login_hosts[*]}" --hosts "127.0.0.2 $rdp_host" --bash
-    "$0"
-    "$@" ||
-    status = $
-    ? exit $status fi
+# Outside the namespace: the client's X server; then the rest of this script inside it, as root
+# (no user namespace), where xrdp may switch to the test user.
+if [ "${ZENTRA_XRDP_TEST_NETNS:-}" != 1 ]; then
+  start_xvfb 1280x1024x24
+  status=0
+  ZENTRA_XRDP_TEST_NETNS=1 "$netns_run" --hosts "127.0.0.1 ${login_hosts[*]}" \
+    --hosts "127.0.0.2 $rdp_host" -- bash "$0" "$@" || status=$?
+  exit $status
+fi
 
-          source "$here/../client.sh" readonly kUser = zentra readonly kPassword =
-              Xrdp - teste - 7 server = $E2E_TMP / xrdp typed =
-                                            $server / home / $kUser / typed.txt artifacts =
-      ${ZENTRA_TEST_ARTIFACTS : -$PWD / xrdp - test - artifacts} mkdir - p "$artifacts" on_exit() {
-  local status = $ ? if[$status - ne 0] && [$status - ne $kSkip]; then
+source "$here/../client.sh"
+readonly kUser=zentra
+readonly kPassword=Xrdp-teste-7
+server=$E2E_TMP/xrdp
+typed=$server/home/$kUser/typed.txt
+artifacts=${ZENTRA_TEST_ARTIFACTS:-$PWD/xrdp-test-artifacts}
+mkdir -p "$artifacts"
+on_exit() {
+  local status=$?
+  if [ $status -ne 0 ] && [ $status -ne $kSkip ]; then
     shot "$artifacts/failure.png" 2>/dev/null || true
     echo "== the screen at the failure: $artifacts/failure.png"
     echo "== the program's output (last lines)"
@@ -187,7 +192,7 @@ session_has_drive() {
 }
 
 check_drives() {
-  local drives=$E2E_TMP/drives.txt shared=()
+  local drives=$E2E_TMP/drives.txt shared=() found
   log "the documents folder is a drive of the session"
   # chansrv mounts ~/thinclient_drives (FUSE) as the session user; root cannot look inside.
   if ! eventually 30 session_has_drive "$drives"; then
@@ -208,28 +213,23 @@ check_drives() {
     fail "the file read in the session differs"
 
   log "nothing of the home folder itself, nothing hidden"
-  local found
   found=$(xrdp_session_run sh -c 'find ~/thinclient_drives/ -mindepth 1 -maxdepth 4 \
-    -not -path "*/.clipboard*" \( -name "segredo*" -o -name ".segredo*" -o -name "*segredo*" \
-    -o -name ".ssh" -o -name config -o -name user-dirs.dirs \)' 2>&1) || true
+    -not -path "*/.clipboard*" \( -name "*segredo*" -o -name ".ssh" -o -name config \
+    -o -name user-dirs.dirs \)' 2>&1) || true
   [ -z "$found" ] || fail "the session sees: $found"
   kill -0 "$CLIENT" 2>/dev/null || fail "the program ended"
 }
 
-remote_clipboard() {
-  xrdp_session_run timeout 5 xclip - selection clipboard - o 2 > / dev / null || true;
-}
-remote_clipboard_is() {
-  ["$(remote_clipboard)" = "$1"];
-}
+remote_clipboard() { xrdp_session_run timeout 5 xclip -selection clipboard -o 2>/dev/null || true; }
+remote_clipboard_is() { [ "$(remote_clipboard)" = "$1" ]; }
 
-#xrdp hands pictures on as CF_DIB, which its session offers as image / bmp.
+# xrdp hands pictures on as CF_DIB, which its session offers as image/bmp.
 remote_picture_is() {
   local got=$E2E_TMP/remote.bmp differ
   xrdp_session_run timeout 5 xclip -selection clipboard -t image/bmp -o >"$got" 2>/dev/null ||
     return 1
   [ -s "$got" ] || return 1
-#xrdp 0.9 puts a fixed file header(with a wrong file size) in front of the DIB.
+  # xrdp 0.9 puts a fixed file header (with a wrong file size) in front of the DIB.
   differ=$(/usr/bin/compare -define bmp:ignore-filesize=true -metric AE "$got" "$1" null: 2>&1) || true
   [ "$differ" = 0 ]
 }
@@ -242,36 +242,31 @@ log "lookup on port 52"
 "$lookup_service" 127.0.0.1 52 "$rdp_host;$kRdpPort" "$E2E_TMP/lookup.log" \
   >"$E2E_TMP/lookup.out" 2>&1 &
 E2E_PIDS+=($!)
-for _ in $(seq 100);
-do xrdp_listening 52 && break;
-sleep 0.1;
-done
+for _ in $(seq 100); do xrdp_listening 52 && break; sleep 0.1; done
 
-        mkdir -
-    p "$E2E_TMP/home" export HOME = $E2E_TMP / home XDG_CONFIG_HOME =
-                                        $E2E_TMP / home / config QT_QPA_PLATFORM = xcb
-#The session 's own log lines, and FreeRDP' s warnings and errors, go to the program's output.
-    export QT_LOGGING_RULES = "zentra.rdp.debug=true;zentra.rdp.info=true" WLOG_LEVEL =
-        WARN cd "$E2E_TMP" if["$mode" = drives];
-then prepare_drives;
-fi
+mkdir -p "$E2E_TMP/home"
+export HOME=$E2E_TMP/home XDG_CONFIG_HOME=$E2E_TMP/home/config QT_QPA_PLATFORM=xcb
+# The session's own log lines, and FreeRDP's warnings and errors, go to the program's output.
+export QT_LOGGING_RULES="zentra.rdp.debug=true;zentra.rdp.info=true" WLOG_LEVEL=WARN
+cd "$E2E_TMP"
+if [ "$mode" = drives ]; then prepare_drives; fi
 
-        log
-    "signing in: the session opens without a question and the notice goes" start_client sign_in
-        $kUser $kPassword wait_for_window "$kMainCaption" $kLong > / dev / null signed_in =
-    $SECONDS eventually $kLong session_started ||
-    fail "xrdp started no session for $kUser" eventually $kLong no_alert ||
-    fail "a notice stayed up after signing in"["$(established)" - eq 1] ||
-    fail "no RDP connection to xrdp"
+log "signing in: the session opens without a question and the notice goes"
+start_client
+sign_in $kUser $kPassword
+wait_for_window "$kMainCaption" $kLong >/dev/null
+signed_in=$SECONDS
+eventually $kLong session_started || fail "xrdp started no session for $kUser"
+eventually $kLong no_alert || fail "a notice stayed up after signing in"
+[ "$(established)" -eq 1 ] || fail "no RDP connection to xrdp"
 
-         "check_$mode"
+"check_$mode"
 
-        log "closing the window ends the session and the program with code 0" close_client
-            eventually 10 bash -
-        c "[ \"\$(ss -Htn state established '( sport = :$kRdpPort )' | wc -l)\" -eq 0 ]" ||
-    fail "the RDP connection outlived the program" grep -
-        q 'ERROR: AddressSanitizer\|runtime error:' "$E2E_TMP/zentra.log" && {
-  cat "$E2E_TMP/zentra.log";
-  fail "sanitizer report";
-}
-rm - rf "$artifacts" echo "xrdp test passed"
+log "closing the window ends the session and the program with code 0"
+close_client
+eventually 10 bash -c "[ \"\$(ss -Htn state established '( sport = :$kRdpPort )' | wc -l)\" -eq 0 ]" ||
+  fail "the RDP connection outlived the program"
+grep -q 'ERROR: AddressSanitizer\|runtime error:' "$E2E_TMP/zentra.log" &&
+  { cat "$E2E_TMP/zentra.log"; fail "sanitizer report"; }
+rm -rf "$artifacts"
+echo "xrdp test passed"

@@ -148,9 +148,9 @@ FetchResult FetchFiles(const std::vector<ClipFile>& files, const QString& target
                     QStringLiteral("entry %1 stopped at byte %2").arg(i).arg(offset));
       }
       if (out.write(*chunk) != chunk->size()) {
+        const QString why = out.errorString();
         out.cancelWriting();
-        return Fail(result, targetFolder,
-                    QStringLiteral("cannot write %1: %2").arg(local, out.errorString()),
+        return Fail(result, targetFolder, QStringLiteral("cannot write %1: %2").arg(local, why),
                     FetchFault::LocalWrite);
       }
       offset += static_cast<std::uint64_t>(chunk->size());

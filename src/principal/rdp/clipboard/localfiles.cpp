@@ -84,7 +84,8 @@ void TLocalFileList::Add(const QString& localPath, const QString& remotePath) {
   // Read later through its real path, so a link swapped in meanwhile is not followed.
   const QString real = info.canonicalFilePath();
   sources_.push_back({real.isEmpty() ? localPath : real, static_cast<std::uint64_t>(st.st_dev),
-                      static_cast<std::uint64_t>(st.st_ino)});
+                      static_cast<std::uint64_t>(st.st_ino), st.st_ctim.tv_sec,
+                      st.st_ctim.tv_nsec});
 }
 
 int TLocalFileList::OpenListed(std::uint32_t index) const {
@@ -95,7 +96,8 @@ int TLocalFileList::OpenListed(std::uint32_t index) const {
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
       static_cast<std::uint64_t>(st.st_dev) != source.device ||
-      static_cast<std::uint64_t>(st.st_ino) != source.inode) {
+      static_cast<std::uint64_t>(st.st_ino) != source.inode ||
+      st.st_ctim.tv_sec != source.changedSec || st.st_ctim.tv_nsec != source.changedNsec) {
     ::close(fd);
     return -1;
   }

@@ -40,18 +40,22 @@ class TLocalFileList {
   [[nodiscard]] std::optional<std::uint64_t> Size(std::uint32_t index) const;
   // Up to min(requested, kMaxServedChunkBytes) bytes from offset; fewer at the end of the file,
   // none past it. nullopt when the entry is not a readable file, when its path now names another
-  // file than the one listed (removed and made again, replaced by a link), or when the file has
-  // become shorter than the list said and the read reaches past its new end: the remote side
-  // gets a refusal, never bytes of another file and never a silently short copy.
+  // file than the one listed (removed and made again, replaced by a link) or the file was changed
+  // before the remote side began to read it, or when the file has become shorter than the list
+  // said and the read reaches past its new end: the remote side gets a refusal, never bytes of
+  // another file and never a silently short copy.
   [[nodiscard]] std::optional<QByteArray> Range(std::uint32_t index, std::uint64_t offset,
                                                 std::uint32_t requested);
 
  private:
-  // The file as listed: its real path and identity on the disk.
+  // The file as listed: its real path and identity on the disk. A file removed and made again
+  // may get the same inode number at once; its change time tells it apart.
   struct Source {
     QString path;
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
+    std::int64_t changedSec = 0;
+    std::int64_t changedNsec = 0;
   };
   void Add(const QString& localPath, const QString& remotePath);
   // A descriptor of entry index's file when its path still names the file listed; -1 otherwise.

@@ -206,7 +206,7 @@ struct TRdpClipboard::PasteRun {
   bool done = false;
   FetchResult result;
   std::shared_ptr<DataWait> list;  // while the list is asked for
-  QDeadlineTimer listDeadline;
+  bool listTimedOut = false;
   std::unique_ptr<QProgressDialog> progress;
   std::thread worker;
 };
@@ -658,7 +658,6 @@ QStringList TRdpClipboard::PasteFiles(std::uint32_t formatId) {
 void TRdpClipboard::StartPaste(std::uint32_t formatId) {
   paste_ = std::make_shared<PasteRun>();
   paste_->formatId = formatId;
-  paste_->listDeadline = QDeadlineTimer(kClipDataTimeout);
   transferring_ = true;
   cancel_ = false;
   paste_->list = AskData(formatId);
@@ -673,7 +672,10 @@ void TRdpClipboard::StartPaste(std::uint32_t formatId) {
   // Each step of the list's wait (an answer, the channel gone, the time limit) moves it on.
   auto* limit = new QTimer(this);
   limit->setSingleShot(true);
-  connect(limit, &QTimer::timeout, this, &TRdpClipboard::ContinuePaste);
+  connect(limit, &QTimer::timeout, this, [this, run] {
+    run->listTimedOut = true;
+    ContinuePaste();
+  });
   connect(limit, &QTimer::timeout, limit, &QObject::deleteLater);
   limit->start(kClipDataTimeout);
   connect(this, &TRdpClipboard::Woken, this, &TRdpClipboard::ContinuePaste, Qt::UniqueConnection);
@@ -685,7 +687,7 @@ void TRdpClipboard::ContinuePaste() {
   if (!run || run->done || !run->list) return;
   {
     std::lock_guard lock(waitMutex_);
-    if (!run->list->done && !detached_ && !cancel_ && !run->listDeadline.hasExpired()) return;
+    if (!run->list->done && !detached_ && !cancel_ && !run->listTimedOut) return;
     if (dataWait_ == run->list && !run->list->done) dataWait_.reset();
   }
   disconnect(this, &TRdpClipboard::Woken, this, &TRdpClipboard::ContinuePaste);

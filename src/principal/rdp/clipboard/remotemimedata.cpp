@@ -28,12 +28,19 @@ QVariant TRemoteMimeData::retrieveData(const QString& mimeType, QMetaType type) 
   if (mimeType == kMimeQtImage || mimeType == kMimePng) key = kMimeQtImage;
   if (mimeType == kMimeGnomeFiles || mimeType == kMimeUriList) key = kMimeUriList;
   QVariant value = cache_.value(key);
+  // A program that asks for several types of one kind (Qt's text() asks for UTF-8 text, then
+  // plain text) must not wait once per type for a server that did not answer.
+  const auto failed = failedAt_.constFind(key);
+  if (!value.isValid() && failed != failedAt_.cend() && !failed->hasExpired()) return {};
   if (!value.isValid()) {
     // A paste of files runs the event loop; another program may take the clipboard meanwhile,
     // and Qt then deletes us. What was fetched is still handed to the program that asked.
     const QPointer<const TRemoteMimeData> alive(this);
     value = Fetch(key);
-    if (!value.isValid()) return {};
+    if (!value.isValid()) {
+      if (alive) failedAt_.insert(key, QDeadlineTimer(kClipDataTimeout));
+      return {};
+    }
     if (alive) cache_.insert(key, value);
   }
   return Shape(mimeType, key, value);
