@@ -118,12 +118,14 @@ QStringList UserFolderPaths() {
 QStringList PrivateFolderPaths() {
   static const QStandardPaths::StandardLocation kKinds[] = {
       QStandardPaths::GenericConfigLocation, QStandardPaths::GenericCacheLocation,
-      QStandardPaths::GenericDataLocation,   QStandardPaths::RuntimeLocation,
-      QStandardPaths::AppConfigLocation,     QStandardPaths::AppDataLocation,
-      QStandardPaths::CacheLocation};
+      QStandardPaths::GenericDataLocation,   QStandardPaths::AppConfigLocation,
+      QStandardPaths::AppDataLocation,       QStandardPaths::CacheLocation};
+  QStringList locations;
+  for (const auto kind : kKinds) locations << QStandardPaths::writableLocation(kind);
+  // Read as it is: Qt's runtime location would make a folder in /tmp when it is not set.
+  locations << qEnvironmentVariable("XDG_RUNTIME_DIR");
   QStringList paths;
-  for (const auto kind : kKinds) {
-    const QString path = QStandardPaths::writableLocation(kind);
+  for (const auto& path : locations) {
     if (path.isEmpty()) continue;
     paths << QDir::cleanPath(path);
     // Where the folder already exists, its real path too: a link must not hide it.
