@@ -731,10 +731,10 @@ TEST_F(RdpClipboardTest, FaultsInTheMiddleOfATransfer) {
     const auto connection = QObject::connect(clipboard_.get(), &TRdpClipboard::TransferProgress,
                                              [&](quint64 done, quint64) {
                                                // What the session does when the connection drops:
-                                               // the channel goes away.
+                                               // the channel goes away, on the session thread.
                                                if (!gone && done > 100ull * 1024 * 1024) {
                                                  gone = true;
-                                                 clipboard_->Detach();
+                                                 peer_.RunOnPeer([this] { clipboard_->Detach(); });
                                                }
                                              });
     ServerCopies({{kRemoteFileListId, QStringLiteral("FileGroupDescriptorW")}});

@@ -289,7 +289,7 @@ void TRdpClipboard::Detach() {
     std::lock_guard lock(waitMutex_);
     waitDone_.notify_all();
   }
-  emit Woken();
+  Wake();
 }
 
 void TRdpClipboard::Start() {
@@ -572,7 +572,17 @@ void TRdpClipboard::OnDataResponse(bool ok, const unsigned char* data, std::uint
       wait->data = QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     waitDone_.notify_all();
   }
-  emit Woken();
+  Wake();
+}
+
+void TRdpClipboard::Wake() {
+  // Signals of this object are emitted on its own thread only, so that the waits connecting to
+  // and disconnecting from them never race an emission from the session thread.
+  if (QThread::currentThread() == thread())
+    emit Woken();
+  else
+    QMetaObject::invokeMethod(
+        this, [this] { emit Woken(); }, Qt::QueuedConnection);
 }
 
 void TRdpClipboard::DeleteIfLetGo() {
@@ -635,7 +645,7 @@ void TRdpClipboard::CancelTransfer() {
     std::lock_guard lock(waitMutex_);
     waitDone_.notify_all();
   }
-  emit Woken();
+  Wake();
 }
 
 QStringList TRdpClipboard::PasteFiles(std::uint32_t formatId) {

@@ -78,7 +78,7 @@ class TRdpClipboard : public QObject {
   void TransferProgress(quint64 done, quint64 total);
   // A paste of remote files has ended; its top-level paths, empty when it failed or was cancelled.
   void TransferFinished(const QStringList& paths);
-  // Something a wait on the UI thread may be waiting for has happened (any thread).
+  // Something a wait on the UI thread may be waiting for has happened (emitted on our thread).
   void Woken();
 
  private:
@@ -112,6 +112,8 @@ class TRdpClipboard : public QObject {
   void ContinuePaste();
   void FinishPaste(FetchResult result);
   void DeleteIfLetGo();
+  // Emits Woken on our thread, from any thread.
+  void Wake();
   void OnLocalChanged();
   void OnMonitorReady();
   void ApplyRemoteOffer(const RemoteOffer& offer);
