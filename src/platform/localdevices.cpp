@@ -2,8 +2,8 @@
 
 #include <fcntl.h>
 #include <linux/serial.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -11,12 +11,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <cstring>
 
 namespace {
 
 constexpr char kMountsFile[] = "/proc/self/mounts";
 constexpr char kDevFolder[] = "/dev";
+constexpr char kSysClassTty[] = "/sys/class/tty";
 constexpr char kSoundFolder[] = "/dev/snd";
 constexpr char kPulseSocket[] = "pulse/native";
 // The mount table of even a busy desktop is a few kilobytes; more is not a mount table.
@@ -75,24 +77,73 @@ QString MountTable() {
   return QString::fromUtf8(mounts.read(kMaxMountTableBytes));
 }
 
-QStringList DeviceEntries() {
-  return QDir(QString::fromLatin1(kDevFolder)).entryList(QDir::System | QDir::Files);
-}
-
 QString DevicePath(const QString& entry) {
   return QDir(QString::fromLatin1(kDevFolder)).filePath(entry);
 }
 
-bool SerialPortPresent(const QString& path) {
-  const QByteArray native = QFile::encodeName(path);
-  const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return false;
-  bool real = true;
-  if (QFileInfo(path).fileName().startsWith(QStringLiteral("ttyS"))) {
-    serial_struct info{};
-    real = ::ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
+QStringList SerialPortsInSystem(const QString& sysClassTty) {
+  const QDir ttys(sysClassTty.isEmpty() ? QString::fromLatin1(kSysClassTty) : sysClassTty);
+  QStringList found;
+  const auto entries = ttys.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+  for (const auto& entry : entries) {
+    const QString folder = ttys.filePath(entry);
+    if (!QFileInfo::exists(folder + QStringLiteral("/device"))) continue;
+    // Only serial-core ports have a "type"; PORT_UNKNOWN there means no UART answered the probe.
+    QFile type(folder + QStringLiteral("/type"));
+    if (type.open(QIODevice::ReadOnly)) {
+      bool ok = false;
+      const int value = type.read(16).trimmed().toInt(&ok);
+      if (ok && value == PORT_UNKNOWN) continue;
+    }
+    found << entry;
   }
-  ::close(fd);
+  return found;
+}
+
+bool DeviceReadWrite(const QString& path) {
+  const QByteArray native = QFile::encodeName(path);
+  return !native.isEmpty() && ::access(native.constData(), R_OK | W_OK) == 0;
+}
+
+QStringList UserFolderPaths() {
+  static const QStandardPaths::StandardLocation kKinds[] = {
+      QStandardPaths::DocumentsLocation, QStandardPaths::DownloadLocation,
+      QStandardPaths::DesktopLocation,   QStandardPaths::PicturesLocation,
+      QStandardPaths::MusicLocation,     QStandardPaths::MoviesLocation};
+  QStringList paths;
+  for (const auto kind : kKinds) paths << QStandardPaths::writableLocation(kind);
+  return paths;
+}
+
+QStringList PrivateFolderPaths() {
+  static const QStandardPaths::StandardLocation kKinds[] = {
+      QStandardPaths::GenericConfigLocation, QStandardPaths::GenericCacheLocation,
+      QStandardPaths::GenericDataLocation,   QStandardPaths::AppConfigLocation,
+      QStandardPaths::AppDataLocation,       QStandardPaths::CacheLocation};
+  QStringList locations;
+  for (const auto kind : kKinds) locations << QStandardPaths::writableLocation(kind);
+  // Read as it is: Qt's runtime location would make a folder in /tmp when it is not set.
+  locations << qEnvironmentVariable("XDG_RUNTIME_DIR");
+  QStringList paths;
+  for (const auto& path : locations) {
+    if (path.isEmpty()) continue;
+    paths << QDir::cleanPath(path);
+    // Where the folder already exists, its real path too: a link must not hide it.
+    const QString real = QFileInfo(path).canonicalFilePath();
+    if (!real.isEmpty()) paths << real;
+  }
+  paths.removeDuplicates();
+  return paths;
+}
+
+QString OwnFolder(const QString& path) {
+  if (path.isEmpty()) return {};
+  const QString real = QFileInfo(path).canonicalFilePath();
+  if (real.isEmpty()) return {};
+  struct stat st {};
+  const QByteArray native = QFile::encodeName(real);
+  if (::stat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+    return {};
   return real;
 }
 

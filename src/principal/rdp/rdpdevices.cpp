@@ -37,6 +37,12 @@ QString DecodeMountField(const QString& field) {
   return QString::fromUtf8(out);
 }
 
+// Whether path lies below folder (both clean and absolute).
+bool IsInside(const QString& path, const QString& folder) {
+  if (folder == QStringLiteral("/")) return path != folder;
+  return path.startsWith(folder + u'/');
+}
+
 // Labels that the remote side accepts as a share name: no separators or blanks at the ends.
 QString DriveLabel(const QString& text) {
   QString label = text.trimmed();
@@ -60,7 +66,7 @@ std::vector<DeviceChannel> RdpDeviceChannels(const RedirectionInputs& inputs) {
       used.insert(unique.toLower());
       channels.push_back({QString::fromUtf16(kDriveChannel), unique, path});
     };
-    addDrive(inputs.homeName, inputs.homePath);
+    for (const auto& folder : inputs.userFolders) addDrive(folder.name, folder.path);
     for (const auto& medium : inputs.removable) addDrive(medium.name, medium.path);
   }
   if (inputs.printers) {
@@ -85,14 +91,14 @@ std::vector<DeviceChannel> RdpDeviceChannels(const RedirectionInputs& inputs) {
   return channels;
 }
 
-std::vector<RemovableMount> RemovableMountsFrom(const QString& mountsText) {
+std::vector<SharedFolder> RemovableMountsFrom(const QString& mountsText) {
   static const QSet<QString> kMediaFileSystems = {
       QStringLiteral("vfat"),   QStringLiteral("exfat"),   QStringLiteral("ntfs"),
       QStringLiteral("ntfs3"),  QStringLiteral("fuseblk"), QStringLiteral("ext2"),
       QStringLiteral("ext3"),   QStringLiteral("ext4"),    QStringLiteral("iso9660"),
       QStringLiteral("udf"),    QStringLiteral("btrfs"),   QStringLiteral("xfs"),
       QStringLiteral("hfsplus")};
-  std::vector<RemovableMount> mounts;
+  std::vector<SharedFolder> mounts;
   QSet<QString> seen;
   const auto lines = mountsText.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
   for (const auto& line : lines) {
@@ -108,6 +114,43 @@ std::vector<RemovableMount> RemovableMountsFrom(const QString& mountsText) {
     mounts.push_back({QDir(path).dirName(), path});
   }
   return mounts;
+}
+
+std::vector<SharedFolder> UserFolderShares(const QStringList& realPaths, const QString& home,
+                                           const QStringList& privateFolders) {
+  const QString homeClean = QDir::cleanPath(home);
+  std::vector<SharedFolder> shares;
+  QSet<QString> seen;
+  for (const auto& raw : realPaths) {
+    if (raw.isEmpty() || !QDir::isAbsolutePath(raw)) continue;
+    const QString path = QDir::cleanPath(raw);
+    if (path == homeClean || IsInside(homeClean, path)) {
+      qCInfo(lcRdp) << "folder not shared: it is the home folder or holds it:" << path;
+      continue;
+    }
+    // Below the home folder only the part after it counts (a home under a dotted folder is rare
+    // but not hidden from its owner).
+    const QString shown = IsInside(path, homeClean) ? path.mid(homeClean.size()) : path;
+    const auto parts = shown.split(u'/', Qt::SkipEmptyParts);
+    if (std::any_of(parts.begin(), parts.end(),
+                    [](const QString& part) { return part.startsWith(u'.'); })) {
+      qCInfo(lcRdp) << "folder not shared: it is hidden:" << path;
+      continue;
+    }
+    const bool touchesPrivate =
+        std::any_of(privateFolders.begin(), privateFolders.end(), [&](const QString& p) {
+          const QString own = QDir::cleanPath(p);
+          return !p.isEmpty() && (own == path || IsInside(own, path) || IsInside(path, own));
+        });
+    if (touchesPrivate) {
+      qCInfo(lcRdp) << "folder not shared: it holds or lies in settings or caches:" << path;
+      continue;
+    }
+    if (seen.contains(path)) continue;
+    seen.insert(path);
+    shares.push_back({QDir(path).dirName(), path});
+  }
+  return shares;
 }
 
 QStringList SerialCandidatesFrom(const QStringList& devEntries) {
@@ -133,15 +176,14 @@ RedirectionInputs GatherRedirectionInputs(bool drives, bool printers, bool ports
   inputs.printers = printers;
   inputs.ports = ports;
   if (drives) {
-    // A folder FreeRDP cannot open (a missing home, another user's stick) would take every other
-    // device down with it; it is left out and the rest is shared.
-    const QString home = QDir::homePath();
-    if (FolderShareable(home)) {
-      inputs.homePath = home;
-      inputs.homeName = qEnvironmentVariable("USER", QDir(home).dirName());
-    } else {
-      qCInfo(lcRdp) << "home folder not shared: it cannot be opened";
-    }
+    // A folder FreeRDP cannot open (another user's stick) would take every other device down
+    // with it; it is left out and the rest is shared.
+    QStringList real;
+    for (const auto& path : UserFolderPaths())
+      real << (FolderShareable(path) ? OwnFolder(path) : QString());
+    const QString home = QFileInfo(QDir::homePath()).canonicalFilePath();
+    inputs.userFolders =
+        UserFolderShares(real, home.isEmpty() ? QDir::homePath() : home, PrivateFolderPaths());
     for (auto& medium : RemovableMountsFrom(MountTable())) {
       if (FolderShareable(medium.path))
         inputs.removable.push_back(std::move(medium));
@@ -156,9 +198,12 @@ RedirectionInputs GatherRedirectionInputs(bool drives, bool printers, bool ports
       inputs.filterQueueType = registry.ReadCardinal(QString::fromUtf16(kFilterQueueTypeValue), 0);
   }
   if (ports) {
-    for (const auto& name : SerialCandidatesFrom(DeviceEntries())) {
+    for (const auto& name : SerialCandidatesFrom(SerialPortsInSystem())) {
       const QString path = DevicePath(name);
-      if (SerialPortPresent(path)) inputs.serialPorts << path;
+      if (DeviceReadWrite(path))
+        inputs.serialPorts << path;
+      else
+        qCInfo(lcRdp) << "serial port not shared: this user may not use it:" << path;
     }
   }
   return inputs;

@@ -11,10 +11,11 @@
 // facts (mounts, printers, serial ports, the stored printer mode) is kept apart from deciding the
 // device list, so the decision can be checked with any set of facts.
 
-// A mounted file system that a person would call removable media (a USB stick, a card, a disc).
-struct RemovableMount {
-  QString name;  // the label the remote side shows, e.g. "PENDRIVE"
-  QString path;  // the mount point
+// A folder handed over as a drive: one of the person's own folders (Documentos, Downloads, ...)
+// or a mounted file system that a person would call removable media (a USB stick, a card, a disc).
+struct SharedFolder {
+  QString name;  // the label the remote side shows, e.g. "Documentos", "PENDRIVE"
+  QString path;  // the folder or the mount point
 };
 
 // The switches of the control and the facts of this computer at connect time.
@@ -23,9 +24,8 @@ struct RedirectionInputs {
   bool printers = false;
   bool ports = false;
 
-  QString homeName;  // the user's login name, shown as the home drive's label
-  QString homePath;
-  std::vector<RemovableMount> removable;
+  std::vector<SharedFolder> userFolders;
+  std::vector<SharedFolder> removable;
 
   std::vector<PrinterInfo> printerList;
   std::uint32_t filterQueueType = 0;  // the stored printer mode; kAllPrinters redirects every queue
@@ -40,20 +40,30 @@ inline constexpr std::uint32_t kAllPrinters = 0xFFFFFFFFu;
 // {"printer", QUEUE}, {"serial", "COM1", PATH}.
 using DeviceChannel = QStringList;
 
-// The device channels for the given switches and facts: the home folder and each removable
-// medium as named drives; the default printer (every printer, the default first, in all-printers
-// mode); one serial port per device, named COM1, COM2, ... in order.
+// The device channels for the given switches and facts: each of the person's folders and each
+// removable medium as a named drive; the default printer (every printer, the default first, in
+// all-printers mode); one serial port per device, named COM1, COM2, ... in order.
 [[nodiscard]] std::vector<DeviceChannel> RdpDeviceChannels(const RedirectionInputs& inputs);
 
 // Removable media among the mounts listed in /proc/self/mounts form ("dev dir type opts 0 0"):
 // real file systems mounted under /media or /run/media (the desktop's automounter puts them
 // there). Octal escapes in mount points ("\040" for a blank) are decoded.
-[[nodiscard]] std::vector<RemovableMount> RemovableMountsFrom(const QString& mountsText);
+[[nodiscard]] std::vector<SharedFolder> RemovableMountsFrom(const QString& mountsText);
+
+// The person's folders that may be shared, from their real paths (links resolved, each one
+// existing and owned by the person; an empty entry stands for one that is not): never the home
+// folder itself or a folder around it, nothing hidden (no part of the path starts with a dot),
+// never a folder inside or around one of privateFolders (settings, caches, this program's own
+// files). Each is named like the folder; a folder named twice is shared once.
+[[nodiscard]] std::vector<SharedFolder> UserFolderShares(const QStringList& realPaths,
+                                                         const QString& home,
+                                                         const QStringList& privateFolders);
 
 // Candidate serial device names in /dev: ttyS*, ttyUSB*, ttyACM*, in natural order.
 [[nodiscard]] QStringList SerialCandidatesFrom(const QStringList& devEntries);
 
-// The facts of this computer for the given switches (the mount table, /dev, CUPS and the stored
-// printer mode; only what a switch that is on needs). Folders that cannot be opened and ports
-// that do not answer are left out. Slow: call it off the UI thread.
+// The facts of this computer for the given switches (the user folders, the mount table, the
+// kernel's list of serial ports, CUPS and the stored printer mode; only what a switch that is on
+// needs). Folders that cannot be opened and ports this user may not use are left out; no device
+// is opened. Slow: call it off the UI thread.
 [[nodiscard]] RedirectionInputs GatherRedirectionInputs(bool drives, bool printers, bool ports);

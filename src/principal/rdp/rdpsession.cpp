@@ -11,6 +11,7 @@
 #include "principal/rdp/rdpcertificate.h"
 #include "principal/rdp/rdpcontext.h"
 #include "principal/rdp/rdpdevices.h"
+#include "principal/rdp/rdpdrorder.h"
 #include "principal/rdp/rdpinputflags.h"
 #include "principal/rdp/rdpknownhosts.h"
 #include "principal/rdp/rdplog.h"
@@ -243,8 +244,7 @@ TRdpSession::Impl* SessionOf(freerdp* inst) {
 
 void RegisterStaticChannels() {
   static std::once_flag once;
-  std::call_once(
-      once, [] { freerdp_register_addin_provider(freerdp_channels_load_static_addin_entry, 0); });
+  std::call_once(once, [] { freerdp_register_addin_provider(RdpChannelAddinEntry, 0); });
 }
 
 }  // namespace

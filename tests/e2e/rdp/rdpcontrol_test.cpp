@@ -712,8 +712,8 @@ TEST_F(RdpControlTest, FullScreenShowsTheDesktopScaledAndCtrlAltEnterReturns) {
   EXPECT_FALSE(client_->FullScreen());
 }
 
-// The devices each redirection switch hands over, from this computer's real facts: the home
-// folder, CUPS queues of a private scheduler, the stored printer mode, the serial ports present.
+// The devices each redirection switch hands over, from this computer's real facts: the person's
+// folders, CUPS queues of a private scheduler, the stored printer mode, the serial ports present.
 TEST(RdpDeviceRedirection, DevicesPerSwitchFromThisComputer) {
   QTemporaryDir home;
   ASSERT_TRUE(home.isValid());
@@ -730,11 +730,27 @@ TEST(RdpDeviceRedirection, DevicesPerSwitchFromThisComputer) {
   };
   EXPECT_TRUE(devices(false, false, false).empty());
 
+  // The person's folders that exist, named as xdg-user-dirs names them; never the home folder.
+  ASSERT_TRUE(QDir(home.path()).mkpath(QStringLiteral("config")));
+  {
+    QFile dirs(home.filePath(QStringLiteral("config/user-dirs.dirs")));
+    ASSERT_TRUE(dirs.open(QIODevice::WriteOnly));
+    dirs.write(
+        "XDG_DOCUMENTS_DIR=\"$HOME/Documentos\"\nXDG_DESKTOP_DIR=\"$HOME/\"\n"
+        "XDG_MUSIC_DIR=\"$HOME/.musica\"\n");
+  }
+  for (const char* folder : {"Documentos", "Downloads", ".musica"})
+    ASSERT_TRUE(QDir(home.path()).mkpath(QString::fromLatin1(folder)));
+  const QString realHome = QFileInfo(home.path()).canonicalFilePath();
   const auto drives = devices(true, false, false);
-  ASSERT_FALSE(drives.empty());
-  EXPECT_EQ(drives[0].value(0), QStringLiteral("drive"));
-  EXPECT_EQ(drives[0].value(2), home.path());
-  for (const auto& d : drives) EXPECT_EQ(d.value(0), QStringLiteral("drive"));
+  ASSERT_GE(drives.size(), 2u);
+  EXPECT_EQ(drives[0], (QStringList{"drive", "Documentos", realHome + "/Documentos"}));
+  EXPECT_EQ(drives[1], (QStringList{"drive", "Downloads", realHome + "/Downloads"}));
+  for (const auto& d : drives) {
+    EXPECT_EQ(d.value(0), QStringLiteral("drive"));
+    EXPECT_FALSE(d.value(2) == realHome || d.value(2).contains(QStringLiteral("/.")))
+        << d.join(' ').toStdString();
+  }
 
   // No stored mode: the default printer only.
   EXPECT_EQ(devices(false, true, false), (std::vector<QStringList>{{"printer", "PDFCreator"}}));
@@ -756,6 +772,7 @@ TEST(RdpDeviceRedirection, DevicesPerSwitchFromThisComputer) {
     EXPECT_EQ(ports[i].value(0), QStringLiteral("serial"));
     EXPECT_EQ(ports[i].value(1), QStringLiteral("COM%1").arg(i + 1));
     EXPECT_TRUE(QFileInfo(ports[i].value(2)).isReadable()) << ports[i].value(2).toStdString();
+    EXPECT_TRUE(QFileInfo(ports[i].value(2)).isWritable()) << ports[i].value(2).toStdString();
   }
   std::cout << "serial ports on this machine: " << ports.size() << "\n";
 }

@@ -5,9 +5,15 @@
 # trusts as the provider's, so the session opens without a question. Signed in, the session must
 # stay up (a channel with nothing behind it used to end it a second later), keys typed into the
 # program must reach a program in the session, and the program's log must show no channel error.
-#   xrdp_test.sh session|clipboard|logoff ZENTRA LOOKUP_SERVICE WM_CLOSE NETNS_RUN TEST_CA_DIR PROVIDER_CA
+#   xrdp_test.sh session|clipboard|logoff|drives|pastefault ZENTRA LOOKUP_SERVICE WM_CLOSE NETNS_RUN TEST_CA_DIR PROVIDER_CA
 #                SOURCE_DIR LOGIN_HOST LOGIN2_HOST WEB_HOST
 # With "clipboard": text and a picture copied on one side arrive on the other.
+# With "drives": the person's documents folder (as user-dirs.dirs names it) is a drive of the
+# session, under the session user's ~/thinclient_drives, and a file in it reads back byte for
+# byte; a file in the home folder itself, a hidden one and this program's settings are not there.
+# With "pastefault": xrdp killed while a 300 MiB file copied in the session is being pasted here:
+# nothing is left in the paste folder, the person is told in Portuguese, and the session comes
+# back by itself once xrdp is up again.
 # With "logoff": the session ended on the server (its desktop logged off) is not reconnected:
 # "Desconectado" at once, Reconectar enabled, no reconnection attempt in the program's log.
 # Exits 77 (skipped) where it cannot run: not root, xrdp not installed, a build that does not
@@ -173,6 +179,121 @@ stop_owner() {
   wait "$1" 2>/dev/null || true
 }
 
+prepare_drives() {
+  mkdir -p "$HOME/Documentos" "$HOME/.ssh" "$XDG_CONFIG_HOME"
+  printf 'XDG_DOCUMENTS_DIR="$HOME/Documentos"\nXDG_DESKTOP_DIR="$HOME/"\n' \
+    >"$XDG_CONFIG_HOME/user-dirs.dirs"
+  # Not a multiple of any read size on the way, and not text.
+  head -c $((300 * 1024 + 7)) /dev/urandom >"$HOME/Documentos/relatorio.bin"
+  echo "home" >"$HOME/segredo-da-pasta-pessoal.txt"
+  echo "hidden" >"$HOME/.segredo-oculto"
+  echo "key" >"$HOME/.ssh/id_segredo"
+}
+
+session_has_drive() {
+  xrdp_session_run sh -c 'ls -A ~/thinclient_drives' >"$1" 2>&1 && grep -qv '^\.clipboard$' "$1"
+}
+
+check_drives() {
+  local drives=$E2E_TMP/drives.txt shared=() found
+  log "the documents folder is a drive of the session"
+  # chansrv mounts ~/thinclient_drives (FUSE) as the session user; root cannot look inside.
+  if ! eventually 30 session_has_drive "$drives"; then
+    grep -E 'rdpdr|RDPDR|devices:|device not redirected' "$E2E_TMP/zentra.log" | tail -5 || true
+    fail "no drive under ~/thinclient_drives: $(tr '\n' ' ' <"$drives")"
+  fi
+  mapfile -t shared < <(grep -v '^\.clipboard$' "$drives")
+  echo "drives in the session: ${shared[*]}"
+  [ "${#shared[@]}" -eq 1 ] || fail "more than the documents folder is shared: ${shared[*]}"
+  # xrdp 0.9 names a drive by its DOS name: the first 8 characters of ours.
+  [ "${shared[0]}" = Document ] || [ "${shared[0]}" = Documentos ] ||
+    fail "the drive is named '${shared[0]}'"
+
+  log "a file in the documents folder reads back byte for byte in the session"
+  xrdp_session_run sh -c "cat ~/thinclient_drives/${shared[0]}/relatorio.bin" \
+    >"$E2E_TMP/readback.bin" || fail "the session cannot read the file"
+  cmp "$HOME/Documentos/relatorio.bin" "$E2E_TMP/readback.bin" ||
+    fail "the file read in the session differs"
+
+  log "nothing of the home folder itself, nothing hidden"
+  found=$(xrdp_session_run sh -c 'find ~/thinclient_drives/ -mindepth 1 -maxdepth 4 \
+    -not -path "*/.clipboard*" \( -name "*segredo*" -o -name ".ssh" -o -name config \
+    -o -name user-dirs.dirs \)' 2>&1) || true
+  [ -z "$found" ] || fail "the session sees: $found"
+  kill -0 "$CLIENT" 2>/dev/null || fail "the program ended"
+}
+
+paste_files() { find "$HOME/.cache/zentra/clipboard" -type f 2>/dev/null || true; }
+# Bytes of the paste so far: the file being written has no name yet (Qt writes it unnamed and
+# links it in when complete), so it is found among the program's open files.
+paste_bytes() {
+  local fd total=0
+  for fd in /proc/"$CLIENT"/fd/*; do
+    case "$(readlink "$fd" 2>/dev/null)" in
+      */zentra/clipboard/paste-*) total=$((total + $(stat -L -c %s "$fd" 2>/dev/null || echo 0))) ;;
+    esac
+  done
+  echo $total
+}
+paste_under_way() { [ "$(paste_bytes)" -gt $((30 * 1024 * 1024)) ]; }
+paste_folder_empty() { [ -z "$(paste_files)" ]; }
+local_offers_files() {
+  timeout 5 xclip -selection clipboard -t TARGETS -o 2>/dev/null | grep -q '^text/uri-list$'
+}
+
+check_pastefault() {
+  local big=$server/home/$kUser/grande.bin uris=$server/home/$kUser/uris.txt owner paster xrdp_pid
+  # Not zeros: the channel would compress them away and the paste be over before the kill.
+  head -c 300M /dev/urandom >"$big"
+  printf 'file://%s\r\n' "$big" >"$uris"
+  chown "$kUser" "$big" "$uris"
+
+  log "a 300 MiB file copied in the session is offered here"
+  local end=$((SECONDS + kLong))
+  while [ $SECONDS -lt $end ]; do
+    xrdp_session_launch "$server/xclip.log" xclip -quiet -selection clipboard -t text/uri-list -i "$uris"
+    owner=${XRDP_PIDS[-1]}
+    eventually 4 local_offers_files && break
+    stop_owner "$owner"
+  done
+  local_offers_files || fail "the local clipboard offers no files"
+
+  log "pasting it here, then xrdp killed in the middle"
+  # Loopback at 200 Mbit/s in this namespace, so that the paste lasts long enough to be cut.
+  tc qdisc add dev lo root tbf rate 200mbit burst 256kb latency 50ms
+  timeout 120 xclip -selection clipboard -t text/uri-list -o >"$E2E_TMP/pasted.txt" 2>&1 &
+  paster=$!
+  eventually 60 paste_under_way || fail "the paste did not get going ($(paste_bytes) bytes)"
+  # xrdp alone: sesman and the session stay, as after a crash of the server's front end.
+  xrdp_pid=$(pgrep -x xrdp | head -1)
+  [ -n "$xrdp_pid" ] || fail "no xrdp process"
+  kill -KILL "$xrdp_pid"
+  echo "killed xrdp with $(paste_bytes) bytes pasted"
+  tc qdisc del dev lo root
+  [ "$(paste_bytes)" -lt $((300 * 1024 * 1024)) ] || fail "the paste was over before xrdp was killed"
+  eventually 60 paste_folder_empty || fail "left in the paste folder: $(paste_files)"
+  wait "$paster" 2>/dev/null || true
+  [ ! -s "$E2E_TMP/pasted.txt" ] || ! grep -q 'file://' "$E2E_TMP/pasted.txt" ||
+    fail "the paste handed on files: $(cat "$E2E_TMP/pasted.txt")"
+  eventually 10 grep -q 'told the person: "A cópia dos arquivos do Zentra foi interrompida' \
+    "$E2E_TMP/zentra.log" || fail "the person was not told why the paste ended"
+  wait_for_box 20 || fail "no message box about the paste"
+  shot "$artifacts/paste-message.png"
+  xdotool windowactivate --sync "$BOX_ID" key Return 2>/dev/null || xdotool key Return
+  eventually 10 bash -c '! xdotool getwindowname '"$BOX_ID"' >/dev/null 2>&1' ||
+    fail "the message box stayed"
+  kill -0 "$CLIENT" 2>/dev/null || fail "the program ended"
+  stop_owner "$owner"
+
+  log "xrdp back: the session reconnects by itself"
+  setpriv --pdeathsig TERM xrdp -n >>"$server/xrdp.out" 2>&1 &
+  XRDP_PIDS+=($!)
+  xrdp_wait_listening $kRdpPort || fail "xrdp did not come back"
+  eventually 120 established_one || fail "the session did not come back"
+  grep -q 'trying to reconnect' "$E2E_TMP/zentra.log" || fail "no reconnection in the program's log"
+  eventually $kLong no_alert || fail "a notice stayed up after the reconnection"
+}
+
 remote_clipboard() { xrdp_session_run timeout 5 xclip -selection clipboard -o 2>/dev/null || true; }
 remote_clipboard_is() { [ "$(remote_clipboard)" = "$1" ]; }
 
@@ -202,6 +323,7 @@ export HOME=$E2E_TMP/home XDG_CONFIG_HOME=$E2E_TMP/home/config QT_QPA_PLATFORM=x
 # The session's own log lines, and FreeRDP's warnings and errors, go to the program's output.
 export QT_LOGGING_RULES="zentra.rdp.debug=true;zentra.rdp.info=true" WLOG_LEVEL=WARN
 cd "$E2E_TMP"
+if [ "$mode" = drives ]; then prepare_drives; fi
 
 log "signing in: the session opens without a question and the notice goes"
 start_client

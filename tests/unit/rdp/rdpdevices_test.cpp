@@ -13,8 +13,7 @@ namespace {
 
 RedirectionInputs Facts() {
   RedirectionInputs in;
-  in.homeName = QStringLiteral("maria");
-  in.homePath = QStringLiteral("/home/maria");
+  in.userFolders = {{QStringLiteral("Documentos"), QStringLiteral("/home/maria/Documentos")}};
   in.removable = {{QStringLiteral("PENDRIVE"), QStringLiteral("/media/maria/PENDRIVE")},
                   {QStringLiteral("Fotos: 2024"), QStringLiteral("/run/media/maria/Fotos: 2024")}};
   in.printerList = {{QStringLiteral("Escritorio"), false},
@@ -37,7 +36,7 @@ TEST(RdpDeviceChannels, EachSwitchHandsOverItsOwnDevices) {
   EXPECT_TRUE(Channels(false, false, false, kAllPrinters).empty());
 
   EXPECT_EQ(Channels(true, false, false),
-            (std::vector<QStringList>{{"drive", "maria", "/home/maria"},
+            (std::vector<QStringList>{{"drive", "Documentos", "/home/maria/Documentos"},
                                       {"drive", "PENDRIVE", "/media/maria/PENDRIVE"},
                                       // characters a share name cannot carry become "_"
                                       {"drive", "Fotos_ 2024", "/run/media/maria/Fotos: 2024"}}));
@@ -59,15 +58,15 @@ TEST(RdpDeviceChannels, EachSwitchHandsOverItsOwnDevices) {
 TEST(RdpDeviceChannels, EdgesOfTheFacts) {
   RedirectionInputs in;
   in.drives = in.printers = true;
-  in.homeName = QStringLiteral("ana");
-  in.homePath = QStringLiteral("/home/ana");
+  in.userFolders = {{QStringLiteral("Downloads"), QStringLiteral("/home/ana/Downloads")}};
   // Two media with one label get two names; no default printer means none in default mode.
   in.removable = {{QStringLiteral("USB"), QStringLiteral("/media/ana/USB")},
                   {QStringLiteral("usb"), QStringLiteral("/media/ana/usb")}};
   in.printerList = {{QStringLiteral("A"), false}};
-  EXPECT_EQ(RdpDeviceChannels(in), (std::vector<QStringList>{{"drive", "ana", "/home/ana"},
-                                                             {"drive", "USB", "/media/ana/USB"},
-                                                             {"drive", "usb2", "/media/ana/usb"}}));
+  EXPECT_EQ(RdpDeviceChannels(in),
+            (std::vector<QStringList>{{"drive", "Downloads", "/home/ana/Downloads"},
+                                      {"drive", "USB", "/media/ana/USB"},
+                                      {"drive", "usb2", "/media/ana/usb"}}));
   in.filterQueueType = kAllPrinters;
   EXPECT_EQ(RdpDeviceChannels(in).back(), (QStringList{"printer", "A"}));
 }
@@ -89,6 +88,81 @@ TEST(RemovableMounts, OnlyRealMediaUnderTheAutomounterFolders) {
   EXPECT_EQ(found[1].name, QStringLiteral("My Disk"));
   EXPECT_EQ(found[1].path, QStringLiteral("/run/media/maria/My Disk"));
   EXPECT_EQ(found[2].name, QStringLiteral("cdrom"));
+}
+
+// What a hijacked server could do with a share decides what is shared: never the home folder
+// (~/.bashrc, ~/.ssh), nothing hidden, nothing that holds settings, caches or this program's
+// remembered certificates.
+TEST(UserFolderShares, OnlyThePersonsVisibleFolders) {
+  const QString home = QStringLiteral("/home/maria");
+  const QStringList privateFolders = {
+      QStringLiteral("/home/maria/.config"), QStringLiteral("/home/maria/.cache"),
+      QStringLiteral("/home/maria/Documentos/.zentra-config"),  // a moved XDG_CONFIG_HOME
+      QStringLiteral("/run/user/1000")};
+  const struct {
+    QString path;
+    bool shared;
+  } cases[] = {
+      {QStringLiteral("/home/maria/Documentos"), false},  // holds a settings folder
+      {QStringLiteral("/home/maria/Downloads"), true},
+      {QStringLiteral("/home/maria/Área de Trabalho"), true},
+      {QStringLiteral("/home/maria/Downloads/"), false},  // the same folder again
+      {QStringLiteral("/home/maria"), false},             // "$HOME" in user-dirs.dirs
+      {QStringLiteral("/home/maria/"), false},
+      {QStringLiteral("/home"), false},  // around the home folder
+      {QStringLiteral("/"), false},
+      {QStringLiteral("/home/maria/.local/share/Musica"), false},
+      {QStringLiteral("/home/maria/Imagens/.fotos"), false},
+      {QStringLiteral("/home/maria/.config/Videos"), false},
+      {QStringLiteral("/run/user/1000/doc"), false},
+      {QStringLiteral("/dados/Musica"), true},  // a user folder on another disk
+      {QStringLiteral("relative/Videos"), false},
+      {QString(), false},  // missing or not the person's own
+  };
+  QStringList paths;
+  for (const auto& c : cases) paths << c.path;
+  std::vector<QStringList> expected;
+  for (const auto& c : cases)
+    if (c.shared) expected.push_back({QDir(c.path).dirName(), QDir::cleanPath(c.path)});
+  std::vector<QStringList> got;
+  for (const auto& share : UserFolderShares(paths, home, privateFolders))
+    got.push_back({share.name, share.path});
+  EXPECT_EQ(got, expected);
+
+  // A home below a dotted folder still shares its visible folders.
+  EXPECT_EQ(UserFolderShares({QStringLiteral("/srv/.homes/ana/Downloads")},
+                             QStringLiteral("/srv/.homes/ana"), {})
+                .size(),
+            1u);
+}
+
+// Ports come from the kernel's list, never from opening /dev/tty*: opening raises DTR, which
+// resets boards that listen to it.
+TEST(SerialPortsInSystem, PortsWithHardwareBehindThem) {
+  QTemporaryDir sys;
+  ASSERT_TRUE(sys.isValid());
+  auto tty = [&](const QString& name, bool device, const QByteArray& type) {
+    const QString folder = sys.filePath(name);
+    ASSERT_TRUE(QDir().mkpath(folder));
+    if (device) {
+      ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/device")));
+    }
+    if (!type.isNull()) {
+      QFile file(folder + QStringLiteral("/type"));
+      ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+      file.write(type);
+    }
+  };
+  tty(QStringLiteral("ttyS0"), true, "4\n");  // a 16550A
+  tty(QStringLiteral("ttyS1"), true, "0\n");  // listed, no UART behind it
+  tty(QStringLiteral("ttyUSB0"), true, {});   // USB adapters are not serial-core ports
+  tty(QStringLiteral("ttyACM0"), true, {});
+  tty(QStringLiteral("tty1"), false, {});  // a virtual console
+  tty(QStringLiteral("ptmx"), false, {});
+  QStringList found = SerialPortsInSystem(sys.path());
+  found.sort();
+  EXPECT_EQ(found, (QStringList{"ttyACM0", "ttyS0", "ttyUSB0"}));
+  EXPECT_EQ(SerialCandidatesFrom(found), (QStringList{"ttyS0", "ttyUSB0", "ttyACM0"}));
 }
 
 TEST(SerialCandidates, KindsInOrderNumbersNaturally) {

@@ -27,10 +27,20 @@ inline constexpr int kMaxLocalNameBytes = 255;
 inline constexpr std::uint32_t kFileChunkBytes = 1024u * 1024u;
 inline constexpr std::uint32_t kMaxServedChunkBytes = 8u * 1024u * 1024u;
 
-// How long a local program waits for the server's answer to a clipboard request, and how long a
-// file transfer waits for the next chunk before it gives up.
-inline constexpr std::chrono::milliseconds kClipDataTimeout{5000};
+// How long a local program's paste waits for the server's data, in all (every format tried and
+// the file list of a file paste), and how long a file transfer, which shows its progress and can
+// be cancelled, waits for the next chunk before it gives up.
+inline constexpr std::chrono::milliseconds kClipDataTimeout{2000};
 inline constexpr std::chrono::milliseconds kFileChunkTimeout{30000};
+
+// Requests of the server for our files waiting for the reading thread: each answer may hold
+// kMaxServedChunkBytes, and answers queue up in FreeRDP's channel until the network takes them.
+// A request beyond this is refused at once rather than queued.
+inline constexpr int kMaxQueuedFileRequests = 8;
+
+// Free space a paste of remote files leaves on the disk of the paste folder, at least: this much
+// plus a fiftieth of the paste, so the desktop and its programs keep room to work.
+inline constexpr std::uint64_t kPasteSpareBytes = 64ull * 1024 * 1024;
 
 // Pasted remote files wait in our folder only until the file manager has copied them on; a
 // folder of an earlier paste older than this is removed when the next paste starts.

@@ -1,6 +1,7 @@
 #include "principal/rdp/clipboard/filefetcher.h"
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -26,11 +27,30 @@ bool PrivateFolder(const QByteArray& path) {
   return true;
 }
 
-FetchResult Fail(FetchResult result, const QString& targetFolder, const QString& error) {
+FetchResult Fail(FetchResult result, const QString& targetFolder, const QString& error,
+                 FetchFault fault = FetchFault::Remote) {
   result.error = error;
+  result.fault = result.cancelled ? FetchFault::Cancelled : fault;
   result.topLevel.clear();
   QDir(targetFolder).removeRecursively();
   return result;
+}
+
+// The folders that may hold pastes, best first: each one's "zentra/clipboard" level below it.
+QStringList PasteBases() {
+  QStringList bases;
+  const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+  if (!cache.isEmpty() && QDir().mkpath(cache)) bases << cache;
+  const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+  if (!runtime.isEmpty() && QFileInfo(runtime).isDir()) bases << runtime;
+  return bases;
+}
+
+// The free bytes of the disk below path for this user; nullopt when the disk cannot be asked.
+std::optional<std::uint64_t> FreeBytes(const QString& path) {
+  struct statvfs fs {};
+  if (::statvfs(QFile::encodeName(path).constData(), &fs) != 0) return std::nullopt;
+  return static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
 }
 
 }  // namespace
@@ -75,6 +95,16 @@ FetchResult FetchFiles(const std::vector<ClipFile>& files, const QString& target
     total += size;
   }
 
+  // Refused before a byte is written, rather than failing with the disk full halfway through.
+  const auto freeBytes = FreeBytes(targetFolder);
+  if (freeBytes && *freeBytes < PasteRoomNeeded(total)) {
+    result.needed = PasteRoomNeeded(total);
+    result.available = *freeBytes;
+    return Fail(result, targetFolder,
+                QStringLiteral("%1 bytes do not fit in %2 free").arg(total).arg(*freeBytes),
+                FetchFault::NoRoom);
+  }
+
   std::uint64_t done = 0;
   if (progress) progress(done, total);
   for (std::uint32_t i = 0; i < files.size(); ++i) {
@@ -85,16 +115,19 @@ FetchResult FetchFiles(const std::vector<ClipFile>& files, const QString& target
     const QString& local = localPaths[i];
     if (files[i].directory) {
       if (!QDir().mkpath(local))
-        return Fail(result, targetFolder, QStringLiteral("cannot make folder %1").arg(local));
+        return Fail(result, targetFolder, QStringLiteral("cannot make folder %1").arg(local),
+                    FetchFault::LocalWrite);
       continue;
     }
     if (!QDir().mkpath(QFileInfo(local).path()))
-      return Fail(result, targetFolder, QStringLiteral("cannot make folder for %1").arg(local));
+      return Fail(result, targetFolder, QStringLiteral("cannot make folder for %1").arg(local),
+                  FetchFault::LocalWrite);
     // The file gets its name only when the last byte is in.
     QSaveFile out(local);
     out.setDirectWriteFallback(false);
     if (!out.open(QIODevice::WriteOnly))
-      return Fail(result, targetFolder, QStringLiteral("cannot write %1").arg(local));
+      return Fail(result, targetFolder, QStringLiteral("cannot write %1").arg(local),
+                  FetchFault::LocalWrite);
     std::uint64_t offset = 0;
     while (offset < sizes[i]) {
       if (cancel) {
@@ -115,15 +148,19 @@ FetchResult FetchFiles(const std::vector<ClipFile>& files, const QString& target
                     QStringLiteral("entry %1 stopped at byte %2").arg(i).arg(offset));
       }
       if (out.write(*chunk) != chunk->size()) {
+        const QString why = out.errorString();
         out.cancelWriting();
-        return Fail(result, targetFolder, QStringLiteral("cannot write %1").arg(local));
+        return Fail(result, targetFolder, QStringLiteral("cannot write %1: %2").arg(local, why),
+                    FetchFault::LocalWrite);
       }
       offset += static_cast<std::uint64_t>(chunk->size());
       done += static_cast<std::uint64_t>(chunk->size());
       if (progress) progress(done, total);
     }
     if (!out.commit())
-      return Fail(result, targetFolder, QStringLiteral("cannot finish %1").arg(local));
+      return Fail(result, targetFolder,
+                  QStringLiteral("cannot finish %1: %2").arg(local, out.errorString()),
+                  FetchFault::LocalWrite);
     if (files[i].lastWrite.isValid()) {
       QFile written(local);
       if (written.open(QIODevice::ReadWrite))
@@ -133,23 +170,33 @@ FetchResult FetchFiles(const std::vector<ClipFile>& files, const QString& target
   return result;
 }
 
+std::uint64_t PasteRoomNeeded(std::uint64_t totalBytes) {
+  return totalBytes + totalBytes / 50 + kPasteSpareBytes;
+}
+
+void RemoveOldPastes() {
+  const QDateTime oldest = QDateTime::currentDateTimeUtc().addSecs(
+      -std::chrono::duration_cast<std::chrono::seconds>(kPastedFilesKept).count());
+  for (const QString& base : PasteBases()) {
+    const QString clipboard = base + QStringLiteral("/zentra/clipboard");
+    const QByteArray native = QFile::encodeName(clipboard);
+    // Only a folder of ours: never follow a link someone put there.
+    struct stat st {};
+    if (::lstat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
+      continue;
+    const QFileInfoList earlier = QDir(clipboard).entryInfoList(
+        {QStringLiteral("paste-*")}, QDir::Dirs | QDir::NoSymLinks | QDir::Hidden);
+    for (const QFileInfo& paste : earlier)
+      if (paste.lastModified() < oldest) QDir(paste.filePath()).removeRecursively();
+  }
+}
+
 QString NewPasteFolder() {
-  QStringList bases;
-  const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
-  if (!cache.isEmpty() && QDir().mkpath(cache)) bases << cache;
-  const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-  if (!runtime.isEmpty() && QFileInfo(runtime).isDir()) bases << runtime;
-  for (const QString& base : bases) {
+  RemoveOldPastes();
+  for (const QString& base : PasteBases()) {
     const QByteArray zentra = QFile::encodeName(base + QStringLiteral("/zentra"));
     const QByteArray clipboard = zentra + "/clipboard";
     if (!PrivateFolder(zentra) || !PrivateFolder(clipboard)) continue;
-    const QDateTime oldest = QDateTime::currentDateTimeUtc().addSecs(
-        -std::chrono::duration_cast<std::chrono::seconds>(kPastedFilesKept).count());
-    const QFileInfoList earlier = QDir(QFile::decodeName(clipboard))
-                                      .entryInfoList({QStringLiteral("paste-*")},
-                                                     QDir::Dirs | QDir::NoSymLinks | QDir::Hidden);
-    for (const QFileInfo& paste : earlier)
-      if (paste.lastModified() < oldest) QDir(paste.filePath()).removeRecursively();
     QByteArray pattern = clipboard + "/paste-XXXXXX";
     if (::mkdtemp(pattern.data()) != nullptr) return QFile::decodeName(pattern);
   }

@@ -27,10 +27,22 @@ class TFileContentsSource {
                                           std::uint32_t bytes) = 0;
 };
 
+// What stopped a transfer, for the message the person gets.
+enum class FetchFault {
+  None,
+  Cancelled,
+  NoRoom,      // refused before a byte was written: the paste does not fit the disk
+  LocalWrite,  // the disk refused a write (full, or read-only)
+  Remote,      // the remote side did not answer, refused, or sent something broken
+};
+
 struct FetchResult {
   QStringList topLevel;  // the local paths of what was copied (the list's first-level entries)
   bool cancelled = false;
-  QString error;  // empty on success; otherwise what went wrong, for the log
+  FetchFault fault = FetchFault::None;
+  std::uint64_t needed = 0;     // for NoRoom: the bytes of the paste plus the spare room to keep
+  std::uint64_t available = 0;  // for NoRoom: what the disk has free
+  QString error;                // empty on success; otherwise what went wrong, for the log
   [[nodiscard]] bool Ok() const { return !cancelled && error.isEmpty(); }
 };
 
@@ -38,8 +50,10 @@ struct FetchResult {
 using FetchProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
 
 // Fetches files into targetFolder (which must exist and be ours). Names are made safe with
-// SafeLocalParts and two entries that end up with one name are refused. On failure or
-// cancellation everything written below targetFolder is removed again.
+// SafeLocalParts and two entries that end up with one name are refused. A list whose total size
+// would leave less than the spare room (kPasteSpareBytes and a fiftieth of the paste) free on the
+// folder's disk is refused before anything is written. On failure or cancellation everything
+// written below targetFolder, and the folder itself, is removed again.
 [[nodiscard]] FetchResult FetchFiles(const std::vector<ClipFile>& files,
                                      const QString& targetFolder, TFileContentsSource& source,
                                      const FetchProgress& progress,
@@ -52,3 +66,10 @@ using FetchProgress = std::function<void(std::uint64_t done, std::uint64_t total
 // pastes apart; earlier pastes past kPastedFilesKept are removed. Empty when it cannot be made
 // safely.
 [[nodiscard]] QString NewPasteFolder();
+
+// Removes the pastes older than kPastedFilesKept (at start, and before each new paste): they have
+// long been copied on by the file manager.
+void RemoveOldPastes();
+
+// The free space a paste of totalBytes needs on its disk: the paste and the spare room.
+[[nodiscard]] std::uint64_t PasteRoomNeeded(std::uint64_t totalBytes);

@@ -24,9 +24,11 @@ class QMimeData;
 
 class TLocalFileList {
  public:
-  // Walks the given paths, folders recursively (symbolic links to folders are not followed, so a
-  // loop cannot make the list endless). Entries whose relative path is too long for the remote
-  // side's descriptor are left out; the walk stops at the entry limit.
+  // Walks the given paths, folders recursively. A symbolic link inside a copied folder is taken
+  // only when it points at a file inside that same folder (and then as that file); one that leads
+  // out of it (to ~/.ssh, say) or to a folder is left out, so neither what the remote side reads
+  // nor a loop can reach past what the person copied. Entries whose relative path is too long for
+  // the remote side's descriptor are left out; the walk stops at the entry limit.
   [[nodiscard]] static TLocalFileList FromPaths(const QStringList& paths);
 
   [[nodiscard]] const std::vector<ClipFile>& Files() const { return files_; }
@@ -37,15 +39,30 @@ class TLocalFileList {
   // file is gone.
   [[nodiscard]] std::optional<std::uint64_t> Size(std::uint32_t index) const;
   // Up to min(requested, kMaxServedChunkBytes) bytes from offset; fewer at the end of the file,
-  // none past it. nullopt when the entry is not a readable file.
+  // none past it. nullopt when the entry is not a readable file, when its path now names another
+  // file than the one listed (removed and made again, replaced by a link) or the file was changed
+  // before the remote side began to read it, or when the file has become shorter than the list
+  // said and the read reaches past its new end: the remote side gets a refusal, never bytes of
+  // another file and never a silently short copy.
   [[nodiscard]] std::optional<QByteArray> Range(std::uint32_t index, std::uint64_t offset,
                                                 std::uint32_t requested);
 
  private:
+  // The file as listed: its real path and identity on the disk. A file removed and made again
+  // may get the same inode number at once; its change time tells it apart.
+  struct Source {
+    QString path;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t changedSec = 0;
+    std::int64_t changedNsec = 0;
+  };
   void Add(const QString& localPath, const QString& remotePath);
+  // A descriptor of entry index's file when its path still names the file listed; -1 otherwise.
+  [[nodiscard]] int OpenListed(std::uint32_t index) const;
 
   std::vector<ClipFile> files_;
-  std::vector<QString> localPaths_;
+  std::vector<Source> sources_;
   bool truncated_ = false;
   // The last file read stays open: the remote side reads one file from start to end.
   std::unique_ptr<QFile> open_;

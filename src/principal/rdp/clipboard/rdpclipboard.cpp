@@ -3,12 +3,15 @@
 #include <freerdp/client/cliprdr.h>
 
 #include <QClipboard>
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLocale>
 #include <QMimeData>
 #include <QProgressDialog>
 #include <QThread>
+#include <QTimer>
 #include <QtEndian>
 #include <thread>
 
@@ -19,11 +22,23 @@
 #include "principal/rdp/clipboard/localfiles.h"
 #include "principal/rdp/clipboard/remotemimedata.h"
 #include "principal/rdp/rdplog.h"
+#include "shell/boxes.h"
 
 namespace {
 
 const QString kPasteProgressText = QStringLiteral("Copiando arquivos do Zentra...");
 const QString kPasteCancelText = QStringLiteral("Cancelar");
+// Why a paste of remote files left nothing behind. %1 is the room the paste needs, %2 the free
+// space of the disk.
+const QString kPasteNoRoomText = QStringLiteral(
+    "Não há espaço livre suficiente no disco para colar estes arquivos: são necessários %1 e há "
+    "%2 livres. Nenhum arquivo foi colado.");
+const QString kPasteWriteFailedText = QStringLiteral(
+    "Não foi possível gravar os arquivos colados: o disco está cheio ou não aceita gravação. "
+    "Nenhum arquivo foi colado.");
+const QString kPasteInterruptedText = QStringLiteral(
+    "A cópia dos arquivos do Zentra foi interrompida: o computador remoto deixou de enviá-los. "
+    "Nenhum arquivo foi colado.");
 // A paste that ends quickly shows no window at all.
 constexpr int kProgressShowAfterMs = 500;
 constexpr int kProgressSteps = 1000;
@@ -138,9 +153,18 @@ struct ChannelCallbacks {
     const std::uint32_t index = request->listIndex;
     const std::uint32_t flags = request->dwFlags;
     const std::uint32_t requested = request->cbRequested;
-    // Disk reads stay off the session thread (and off the UI thread), one request at a time.
+    // Disk reads stay off the session thread (and off the UI thread), one request at a time, and
+    // only a few wait: a server that asks faster than it takes the answers gets refusals, not
+    // our memory.
+    if (self->queuedServes_.fetch_add(1) >= kMaxQueuedFileRequests) {
+      self->queuedServes_.fetch_sub(1);
+      qCDebug(lcRdp) << "clipboard: file request refused, too many waiting";
+      self->SendFileContentsResponse(streamId, false, {});
+      return CHANNEL_RC_OK;
+    }
     self->serveThread_->start([self, streamId, index, flags, position, requested] {
       self->ServeFileContents(streamId, index, flags, position, requested);
+      self->queuedServes_.fetch_sub(1);
     });
     return CHANNEL_RC_OK;
   }
@@ -174,12 +198,30 @@ class TRdpClipboard::ChannelSource : public TFileContentsSource {
   TRdpClipboard* owner_;
 };
 
+// One paste of a remote file list: asking for the list, then fetching on a worker thread. Its
+// steps are driven by events, not by the stack of whoever asked first, so every local program
+// waiting for it (each in its own nested event loop) sees it end.
+struct TRdpClipboard::PasteRun {
+  std::uint32_t formatId = 0;
+  bool done = false;
+  FetchResult result;
+  std::shared_ptr<DataWait> list;  // while the list is asked for
+  bool listTimedOut = false;
+  std::unique_ptr<QProgressDialog> progress;
+  std::thread worker;
+};
+
 TRdpClipboard::TRdpClipboard() : serveThread_(new QThreadPool(this)) {
   serveThread_->setMaxThreadCount(1);
+  // Pastes of earlier days are cleared once per run of the program, off the UI thread.
+  static std::once_flag cleared;
+  std::call_once(cleared, [this] { serveThread_->start(&RemoveOldPastes); });
 }
 
 TRdpClipboard::~TRdpClipboard() {
+  cancel_ = true;
   Detach();
+  if (paste_ && paste_->worker.joinable()) paste_->worker.join();
   serveThread_->clear();
   serveThread_->waitForDone();
 }
@@ -196,7 +238,7 @@ std::shared_ptr<TRdpClipboard> TRdpClipboard::ForChannel(CliprdrClientContext* c
     QMetaObject::invokeMethod(
         c,
         [c] {
-          if (c->transferring_)
+          if (c->transferring_ || c->uiWaits_ > 0)
             c->deleteAfterTransfer_ = true;
           else
             c->deleteLater();
@@ -210,6 +252,7 @@ void TRdpClipboard::Attach(CliprdrClientContext* context) {
     std::lock_guard lock(channelMutex_);
     context_ = context;
     detached_ = false;
+    queuedServes_ = 0;
     context->custom = this;
     context->ServerCapabilities = ChannelCallbacks::ServerCapabilities;
     context->MonitorReady = ChannelCallbacks::MonitorReady;
@@ -242,8 +285,11 @@ void TRdpClipboard::Detach() {
     detached_ = true;
   }
   serveThread_->clear();
-  std::lock_guard lock(waitMutex_);
-  waitDone_.notify_all();
+  {
+    std::lock_guard lock(waitMutex_);
+    waitDone_.notify_all();
+  }
+  Wake();
 }
 
 void TRdpClipboard::Start() {
@@ -259,6 +305,13 @@ void TRdpClipboard::OnMonitorReady() {
 }
 
 void TRdpClipboard::OnLocalChanged() {
+  // Whatever the clipboard holds now, the files of the last copy are no longer the server's to
+  // read.
+  ++localGeneration_;
+  {
+    std::lock_guard lock(servedMutex_);
+    served_.reset();
+  }
   if (!ready_ || clipboard_ == nullptr || detached_) return;
   const QMimeData* mime = clipboard_->mimeData(QClipboard::Clipboard);
   // The server's own copy, put there by us: announcing it back would loop.
@@ -329,16 +382,24 @@ void TRdpClipboard::AnswerDataRequest(std::uint32_t formatId) {
       break;
     case kOurFileListFormat:
       if (!localPaths_.isEmpty()) {
+        if (queuedServes_.fetch_add(1) >= kMaxQueuedFileRequests) {
+          queuedServes_.fetch_sub(1);
+          break;
+        }
         // Walking folders can take a while: on the serving thread, which then answers.
-        serveThread_->start([this, paths = localPaths_] {
+        serveThread_->start([this, paths = localPaths_, generation = localGeneration_.load()] {
           auto list = std::make_shared<TLocalFileList>(TLocalFileList::FromPaths(paths));
           if (list->Truncated())
             qCWarning(lcRdp) << "clipboard: local file list cut at" << kMaxClipFiles << "entries";
+          bool current = false;
           {
             std::lock_guard lock(servedMutex_);
-            served_ = list;
+            // The clipboard changed while the folders were walked: that copy is gone.
+            current = generation == localGeneration_;
+            if (current) served_ = list;
           }
-          SendDataResponse(true, list->Descriptors());
+          SendDataResponse(current, current ? list->Descriptors() : QByteArray());
+          queuedServes_.fetch_sub(1);
         });
         return;
       }
@@ -419,12 +480,49 @@ void TRdpClipboard::ServeFileContents(std::uint32_t streamId, std::uint32_t inde
   SendFileContentsResponse(streamId, false, {});
 }
 
-std::optional<QByteArray> TRdpClipboard::RequestData(std::uint32_t formatId) {
+bool TRdpClipboard::WaitFor(const std::function<bool()>& done, QDeadlineTimer deadline) {
+  auto check = [&] {
+    std::lock_guard lock(waitMutex_);
+    return done();
+  };
+  if (QThread::currentThread() != thread()) {
+    std::unique_lock lock(waitMutex_);
+    if (deadline.isForever()) {
+      waitDone_.wait(lock, done);
+      return true;
+    }
+    return waitDone_.wait_until(lock, deadline.deadline<std::chrono::steady_clock>(), done);
+  }
+  // On the UI thread the window keeps painting while the server takes its time.
+  if (check()) return true;
+  QEventLoop loop;
+  const auto woken = connect(this, &TRdpClipboard::Woken, &loop, [&] {
+    if (check()) loop.quit();
+  });
+  QTimer limit;
+  limit.setSingleShot(true);
+  connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+  if (!deadline.isForever())
+    limit.start(std::chrono::milliseconds(std::max<qint64>(0, deadline.remainingTime())));
+  ++uiWaits_;
+  loop.exec();
+  --uiWaits_;
+  disconnect(woken);
+  return check();
+}
+
+std::shared_ptr<TRdpClipboard::DataWait> TRdpClipboard::AskData(std::uint32_t formatId) {
+  std::shared_ptr<DataWait> wait;
   {
     std::lock_guard lock(waitMutex_);
-    if (dataWait_.active || detached_) return std::nullopt;  // one question at a time
-    dataWait_ = DataWait{};
-    dataWait_.active = true;
+    if (detached_) return nullptr;
+    if (dataWait_) {
+      // The same question from a second program shares the first one's answer; another
+      // question waits its turn (the protocol matches answers to questions by order alone).
+      return dataWait_->formatId == formatId ? dataWait_ : nullptr;
+    }
+    wait = dataWait_ = std::make_shared<DataWait>();
+    wait->formatId = formatId;
   }
   CLIPRDR_FORMAT_DATA_REQUEST request{};
   request.msgType = CB_FORMAT_DATA_REQUEST;
@@ -436,28 +534,59 @@ std::optional<QByteArray> TRdpClipboard::RequestData(std::uint32_t formatId) {
     if (context_ != nullptr && context_->ClientFormatDataRequest != nullptr)
       sent = context_->ClientFormatDataRequest(context_, &request) == CHANNEL_RC_OK;
   }
-  std::unique_lock lock(waitMutex_);
-  if (sent)
-    waitDone_.wait_for(lock, kClipDataTimeout, [this] { return dataWait_.done || detached_; });
-  DataWait answer = std::move(dataWait_);
-  dataWait_ = DataWait{};
-  if (!answer.done)
+  if (!sent) {
+    std::lock_guard lock(waitMutex_);
+    if (dataWait_ == wait) dataWait_.reset();
+    wait->done = true;
+  }
+  return wait;
+}
+
+std::optional<QByteArray> TRdpClipboard::RequestData(std::uint32_t formatId,
+                                                     QDeadlineTimer deadline) {
+  const auto wait = AskData(formatId);
+  if (!wait) return std::nullopt;
+  const bool answered = WaitFor([&] { return wait->done || detached_; }, deadline);
+  DeleteIfLetGo();
+  std::lock_guard lock(waitMutex_);
+  // Given up: the next question may go. (A late answer to this one is dropped.)
+  if (dataWait_ == wait && !wait->done) dataWait_.reset();
+  if (!answered || !wait->done)
     qCDebug(lcRdp) << "clipboard: no answer for format" << formatId;
-  else if (!answer.ok)
+  else if (!wait->ok)
     qCDebug(lcRdp) << "clipboard: the server refused format" << formatId;
-  if (!answer.done || !answer.ok) return std::nullopt;
-  return answer.data;
+  if (!wait->done || !wait->ok) return std::nullopt;
+  return wait->data;
 }
 
 void TRdpClipboard::OnDataResponse(bool ok, const unsigned char* data, std::uint32_t size) {
-  std::lock_guard lock(waitMutex_);
-  // An answer nobody waits for any more (it came too late) is dropped.
-  if (!dataWait_.active || dataWait_.done) return;
-  dataWait_.done = true;
-  dataWait_.ok = ok && (size == 0 || data != nullptr) && size <= kMaxClipDataBytes;
-  if (dataWait_.ok && size > 0)
-    dataWait_.data = QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-  waitDone_.notify_all();
+  {
+    std::lock_guard lock(waitMutex_);
+    // An answer nobody waits for any more (it came too late) is dropped.
+    if (!dataWait_) return;
+    const auto wait = std::move(dataWait_);
+    dataWait_.reset();
+    wait->done = true;
+    wait->ok = ok && (size == 0 || data != nullptr) && size <= kMaxClipDataBytes;
+    if (wait->ok && size > 0)
+      wait->data = QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    waitDone_.notify_all();
+  }
+  Wake();
+}
+
+void TRdpClipboard::Wake() {
+  // Signals of this object are emitted on its own thread only, so that the waits connecting to
+  // and disconnecting from them never race an emission from the session thread.
+  if (QThread::currentThread() == thread())
+    emit Woken();
+  else
+    QMetaObject::invokeMethod(
+        this, [this] { emit Woken(); }, Qt::QueuedConnection);
+}
+
+void TRdpClipboard::DeleteIfLetGo() {
+  if (deleteAfterTransfer_ && !transferring_ && uiWaits_ == 0) deleteLater();
 }
 
 std::optional<QByteArray> TRdpClipboard::RequestFileContents(std::uint32_t index,
@@ -512,48 +641,117 @@ void TRdpClipboard::OnFileContentsResponse(std::uint32_t streamId, bool ok,
 
 void TRdpClipboard::CancelTransfer() {
   cancel_ = true;
-  std::lock_guard lock(waitMutex_);
-  waitDone_.notify_all();
+  {
+    std::lock_guard lock(waitMutex_);
+    waitDone_.notify_all();
+  }
+  Wake();
 }
 
 QStringList TRdpClipboard::PasteFiles(std::uint32_t formatId) {
-  // One paste at a time: a program that asks again while the first runs gets nothing.
-  if (transferring_ || detached_) return {};
-  const auto data = RequestData(formatId);
-  if (!data) return {};
-  const FileListResult list = ParseFileList(*data);
-  if (list.error != FileListError::None) {
-    qCWarning(lcRdp) << "clipboard: refused the server's file list, fault"
-                     << static_cast<int>(list.error);
-    return {};
+  if (paste_ && !paste_->done) {
+    // A second program asking for the same files waits for them; a different list waits its
+    // turn in the clipboard (the server's new copy replaces ours after this paste).
+    if (paste_->formatId != formatId) return {};
+  } else {
+    if (detached_) return {};
+    StartPaste(formatId);
+  }
+  const auto run = paste_;
+  // No time limit of its own: asking for the list has one, each chunk has one, and the progress
+  // window can cancel.
+  WaitFor([&] { return run->done; }, QDeadlineTimer(QDeadlineTimer::Forever));
+  DeleteIfLetGo();
+  return run->result.topLevel;
+}
+
+void TRdpClipboard::StartPaste(std::uint32_t formatId) {
+  paste_ = std::make_shared<PasteRun>();
+  paste_->formatId = formatId;
+  transferring_ = true;
+  cancel_ = false;
+  paste_->list = AskData(formatId);
+  if (!paste_->list) {
+    FetchResult failed;
+    failed.fault = FetchFault::Remote;
+    failed.error = QStringLiteral("the file list could not be asked for");
+    FinishPaste(failed);
+    return;
+  }
+  const auto run = paste_;
+  // Each step of the list's wait (an answer, the channel gone, the time limit) moves it on.
+  auto* limit = new QTimer(this);
+  limit->setSingleShot(true);
+  connect(limit, &QTimer::timeout, this, [this, run] {
+    run->listTimedOut = true;
+    ContinuePaste();
+  });
+  connect(limit, &QTimer::timeout, limit, &QObject::deleteLater);
+  limit->start(kClipDataTimeout);
+  connect(this, &TRdpClipboard::Woken, this, &TRdpClipboard::ContinuePaste, Qt::UniqueConnection);
+  QMetaObject::invokeMethod(this, &TRdpClipboard::ContinuePaste, Qt::QueuedConnection);
+}
+
+void TRdpClipboard::ContinuePaste() {
+  const auto run = paste_;
+  if (!run || run->done || !run->list) return;
+  {
+    std::lock_guard lock(waitMutex_);
+    if (!run->list->done && !detached_ && !cancel_ && !run->listTimedOut) return;
+    if (dataWait_ == run->list && !run->list->done) dataWait_.reset();
+  }
+  disconnect(this, &TRdpClipboard::Woken, this, &TRdpClipboard::ContinuePaste);
+  const auto list = std::move(run->list);
+  run->list.reset();
+  FetchResult failed;
+  failed.fault = FetchFault::Remote;
+  if (cancel_) {
+    failed.cancelled = true;
+    failed.fault = FetchFault::Cancelled;
+    failed.error = QStringLiteral("cancelled");
+    FinishPaste(failed);
+    return;
+  }
+  if (!list->done || !list->ok) {
+    failed.error = list->done ? QStringLiteral("the server refused its file list")
+                              : QStringLiteral("no file list from the server in time");
+    FinishPaste(failed);
+    return;
+  }
+  FileListResult parsed = ParseFileList(list->data);
+  if (parsed.error != FileListError::None) {
+    failed.error = QStringLiteral("refused the server's file list, fault %1")
+                       .arg(static_cast<int>(parsed.error));
+    FinishPaste(failed);
+    return;
   }
   const QString folder = NewPasteFolder();
   if (folder.isEmpty()) {
-    qCWarning(lcRdp) << "clipboard: no private folder for pasted files";
-    return {};
+    failed.fault = FetchFault::LocalWrite;
+    failed.error = QStringLiteral("no private folder for pasted files");
+    FinishPaste(failed);
+    return;
   }
-  transferring_ = true;
-  cancel_ = false;
 
-  QProgressDialog progress(kPasteProgressText, kPasteCancelText, 0, kProgressSteps);
-  progress.setObjectName(QStringLiteral("ClipboardProgress"));
-  progress.setMinimumDuration(kProgressShowAfterMs);
-  progress.setAutoClose(false);
-  progress.setAutoReset(false);
-  connect(&progress, &QProgressDialog::canceled, this, &TRdpClipboard::CancelTransfer);
-  const auto shown = connect(
-      this, &TRdpClipboard::TransferProgress, &progress, [&progress](quint64 done, quint64 total) {
-        progress.setValue(total == 0 ? kProgressSteps
-                                     : static_cast<int>(done * kProgressSteps / total));
-      });
+  run->progress =
+      std::make_unique<QProgressDialog>(kPasteProgressText, kPasteCancelText, 0, kProgressSteps);
+  QProgressDialog* progress = run->progress.get();
+  progress->setObjectName(QStringLiteral("ClipboardProgress"));
+  progress->setMinimumDuration(kProgressShowAfterMs);
+  progress->setAutoClose(false);
+  progress->setAutoReset(false);
+  connect(progress, &QProgressDialog::canceled, this, &TRdpClipboard::CancelTransfer);
+  connect(this, &TRdpClipboard::TransferProgress, progress,
+          [progress](quint64 done, quint64 total) {
+            progress->setValue(total == 0 ? kProgressSteps
+                                          : static_cast<int>(done * kProgressSteps / total));
+          });
 
-  FetchResult result;
-  QEventLoop loop;
-  std::thread worker([&] {
+  run->worker = std::thread([this, files = std::move(parsed.files), folder] {
     ChannelSource source(this);
     int lastStep = -1;
-    result = FetchFiles(
-        list.files, folder, source,
+    FetchResult result = FetchFiles(
+        files, folder, source,
         [this, &lastStep](std::uint64_t done, std::uint64_t total) {
           const int step =
               total == 0 ? kProgressSteps : static_cast<int>(done * kProgressSteps / total);
@@ -564,22 +762,62 @@ QStringList TRdpClipboard::PasteFiles(std::uint32_t formatId) {
               Qt::QueuedConnection);
         },
         cancel_);
-    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    if (result.Ok())
+      qCDebug(lcRdp) << "clipboard: pasted" << files.size() << "remote entries into" << folder;
+    QMetaObject::invokeMethod(
+        this, [this, result] { FinishPaste(result); }, Qt::QueuedConnection);
   });
-  loop.exec();
-  worker.join();
-  disconnect(shown);
+}
+
+void TRdpClipboard::FinishPaste(FetchResult result) {
+  const auto run = paste_;
+  if (!run || run->done) return;
+  if (run->worker.joinable()) run->worker.join();
+  run->progress.reset();
+  run->result = std::move(result);
+  run->done = true;
   transferring_ = false;
+  const FetchResult& r = run->result;
+  if (!r.Ok()) {
+    qCWarning(lcRdp) << "clipboard: paste of remote files ended:" << r.error;
+    QString text;
+    const QLocale locale(QLocale::Portuguese, QLocale::Brazil);
+    switch (r.fault) {
+      case FetchFault::NoRoom:
+        text = kPasteNoRoomText.arg(locale.formattedDataSize(static_cast<qint64>(r.needed)),
+                                    locale.formattedDataSize(static_cast<qint64>(r.available)));
+        break;
+      case FetchFault::LocalWrite:
+        text = kPasteWriteFailedText;
+        break;
+      case FetchFault::Remote:
+        text = kPasteInterruptedText;
+        break;
+      case FetchFault::None:
+      case FetchFault::Cancelled:
+        break;
+    }
+    if (!text.isEmpty()) {
+      qCInfo(lcRdp) << "clipboard: told the person:" << text;
+      // After the program that asked has its (empty) answer, not inside its request.
+      QMetaObject::invokeMethod(
+          QCoreApplication::instance(),
+          [text] {
+            ShowBox({QCoreApplication::applicationName(),
+                     text,
+                     BoxIcon::Warning,
+                     {QString::fromUtf16(kOkButton)},
+                     0});
+          },
+          Qt::QueuedConnection);
+    }
+  }
   if (pendingOffer_) {
     QMetaObject::invokeMethod(
         this, [this, offer = *pendingOffer_] { ApplyRemoteOffer(offer); }, Qt::QueuedConnection);
     pendingOffer_.reset();
   }
-  if (!result.Ok())
-    qCWarning(lcRdp) << "clipboard: paste of remote files ended:" << result.error;
-  else
-    qCDebug(lcRdp) << "clipboard: pasted" << list.files.size() << "remote entries into" << folder;
-  emit TransferFinished(result.topLevel);
-  if (deleteAfterTransfer_) deleteLater();
-  return result.topLevel;
+  emit TransferFinished(r.topLevel);
+  emit Woken();
+  DeleteIfLetGo();
 }

@@ -1,16 +1,20 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QStringList>
 #include <QThreadPool>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 
 #include "principal/rdp/clipboard/clipformats.h"
+#include "principal/rdp/clipboard/cliplimits.h"
+#include "principal/rdp/clipboard/filefetcher.h"
 
 class QClipboard;
 class QMimeData;
@@ -26,9 +30,14 @@ typedef struct _cliprdr_client_context CliprdrClientContext;
 // with a time limit. Our own announcement never comes back as a local change. The primary
 // selection (the X11 middle-button one) is left alone.
 //
+// The UI thread never blocks on the server: while it waits for an answer its event loop runs (the
+// window keeps painting), and every wait has a bound. Several local programs asking for the same
+// thing at once share one request, and one file paste.
+//
 // Files: a local copy of files and folders is offered as a file list and served from the files
-// on a worker thread; a remote file list, pasted locally, is fetched into a private folder with
-// a progress window that can cancel, and offered to the local program as file URLs.
+// on a worker thread, until the local clipboard changes; a remote file list, pasted locally, is
+// fetched into a private folder with a progress window that can cancel, and offered to the local
+// program as file URLs. A paste that fails says why in a box and leaves nothing behind.
 class TRdpClipboard : public QObject {
   Q_OBJECT
 
@@ -55,10 +64,13 @@ class TRdpClipboard : public QObject {
   void CancelTransfer();
 
   // For the lazy clipboard content, on the UI thread: the remote side's data for a format, or
-  // nothing when it does not answer in time or answers with a refusal.
-  [[nodiscard]] std::optional<QByteArray> RequestData(std::uint32_t formatId);
+  // nothing when it does not answer before the deadline or answers with a refusal. A request for
+  // the format already asked for shares that request's answer.
+  [[nodiscard]] std::optional<QByteArray> RequestData(
+      std::uint32_t formatId, QDeadlineTimer deadline = QDeadlineTimer(kClipDataTimeout));
   // A remote file list brought into a new private folder; the local paths of its first-level
-  // entries, empty when the paste failed or was cancelled.
+  // entries, empty when the paste failed or was cancelled. A program that asks while the same
+  // list is being pasted waits for that paste and gets its files.
   [[nodiscard]] QStringList PasteFiles(std::uint32_t formatId);
 
  signals:
@@ -66,13 +78,16 @@ class TRdpClipboard : public QObject {
   void TransferProgress(quint64 done, quint64 total);
   // A paste of remote files has ended; its top-level paths, empty when it failed or was cancelled.
   void TransferFinished(const QStringList& paths);
+  // Something a wait on the UI thread may be waiting for has happened (emitted on our thread).
+  void Woken();
 
  private:
   class ChannelSource;
   friend class ChannelSource;
+  struct PasteRun;
 
   struct DataWait {
-    bool active = false;
+    std::uint32_t formatId = 0;
     bool done = false;
     bool ok = false;
     QByteArray data;
@@ -87,6 +102,18 @@ class TRdpClipboard : public QObject {
 
   // UI thread.
   void Start();
+  // Runs until done() (read under waitMutex_) or the deadline; on the UI thread with its event
+  // loop running, elsewhere asleep. Returns done().
+  bool WaitFor(const std::function<bool()>& done, QDeadlineTimer deadline);
+  // Asks the server for a format, or joins the request for it already under way; null when the
+  // channel is gone or another format is being asked for.
+  std::shared_ptr<DataWait> AskData(std::uint32_t formatId);
+  void StartPaste(std::uint32_t formatId);
+  void ContinuePaste();
+  void FinishPaste(FetchResult result);
+  void DeleteIfLetGo();
+  // Emits Woken on our thread, from any thread.
+  void Wake();
   void OnLocalChanged();
   void OnMonitorReady();
   void ApplyRemoteOffer(const RemoteOffer& offer);
@@ -118,7 +145,7 @@ class TRdpClipboard : public QObject {
   // Waits for the server's answers.
   std::mutex waitMutex_;
   std::condition_variable waitDone_;
-  DataWait dataWait_;
+  std::shared_ptr<DataWait> dataWait_;  // the format request in flight
   FileWait fileWait_;
   std::uint32_t nextStreamId_ = 1;
 
@@ -126,7 +153,9 @@ class TRdpClipboard : public QObject {
   QClipboard* clipboard_ = nullptr;
   bool ready_ = false;
   bool transferring_ = false;
-  bool deleteAfterTransfer_ = false;  // let go of while a paste ran inside our own stack
+  int uiWaits_ = 0;                   // waits of ours running the event loop right now
+  bool deleteAfterTransfer_ = false;  // let go of while a wait ran inside our own stack
+  std::shared_ptr<PasteRun> paste_;   // the file paste under way or the last one
   // A server copy that came while a paste was running; it replaces the clipboard afterwards, not
   // under the paste's feet.
   std::optional<RemoteOffer> pendingOffer_;
@@ -134,7 +163,11 @@ class TRdpClipboard : public QObject {
   std::atomic<bool> cancel_ = false;
 
   // Local files the server reads: the list last handed to it, and the one thread that reads them.
+  // The list is dropped when the local clipboard changes; a list made for an older clipboard
+  // (its generation) is never handed over.
   std::mutex servedMutex_;
   std::shared_ptr<TLocalFileList> served_;
+  std::atomic<std::uint64_t> localGeneration_ = 0;
+  std::atomic<int> queuedServes_ = 0;
   QThreadPool* serveThread_;  // a child, so it moves to the UI thread with us
 };

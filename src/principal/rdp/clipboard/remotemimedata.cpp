@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QUrl>
 
+#include "principal/rdp/clipboard/cliplimits.h"
 #include "principal/rdp/clipboard/clippicture.h"
 #include "principal/rdp/clipboard/cliptext.h"
 #include "principal/rdp/clipboard/rdpclipboard.h"
@@ -27,12 +28,19 @@ QVariant TRemoteMimeData::retrieveData(const QString& mimeType, QMetaType type) 
   if (mimeType == kMimeQtImage || mimeType == kMimePng) key = kMimeQtImage;
   if (mimeType == kMimeGnomeFiles || mimeType == kMimeUriList) key = kMimeUriList;
   QVariant value = cache_.value(key);
+  // A program that asks for several types of one kind (Qt's text() asks for UTF-8 text, then
+  // plain text) must not wait once per type for a server that did not answer.
+  const auto failed = failedAt_.constFind(key);
+  if (!value.isValid() && failed != failedAt_.cend() && !failed->hasExpired()) return {};
   if (!value.isValid()) {
     // A paste of files runs the event loop; another program may take the clipboard meanwhile,
     // and Qt then deletes us. What was fetched is still handed to the program that asked.
     const QPointer<const TRemoteMimeData> alive(this);
     value = Fetch(key);
-    if (!value.isValid()) return {};
+    if (!value.isValid()) {
+      if (alive) failedAt_.insert(key, QDeadlineTimer(kClipDataTimeout));
+      return {};
+    }
     if (alive) cache_.insert(key, value);
   }
   return Shape(mimeType, key, value);
@@ -58,9 +66,12 @@ QVariant TRemoteMimeData::Shape(const QString& mimeType, const QString& key,
 
 QVariant TRemoteMimeData::Fetch(const QString& key) const {
   if (owner_.isNull()) return {};
+  // One time limit for the whole paste, however many formats are tried.
+  const QDeadlineTimer deadline(kClipDataTimeout);
   if (key == kMimeText) {
     for (const std::uint32_t id : offer_.texts) {
-      const auto data = owner_->RequestData(id);
+      if (owner_.isNull() || deadline.hasExpired()) return {};
+      const auto data = owner_->RequestData(id, deadline);
       if (!data) continue;
       const auto text = id == kCfUnicodeText ? LocalFromUnicodeText(*data)
                                              : LocalFromAnsiText(*data, id == kCfOemText);
@@ -69,13 +80,14 @@ QVariant TRemoteMimeData::Fetch(const QString& key) const {
     return {};
   }
   if (key == kMimeHtml && offer_.html != 0) {
-    const auto data = owner_->RequestData(offer_.html);
+    const auto data = owner_->RequestData(offer_.html, deadline);
     const auto html = data ? LocalFromHtmlFormat(*data) : std::nullopt;
     return html ? QVariant(*html) : QVariant();
   }
   if (key == kMimeQtImage) {
     for (const std::uint32_t id : offer_.pictures) {
-      const auto data = owner_->RequestData(id);
+      if (owner_.isNull() || deadline.hasExpired()) return {};
+      const auto data = owner_->RequestData(id, deadline);
       if (!data) continue;
       const auto image =
           id == kCfDib || id == kCfDibV5 ? PictureFromDib(*data) : PictureFromPng(*data);

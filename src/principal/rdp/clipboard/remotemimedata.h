@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QMimeData>
 #include <QPointer>
@@ -33,4 +34,6 @@ class TRemoteMimeData : public QMimeData {
   QPointer<TRdpClipboard> owner_;
   RemoteOffer offer_;
   mutable QHash<QString, QVariant> cache_;
+  // Types that came to nothing a moment ago, until when they are not asked for again.
+  mutable QHash<QString, QDeadlineTimer> failedAt_;
 };
