@@ -143,6 +143,8 @@ bool IsDeadKeysym(xkb_keysym_t sym) {
 struct LayoutInfo {
   QString country;   // ISO 3166 alpha-2
   QString language;  // ISO 639-2 or -3, the first the registry lists
+  QString layout;    // xkeyboard-config's name of the layout ("br")
+  QString variant;   // and of the variant ("nodeadkeys"); empty for the layout itself
 };
 
 // The configuration items the reader meets, by description, with what a variant inherits from
@@ -183,8 +185,11 @@ QHash<QString, LayoutInfo> ReadLayoutItems(QXmlStreamReader& xml) {
       if (!inVariant) {
         // A layout named after a country is for that country even where the list says nothing.
         if (item.country.isEmpty() && name.size() == 2) item.country = name.toUpper();
+        item.layout = name;
         layout = item;
       } else {
+        item.layout = layout.layout;
+        item.variant = name;
         if (item.country.isEmpty()) item.country = layout.country;
         if (item.language.isEmpty()) item.language = layout.language;
       }
@@ -278,6 +283,11 @@ std::unique_ptr<TSystemKeyboard>& Installed() {
 QString LayoutLanguageTag(const QByteArray& registry, const QString& description) {
   const auto layout = FindLayout(registry, description);
   return layout ? TagFrom(layout->language, layout->country) : QString();
+}
+
+TXkbLayoutName LayoutNameOf(const QByteArray& registry, const QString& description) {
+  const auto layout = FindLayout(registry, description);
+  return layout ? TXkbLayoutName{layout->layout, layout->variant} : TXkbLayoutName{};
 }
 
 QHash<QString, QString> LayoutLanguageTags(const QByteArray& registry) {
@@ -506,6 +516,12 @@ QString TSystemKeyboard::ActiveLayoutDescription() const {
   const char* name =
       xkb_keymap_layout_get_name(keymap_, static_cast<xkb_layout_index_t>(ActiveLayout()));
   return name != nullptr ? QString::fromUtf8(name) : QString();
+}
+
+TXkbLayoutName TSystemKeyboard::ActiveLayoutName() const {
+  if (const auto layout = LookUpLayout(ActiveLayoutDescription()))
+    return {layout->layout, layout->variant};
+  return {};
 }
 
 QString TSystemKeyboard::InputLanguage() const {

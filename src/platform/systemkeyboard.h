@@ -38,6 +38,13 @@ struct TKeyLookupState {
   bool CapsLock = false;  // Caps Lock toggled on
 };
 
+// An xkeyboard-config layout by its names, as setxkbmap takes them ("us" and "intl").
+struct TXkbLayoutName {
+  QString layout;
+  QString variant;  // empty: the layout's default
+  friend bool operator==(const TXkbLayoutName&, const TXkbLayoutName&) = default;
+};
+
 class TSystemKeyboard : public QObject {
   Q_OBJECT
 
@@ -75,6 +82,9 @@ class TSystemKeyboard : public QObject {
   // Index and xkeyboard-config description of the active layout group.
   [[nodiscard]] int ActiveLayout() const;
   [[nodiscard]] QString ActiveLayoutDescription() const;
+  // The xkeyboard-config names of the active layout, found from its description; empty when the
+  // registry lists no such description.
+  [[nodiscard]] TXkbLayoutName ActiveLayoutName() const;
 
   // The input language of the active layout as "language-COUNTRY" (ISO 639-1 and ISO 3166, for
   // example "pt-BR"); when the layout names no language, the user's locale; empty when neither
@@ -131,6 +141,8 @@ void SetSystemKeyboard(std::unique_ptr<TSystemKeyboard> keyboard);
 // The language tag ("pt-BR") of an xkeyboard-config layout by its description, the group name an
 // X server reports ("Portuguese (Brazil)"), from the registry's XML; empty when it lists none.
 [[nodiscard]] QString LayoutLanguageTag(const QByteArray& registry, const QString& description);
+// The names of the layout or variant with that description; empty when the registry lists none.
+[[nodiscard]] TXkbLayoutName LayoutNameOf(const QByteArray& registry, const QString& description);
 // Every description the registry lists, with its tag, from reading all of it.
 [[nodiscard]] QHash<QString, QString> LayoutLanguageTags(const QByteArray& registry);
 

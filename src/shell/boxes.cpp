@@ -4,6 +4,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "shell/form.h"
+
 #include "shell/application.h"
 
 namespace {
@@ -49,6 +51,8 @@ int ShowBox(const BoxRequest& request) {
     box.setDefaultButton(buttons.value(request.defaultButton, buttons.front()));
     box.setEscapeButton(buttons.back());
   }
+  // Above the main window and without a taskbar entry of its own, as the other owned windows.
+  MakeOwnedWindow(box);
   QEventLoop loop;
   QObject::connect(&box, &QMessageBox::finished, &loop, [&loop] { loop.exit(); });
   box.open();
