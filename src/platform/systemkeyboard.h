@@ -12,8 +12,9 @@
 // language of the active layout.
 //
 // Backed by xkbcommon: on X11 the keymap and state of the X server's core keyboard
-// (xkbcommon-x11, kept current through XKB events), elsewhere and in tests a keymap compiled from
-// layout names ("br", "us", "de", "jp"; "br,us" for two groups).
+// (xkbcommon-x11, kept current through XKB events), on Wayland the keymap the compositor hands
+// its programs, elsewhere and in tests a keymap compiled from layout names ("br", "us", "de",
+// "jp"; "br,us" for two groups).
 //
 // Key codes on this side of the program: a key event for the focused widget carries in
 // QKeyEvent::nativeScanCode() the X11 key code (the Linux input code plus 8), which is what Qt
@@ -56,6 +57,10 @@ class TSystemKeyboard : public QObject {
   // The X server's keyboard (display name as for xcb_connect; nullptr: $DISPLAY). nullptr when
   // no X server with the XKB extension can be reached.
   [[nodiscard]] static std::unique_ptr<TSystemKeyboard> FromX11(const char* display = nullptr);
+  // The keymap a Wayland compositor gives its programs (socket name as for wl_display_connect;
+  // nullptr: $WAYLAND_DISPLAY), followed when the compositor replaces it. nullptr when no
+  // compositor with a keyboard can be reached.
+  [[nodiscard]] static std::unique_ptr<TSystemKeyboard> FromWayland(const char* display = nullptr);
   // A keymap compiled from xkeyboard-config names ("br", "de", "br,us" with variants "abnt2,").
   // Empty names take xkbcommon's defaults ($XKB_DEFAULT_LAYOUT, else "us"). Throws Exception
   // when the names do not compile.
@@ -109,6 +114,7 @@ class TSystemKeyboard : public QObject {
 
  private:
   struct X11Link;
+  struct WaylandLink;
   // What the notifications compare.
   struct Snapshot {
     QString language;
@@ -118,6 +124,8 @@ class TSystemKeyboard : public QObject {
   };
   TSystemKeyboard();
   void SetKeymap(xkb_keymap* keymap, xkb_state* state);
+  // Takes a new keymap (owned from here on) with a fresh state, and says so.
+  void ReplaceKeymap(xkb_keymap* keymap);
   void ReadX11Events();
   [[nodiscard]] Snapshot Snap() const;
   void AfterStateChange(const Snapshot& before, bool newKeymap);
@@ -128,6 +136,7 @@ class TSystemKeyboard : public QObject {
   xkb_keymap* keymap_ = nullptr;
   xkb_state* state_ = nullptr;
   std::unique_ptr<X11Link> x11_;
+  std::unique_ptr<WaylandLink> wayland_;
 };
 
 // The keyboard the program uses: installed at start-up (or by a test); created on first use

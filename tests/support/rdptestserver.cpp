@@ -35,32 +35,36 @@ TestRdpServer::~TestRdpServer() {
 
 bool TestRdpServer::StartDisplay() {
   StopProcess(xvfb_.get());
-  xvfb_ = std::make_unique<QProcess>();
-  DieWithTest(*xvfb_);
-  xvfb_->setProcessChannelMode(QProcess::SeparateChannels);
-  xvfb_->start(QStringLiteral("Xvfb"),
-               {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
-                QStringLiteral("tcp")});
-  QElapsedTimer clock;
-  clock.start();
-  QByteArray number;
-  while (!number.contains('\n') && clock.elapsed() < kStartTimeoutMs) {
-    if (!xvfb_->waitForReadyRead(200) && xvfb_->state() == QProcess::NotRunning) break;
-    number += xvfb_->readAllStandardOutput();
+  QString errors;
+  for (const int number : FreeDisplayNumbers(8)) {
+    xvfb_ = std::make_unique<QProcess>();
+    DieWithTest(*xvfb_);
+    xvfb_->setProcessChannelMode(QProcess::SeparateChannels);
+    display_ = QStringLiteral(":%1").arg(number);
+    xvfb_->start(QStringLiteral("Xvfb"), {display_, QStringLiteral("-screen"), QStringLiteral("0"),
+                                          QStringLiteral("1024x768x24"),
+                                          QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    if (!xvfb_->waitForStarted(kStartTimeoutMs)) break;
+    // Ours once its lock file names it and the display answers; a server that found the number
+    // taken says so and ends.
+    const QString lock = QStringLiteral("/tmp/.X%1-lock").arg(number);
+    const QByteArray pid = QByteArray::number(xvfb_->processId());
+    QElapsedTimer clock;
+    clock.start();
+    while (xvfb_->state() == QProcess::Running && clock.elapsed() < kStartTimeoutMs) {
+      QFile holder(lock);
+      if (holder.open(QIODevice::ReadOnly) && holder.readAll().trimmed() == pid &&
+          Run(QStringLiteral("xdpyinfo"), {}, kStartTimeoutMs) == 0) {
+        return true;
+      }
+      QThread::msleep(100);
+    }
+    errors += QString::fromUtf8(xvfb_->readAllStandardError());
+    StopProcess(xvfb_.get());
   }
-  if (!number.contains('\n')) {
-    failure_ =
-        QStringLiteral("Xvfb gave no display: ") + QString::fromUtf8(xvfb_->readAllStandardError());
-    return false;
-  }
-  display_ = QStringLiteral(":") + QString::fromLatin1(number.trimmed());
-  // A display number whose socket another server still holds is of no use; check it answers.
-  if (Run(QStringLiteral("xdpyinfo"), {}, kStartTimeoutMs) != 0) {
-    failure_ = QStringLiteral("display %1 does not answer").arg(display_);
-    return false;
-  }
-  return true;
+  display_.clear();
+  failure_ = QStringLiteral("Xvfb found no free display: ") + errors.right(400);
+  return false;
 }
 
 bool TestRdpServer::UsePassword(const QString& password) {

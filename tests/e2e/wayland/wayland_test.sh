@@ -9,7 +9,8 @@
 #   - the layout switched to Brazilian after the program started and before signing in is the one
 #     announced (0x00010416), and ç typed on the ABNT2 keyboard arrives as ç in the session;
 #   - signed in again with a US layout, 0x00000409 is announced and the same key types ";";
-#   - without XWayland (no DISPLAY) the program still starts, on Wayland.
+#   - without XWayland (no DISPLAY) the program still starts, on Wayland, with the compositor's
+#     Brazilian keymap.
 #   wayland_test.sh ZENTRA LOOKUP_SERVICE WM_CLOSE NETNS_RUN TEST_CA_DIR PROVIDER_CA LOGIN_HOST
 #                   LOGIN2_HOST WEB_HOST
 # Exits 77 (skipped) where it cannot run: not root (xrdp), or xrdp, mutter, XWayland or Qt's
@@ -42,6 +43,11 @@ if [ "${ZENTRA_WAYLAND_TEST_NETNS:-}" != 1 ]; then
     --hosts "127.0.0.2 $rdp_host" -- bash "$0" "$@"
 fi
 
+# This namespace's /tmp is its own: mutter gives XWayland the first display number whose lock
+# file it finds free or stale, and takes a lock of a server in another process namespace for
+# stale (its process is not visible from here); the servers of other runs must not see ours
+# either.
+mount -t tmpfs -o mode=1777 tmpfs /tmp
 source "$here/../lib.sh"
 source "$here/../../support/xrdp-server.sh"
 e2e_report_failed_line
@@ -71,9 +77,6 @@ on_exit() {
 }
 trap on_exit EXIT
 
-# The X sockets of this namespace are its own: mutter gives XWayland the first display number
-# without a lock file, which outside might be the number of another test's server.
-mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix
 
 log "mutter --nested --wayland on its own Xvfb, with XWayland"
 start_xvfb 1280x1024x24
@@ -254,12 +257,18 @@ echo "xrdp: $(grep 'keylayout:' "$server/xrdp.log" | tail -1 | sed 's/.*xrdp_loa
 type_key_of_cedilla semicolon ";"
 close_client
 
-log "without XWayland the program still starts, on Wayland"
-env -u DISPLAY -u XAUTHORITY "$zentra" >"$E2E_TMP/zentra-wayland.log" 2>&1 &
+log "without XWayland the program still starts, on Wayland, and reads the compositor's keymap"
+host setxkbmap br
+QT_LOGGING_RULES="$QT_LOGGING_RULES;zentra.systemkeyboard.info=true" \
+  env -u DISPLAY -u XAUTHORITY "$zentra" >"$E2E_TMP/zentra-wayland.log" 2>&1 &
 native=$!
 E2E_PIDS+=($native)
 eventually 20 grep -q 'zentra.shell: platform "wayland"' "$E2E_TMP/zentra-wayland.log" ||
   fail "the program did not start on Wayland: $(cat "$E2E_TMP/zentra-wayland.log")"
+eventually 20 grep -q 'keymap from the Wayland compositor: "Portuguese (Brazil)"' \
+  "$E2E_TMP/zentra-wayland.log" ||
+  fail "the program on Wayland did not read the Brazilian keymap: $(cat "$E2E_TMP/zentra-wayland.log")"
+grep 'keymap from the Wayland compositor' "$E2E_TMP/zentra-wayland.log"
 sleep 2
 kill -0 "$native" 2>/dev/null || fail "the program on Wayland ended: $(cat "$E2E_TMP/zentra-wayland.log")"
 end_process "$native"
