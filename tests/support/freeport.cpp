@@ -5,11 +5,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <QFile>
-#include <QRandomGenerator>
-#include <QSet>
-#include <QString>
-#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -52,49 +47,4 @@ bool WaitForPort(int port, int timeoutMs, const std::function<bool()>& stillStar
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return false;
-}
-
-namespace {
-
-bool DisplayHeld(int number, const QSet<int>& abstractSockets) {
-  return QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)) ||
-         QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)) ||
-         abstractSockets.contains(number);
-}
-
-// Display numbers of the X servers listening on abstract sockets in this network namespace.
-QSet<int> AbstractXSockets() {
-  QSet<int> numbers;
-  QFile table(QStringLiteral("/proc/net/unix"));
-  if (!table.open(QIODevice::ReadOnly)) return numbers;
-  const QByteArray prefix = "@/tmp/.X11-unix/X";
-  for (const QByteArray& line : table.readAll().split('\n')) {
-    const QByteArray path = line.trimmed().split(' ').last();
-    if (!path.startsWith(prefix)) continue;
-    bool ok = false;
-    const int number = path.mid(prefix.size()).toInt(&ok);
-    if (ok) numbers.insert(number);
-  }
-  return numbers;
-}
-
-}  // namespace
-
-std::vector<int> FreeDisplayNumbers(int count) {
-  const QSet<int> abstractSockets = AbstractXSockets();
-  std::vector<int> numbers;
-  for (const QByteArray& chosen : qgetenv("ZENTRA_FREE_DISPLAYS").split(' ')) {
-    bool ok = false;
-    const int number = chosen.toInt(&ok);
-    if (ok && !DisplayHeld(number, abstractSockets)) numbers.push_back(number);
-  }
-  // Spread out, so that runs side by side rarely try the same number first.
-  const int start = 100 + static_cast<int>(QRandomGenerator::global()->bounded(800));
-  for (int number = start; number < start + 4000 && static_cast<int>(numbers.size()) < count;
-       ++number) {
-    if (DisplayHeld(number, abstractSockets)) continue;
-    if (std::find(numbers.begin(), numbers.end(), number) == numbers.end())
-      numbers.push_back(number);
-  }
-  return numbers;
 }

@@ -2,6 +2,7 @@
 
 #include "childprocess.h"
 #include "freeport.h"
+#include "xvfb.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -35,36 +36,13 @@ TestRdpServer::~TestRdpServer() {
 
 bool TestRdpServer::StartDisplay() {
   StopProcess(xvfb_.get());
-  QString errors;
-  for (const int number : FreeDisplayNumbers(8)) {
-    xvfb_ = std::make_unique<QProcess>();
-    DieWithTest(*xvfb_);
-    xvfb_->setProcessChannelMode(QProcess::SeparateChannels);
-    display_ = QStringLiteral(":%1").arg(number);
-    xvfb_->start(QStringLiteral("Xvfb"), {display_, QStringLiteral("-screen"), QStringLiteral("0"),
-                                          QStringLiteral("1024x768x24"),
-                                          QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-    if (!xvfb_->waitForStarted(kStartTimeoutMs)) break;
-    // Ours once its lock file names it and the display answers; a server that found the number
-    // taken says so and ends.
-    const QString lock = QStringLiteral("/tmp/.X%1-lock").arg(number);
-    const QByteArray pid = QByteArray::number(xvfb_->processId());
-    QElapsedTimer clock;
-    clock.start();
-    while (xvfb_->state() == QProcess::Running && clock.elapsed() < kStartTimeoutMs) {
-      QFile holder(lock);
-      if (holder.open(QIODevice::ReadOnly) && holder.readAll().trimmed() == pid &&
-          Run(QStringLiteral("xdpyinfo"), {}, kStartTimeoutMs) == 0) {
-        return true;
-      }
-      QThread::msleep(100);
-    }
-    errors += QString::fromUtf8(xvfb_->readAllStandardError());
-    StopProcess(xvfb_.get());
-  }
-  display_.clear();
-  failure_ = QStringLiteral("Xvfb found no free display: ") + errors.right(400);
-  return false;
+  xvfb_ = std::make_unique<QProcess>();
+  display_ =
+      StartXvfb(*xvfb_,
+                {QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1024x768x24"),
+                 QStringLiteral("-nolisten"), QStringLiteral("tcp")},
+                failure_);
+  return !display_.isEmpty();
 }
 
 bool TestRdpServer::UsePassword(const QString& password) {
