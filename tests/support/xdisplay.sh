@@ -13,7 +13,7 @@
 #                                           X_SERVER_PID and X_SERVER_DISPLAY (":N"); returns 1
 #                                           when no number could be had
 
-# How long a server may take to answer on its new display.
+# How long a server may take to listen on its new display.
 X_SERVER_WAIT_SECONDS=${X_SERVER_WAIT_SECONDS:-20}
 
 x_free_displays() {
@@ -30,11 +30,14 @@ x_free_displays() {
   done
 }
 
-# True once the server $1 on display $2 holds its lock file and answers.
+# True once the server $1 on display $2 holds its lock file and listens. No client connects to
+# find out: the server resets when its last client leaves, and a program connecting during that
+# reset is refused. One that connects before the server has finished starting waits for it.
 x_server_ready() {
   local pid=$1 n=$2 holder
-  [ -f "/tmp/.X$n-lock" ] && holder=$(tr -d ' \n' <"/tmp/.X$n-lock") || return 1
-  [ "$holder" = "$pid" ] && DISPLAY=":$n" timeout 5 xdpyinfo >/dev/null 2>&1
+  [ -f "/tmp/.X$n-lock" ] && [ -S "/tmp/.X11-unix/X$n" ] || return 1
+  holder=$(tr -d ' \n' <"/tmp/.X$n-lock") || return 1
+  [ "$holder" = "$pid" ]
 }
 
 x_server_start() {

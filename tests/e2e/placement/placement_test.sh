@@ -88,15 +88,25 @@ check_taskbar() {
   local help=$1 session
   session=$(xdotool search --onlyvisible --name "^Zentra Computing - Quorvel\$" | head -1)
   [ -n "$session" ] || fail "no session window under the help window"
-  local transient state entries=0 w
+  local transient state entries=0 w i
   transient=$(xprop -id "$help" WM_TRANSIENT_FOR | grep -o '0x[0-9a-f]*') || true
   state=$(xprop -id "$help" _NET_WM_STATE)
   echo "help window: WM_TRANSIENT_FOR $transient; $state"
   [ "$((transient))" -eq "$((session))" ] || fail "the help window's owner is $transient, not $session"
   grep -q _NET_WM_STATE_SKIP_TASKBAR <<<"$state" || fail "the help window has a taskbar entry"
+  # The pop-up comes and goes while the session's connection is refused: a window the window
+  # manager is still taking on or letting go has no states yet, so the count is taken again until
+  # it settles.
+  for i in $(seq 50); do
+    entries=0
+    for w in $(xprop -root _NET_CLIENT_LIST | grep -o '0x[0-9a-f]*'); do
+      xprop -id "$w" _NET_WM_STATE 2>/dev/null | grep -q SKIP_TASKBAR || entries=$((entries + 1))
+    done
+    [ "$entries" -eq 1 ] && break
+    sleep 0.1
+  done
   for w in $(xprop -root _NET_CLIENT_LIST | grep -o '0x[0-9a-f]*'); do
     echo "  listed: $(xprop -id "$w" _NET_WM_NAME _NET_WM_STATE | tr '\n' ' ')"
-    xprop -id "$w" _NET_WM_STATE | grep -q SKIP_TASKBAR || entries=$((entries + 1))
   done
   echo "session window: $(xprop -id "$session" _NET_WM_ICON_NAME WM_CLASS | tr '\n' ' ')"
   echo "taskbar entries: $entries of $(xprop -root _NET_CLIENT_LIST | grep -o '0x' | wc -l) windows"
