@@ -24,6 +24,8 @@ void CreateApplicationForms() {
   // Windows are sized and centred by their outer rectangle, frame included, before they are
   // first shown: the window manager tells the frame.
   SetWindowFrameSource(&WindowManagerFrame);
+  // One taskbar entry for the application, labelled with its title.
+  SetWindowRoleMark(&MarkWindowRole);
   // The on-screen keyboard picks its layout from these; they must be there before any window.
   LoadBuiltInKeyboardLayouts();
   Application->CreateForm(FrmLogin);

@@ -28,6 +28,7 @@
 #include "principal/rdp/msrdpclient.h"
 #include "rdptestserver.h"
 #include "shell/boxes.h"
+#include "xvfb.h"
 
 // After Qt: Xlib's macros (Bool, Status) break Qt's headers.
 #include <X11/Xlib.h>
@@ -263,32 +264,26 @@ int main(int argc, char** argv) {
   }
   // The clients draw on a display of their own, as they would on a person's desktop.
   QProcess clientDisplay;
-  clientDisplay.start(QStringLiteral("Xvfb"),
-                      {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                       QStringLiteral("0"), QStringLiteral("1280x1024x24"),
-                       QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-  QByteArray number;
-  QElapsedTimer clock;
-  clock.start();
-  while (!number.contains('\n') && clock.elapsed() < 15000) {
-    clientDisplay.waitForReadyRead(200);
-    number += clientDisplay.readAllStandardOutput();
-  }
-  if (!number.contains('\n')) {
-    std::fprintf(stderr, "bench: no client display\n");
+  QString displayFailure;
+  const QString clientDisplayName =
+      StartXvfb(clientDisplay,
+                {QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1280x1024x24"),
+                 QStringLiteral("-nolisten"), QStringLiteral("tcp")},
+                displayFailure);
+  if (clientDisplayName.isEmpty()) {
+    std::fprintf(stderr, "bench: no client display: %s\n", qPrintable(displayFailure));
     return 1;
   }
   QTemporaryDir home;
   auto env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("DISPLAY"),
-             QStringLiteral(":") + QString::fromLatin1(number.trimmed()));
+  env.insert(QStringLiteral("DISPLAY"), clientDisplayName);
   env.insert(QStringLiteral("HOME"), home.path());
   env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
   env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
   env.insert(QStringLiteral("WLOG_LEVEL"), QStringLiteral("ERROR"));
   env.insert(QStringLiteral("WLOG_FILTER"), QStringLiteral("com.freerdp.core.update:DEBUG"));
 
-  const QByteArray displayName = ":" + number.trimmed();
+  const QByteArray displayName = clientDisplayName.toLatin1();
   auto shownOwner = std::make_unique<ShownFrames>(displayName);
   const ShownFrames& shown = *shownOwner;
   if (!shown.Working()) {

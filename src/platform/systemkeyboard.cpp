@@ -12,6 +12,9 @@
 #if defined(__clang__)
 #pragma clang diagnostic pop
 #endif
+#include <sys/mman.h>
+#include <unistd.h>
+#include <wayland-client.h>
 #include <xkbcommon/xkbcommon-x11.h>
 #include <xkbcommon/xkbcommon.h>
 
@@ -19,15 +22,20 @@
 #include <QGuiApplication>
 #include <QHash>
 #include <QLocale>
+#include <QLoggingCategory>
 #include <QMutex>
 #include <QSocketNotifier>
 #include <QXmlStreamReader>
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 
 #include "core/errors.h"
 #include "platform/scancodes.h"
+
+Q_LOGGING_CATEGORY(lcSystemKeyboard, "zentra.systemkeyboard", QtWarningMsg)
 
 namespace {
 
@@ -143,6 +151,8 @@ bool IsDeadKeysym(xkb_keysym_t sym) {
 struct LayoutInfo {
   QString country;   // ISO 3166 alpha-2
   QString language;  // ISO 639-2 or -3, the first the registry lists
+  QString layout;    // xkeyboard-config's name of the layout ("br")
+  QString variant;   // and of the variant ("nodeadkeys"); empty for the layout itself
 };
 
 // The configuration items the reader meets, by description, with what a variant inherits from
@@ -183,8 +193,11 @@ QHash<QString, LayoutInfo> ReadLayoutItems(QXmlStreamReader& xml) {
       if (!inVariant) {
         // A layout named after a country is for that country even where the list says nothing.
         if (item.country.isEmpty() && name.size() == 2) item.country = name.toUpper();
+        item.layout = name;
         layout = item;
       } else {
+        item.layout = layout.layout;
+        item.variant = name;
         if (item.country.isEmpty()) item.country = layout.country;
         if (item.language.isEmpty()) item.language = layout.language;
       }
@@ -280,6 +293,11 @@ QString LayoutLanguageTag(const QByteArray& registry, const QString& description
   return layout ? TagFrom(layout->language, layout->country) : QString();
 }
 
+TXkbLayoutName LayoutNameOf(const QByteArray& registry, const QString& description) {
+  const auto layout = FindLayout(registry, description);
+  return layout ? TXkbLayoutName{layout->layout, layout->variant} : TXkbLayoutName{};
+}
+
 QHash<QString, QString> LayoutLanguageTags(const QByteArray& registry) {
   QHash<QString, QString> tags;
   const auto all = ReadLayoutRegistry(registry);
@@ -311,12 +329,90 @@ struct TSystemKeyboard::X11Link {
   }
 };
 
+// The link to a Wayland compositor: our own connection and keyboard object, so that the keymap
+// reaches us without the toolkit, which keeps its own to itself.
+struct TSystemKeyboard::WaylandLink {
+  TSystemKeyboard* owner = nullptr;
+  wl_display* display = nullptr;
+  wl_registry* registry = nullptr;
+  wl_seat* seat = nullptr;
+  wl_keyboard* keyboard = nullptr;
+  std::unique_ptr<QSocketNotifier> notifier;
+
+  ~WaylandLink() {
+    notifier.reset();
+    if (keyboard != nullptr) wl_keyboard_destroy(keyboard);
+    if (seat != nullptr) wl_seat_destroy(seat);
+    if (registry != nullptr) wl_registry_destroy(registry);
+    if (display != nullptr) wl_display_disconnect(display);
+  }
+
+  // A compositor's keymap is a text file shared read-only; a size past this is no keymap.
+  static constexpr std::uint32_t kMaxKeymapSize = 4 * 1024 * 1024;
+  // wl_seat up to version 5 has what we need and names no event we would not handle.
+  static constexpr std::uint32_t kSeatVersion = 5;
+
+  static void Global(void* data, wl_registry* registry, std::uint32_t name, const char* interface,
+                     std::uint32_t version) {
+    auto* link = static_cast<WaylandLink*>(data);
+    if (link->seat != nullptr || std::strcmp(interface, wl_seat_interface.name) != 0) return;
+    link->seat = static_cast<wl_seat*>(
+        wl_registry_bind(registry, name, &wl_seat_interface, std::min(version, kSeatVersion)));
+    wl_seat_add_listener(link->seat, &kSeatListener, link);
+  }
+  static void GlobalRemove(void*, wl_registry*, std::uint32_t) {}
+  static void Capabilities(void* data, wl_seat* seat, std::uint32_t capabilities) {
+    auto* link = static_cast<WaylandLink*>(data);
+    if ((capabilities & WL_SEAT_CAPABILITY_KEYBOARD) == 0 || link->keyboard != nullptr) return;
+    link->keyboard = wl_seat_get_keyboard(seat);
+    wl_keyboard_add_listener(link->keyboard, &kKeyboardListener, link);
+  }
+  static void SeatName(void*, wl_seat*, const char*) {}
+  static void Keymap(void* data, wl_keyboard*, std::uint32_t format, std::int32_t fd,
+                     std::uint32_t size) {
+    auto* link = static_cast<WaylandLink*>(data);
+    if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && size > 0 && size <= kMaxKeymapSize) {
+      void* text = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+      if (text != MAP_FAILED) {
+        // The text ends in a NUL within size; the length given stops before it either way.
+        const auto* chars = static_cast<const char*>(text);
+        xkb_keymap* keymap =
+            xkb_keymap_new_from_buffer(link->owner->context_, chars, ::strnlen(chars, size),
+                                       XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
+        ::munmap(text, size);
+        if (keymap != nullptr) link->owner->ReplaceKeymap(keymap);
+      }
+    }
+    ::close(fd);
+  }
+  static void Enter(void*, wl_keyboard*, std::uint32_t, wl_surface*, wl_array*) {}
+  static void Leave(void*, wl_keyboard*, std::uint32_t, wl_surface*) {}
+  static void Key(void*, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t) {
+  }
+  static void Modifiers(void* data, wl_keyboard*, std::uint32_t, std::uint32_t depressed,
+                        std::uint32_t latched, std::uint32_t locked, std::uint32_t group) {
+    auto* link = static_cast<WaylandLink*>(data);
+    TSystemKeyboard* owner = link->owner;
+    if (owner->state_ == nullptr) return;
+    const Snapshot before = owner->Snap();
+    xkb_state_update_mask(owner->state_, depressed, latched, locked, 0, 0, group);
+    owner->AfterStateChange(before, false);
+  }
+  static void RepeatInfo(void*, wl_keyboard*, std::int32_t, std::int32_t) {}
+
+  static constexpr wl_registry_listener kRegistryListener = {&Global, &GlobalRemove};
+  static constexpr wl_seat_listener kSeatListener = {&Capabilities, &SeatName};
+  static constexpr wl_keyboard_listener kKeyboardListener = {&Keymap, &Enter,     &Leave,
+                                                             &Key,    &Modifiers, &RepeatInfo};
+};
+
 TSystemKeyboard::TSystemKeyboard() : context_(xkb_context_new(XKB_CONTEXT_NO_FLAGS)) {
   if (context_ == nullptr) throw Exception(QStringLiteral("Cannot create the keyboard context"));
 }
 
 TSystemKeyboard::~TSystemKeyboard() {
   x11_.reset();
+  wayland_.reset();
   xkb_state_unref(state_);
   xkb_keymap_unref(keymap_);
   xkb_context_unref(context_);
@@ -401,6 +497,49 @@ std::unique_ptr<TSystemKeyboard> TSystemKeyboard::FromX11(const char* display) {
                    [self] { self->ReadX11Events(); });
   keyboard->x11_ = std::move(link);
   return keyboard;
+}
+
+std::unique_ptr<TSystemKeyboard> TSystemKeyboard::FromWayland(const char* display) {
+  std::unique_ptr<TSystemKeyboard> keyboard(new TSystemKeyboard());
+  auto link = std::make_unique<WaylandLink>();
+  link->owner = keyboard.get();
+  link->display = wl_display_connect(display);
+  if (link->display == nullptr) return nullptr;
+  link->registry = wl_display_get_registry(link->display);
+  wl_registry_add_listener(link->registry, &WaylandLink::kRegistryListener, link.get());
+  // The globals, then the seat's capabilities, then the keyboard's keymap: one round trip each.
+  for (int i = 0; i < 3 && keyboard->keymap_ == nullptr; ++i) {
+    if (wl_display_roundtrip(link->display) < 0) return nullptr;
+  }
+  if (keyboard->keymap_ == nullptr) return nullptr;
+  qCInfo(lcSystemKeyboard) << "keymap from the Wayland compositor:"
+                           << keyboard->ActiveLayoutDescription();
+
+  // A keymap the compositor replaces (the person chose another layout) arrives as an event.
+  link->notifier =
+      std::make_unique<QSocketNotifier>(wl_display_get_fd(link->display), QSocketNotifier::Read);
+  WaylandLink* raw = link.get();
+  QObject::connect(link->notifier.get(), &QSocketNotifier::activated, keyboard.get(), [raw] {
+    if (wl_display_dispatch(raw->display) < 0) raw->notifier->setEnabled(false);
+    wl_display_flush(raw->display);
+  });
+  keyboard->wayland_ = std::move(link);
+  return keyboard;
+}
+
+void TSystemKeyboard::ReplaceKeymap(xkb_keymap* keymap) {
+  xkb_state* state = xkb_state_new(keymap);
+  if (state == nullptr) {
+    xkb_keymap_unref(keymap);
+    return;
+  }
+  if (keymap_ == nullptr) {
+    SetKeymap(keymap, state);
+    return;
+  }
+  const Snapshot before = Snap();
+  SetKeymap(keymap, state);
+  AfterStateChange(before, true);
 }
 
 void TSystemKeyboard::ReadX11Events() {
@@ -508,6 +647,12 @@ QString TSystemKeyboard::ActiveLayoutDescription() const {
   return name != nullptr ? QString::fromUtf8(name) : QString();
 }
 
+TXkbLayoutName TSystemKeyboard::ActiveLayoutName() const {
+  if (const auto layout = LookUpLayout(ActiveLayoutDescription()))
+    return {layout->layout, layout->variant};
+  return {};
+}
+
 QString TSystemKeyboard::InputLanguage() const {
   if (const auto layout = LookUpLayout(ActiveLayoutDescription())) {
     const QString tag = TagFrom(layout->language, layout->country);
@@ -600,6 +745,8 @@ TSystemKeyboard& SystemKeyboard() {
   auto& keyboard = Installed();
   if (!keyboard) {
     if (QGuiApplication::platformName() == u"xcb") keyboard = TSystemKeyboard::FromX11();
+    if (QGuiApplication::platformName().startsWith(u"wayland"))
+      keyboard = TSystemKeyboard::FromWayland();
     if (!keyboard) keyboard = TSystemKeyboard::FromLayoutNames({});
   }
   return *keyboard;

@@ -12,8 +12,9 @@
 // language of the active layout.
 //
 // Backed by xkbcommon: on X11 the keymap and state of the X server's core keyboard
-// (xkbcommon-x11, kept current through XKB events), elsewhere and in tests a keymap compiled from
-// layout names ("br", "us", "de", "jp"; "br,us" for two groups).
+// (xkbcommon-x11, kept current through XKB events), on Wayland the keymap the compositor hands
+// its programs, elsewhere and in tests a keymap compiled from layout names ("br", "us", "de",
+// "jp"; "br,us" for two groups).
 //
 // Key codes on this side of the program: a key event for the focused widget carries in
 // QKeyEvent::nativeScanCode() the X11 key code (the Linux input code plus 8), which is what Qt
@@ -38,6 +39,13 @@ struct TKeyLookupState {
   bool CapsLock = false;  // Caps Lock toggled on
 };
 
+// An xkeyboard-config layout by its names, as setxkbmap takes them ("us" and "intl").
+struct TXkbLayoutName {
+  QString layout;
+  QString variant;  // empty: the layout's default
+  friend bool operator==(const TXkbLayoutName&, const TXkbLayoutName&) = default;
+};
+
 class TSystemKeyboard : public QObject {
   Q_OBJECT
 
@@ -49,6 +57,10 @@ class TSystemKeyboard : public QObject {
   // The X server's keyboard (display name as for xcb_connect; nullptr: $DISPLAY). nullptr when
   // no X server with the XKB extension can be reached.
   [[nodiscard]] static std::unique_ptr<TSystemKeyboard> FromX11(const char* display = nullptr);
+  // The keymap a Wayland compositor gives its programs (socket name as for wl_display_connect;
+  // nullptr: $WAYLAND_DISPLAY), followed when the compositor replaces it. nullptr when no
+  // compositor with a keyboard can be reached.
+  [[nodiscard]] static std::unique_ptr<TSystemKeyboard> FromWayland(const char* display = nullptr);
   // A keymap compiled from xkeyboard-config names ("br", "de", "br,us" with variants "abnt2,").
   // Empty names take xkbcommon's defaults ($XKB_DEFAULT_LAYOUT, else "us"). Throws Exception
   // when the names do not compile.
@@ -75,6 +87,9 @@ class TSystemKeyboard : public QObject {
   // Index and xkeyboard-config description of the active layout group.
   [[nodiscard]] int ActiveLayout() const;
   [[nodiscard]] QString ActiveLayoutDescription() const;
+  // The xkeyboard-config names of the active layout, found from its description; empty when the
+  // registry lists no such description.
+  [[nodiscard]] TXkbLayoutName ActiveLayoutName() const;
 
   // The input language of the active layout as "language-COUNTRY" (ISO 639-1 and ISO 3166, for
   // example "pt-BR"); when the layout names no language, the user's locale; empty when neither
@@ -99,6 +114,7 @@ class TSystemKeyboard : public QObject {
 
  private:
   struct X11Link;
+  struct WaylandLink;
   // What the notifications compare.
   struct Snapshot {
     QString language;
@@ -108,6 +124,8 @@ class TSystemKeyboard : public QObject {
   };
   TSystemKeyboard();
   void SetKeymap(xkb_keymap* keymap, xkb_state* state);
+  // Takes a new keymap (owned from here on) with a fresh state, and says so.
+  void ReplaceKeymap(xkb_keymap* keymap);
   void ReadX11Events();
   [[nodiscard]] Snapshot Snap() const;
   void AfterStateChange(const Snapshot& before, bool newKeymap);
@@ -118,6 +136,7 @@ class TSystemKeyboard : public QObject {
   xkb_keymap* keymap_ = nullptr;
   xkb_state* state_ = nullptr;
   std::unique_ptr<X11Link> x11_;
+  std::unique_ptr<WaylandLink> wayland_;
 };
 
 // The keyboard the program uses: installed at start-up (or by a test); created on first use
@@ -131,6 +150,8 @@ void SetSystemKeyboard(std::unique_ptr<TSystemKeyboard> keyboard);
 // The language tag ("pt-BR") of an xkeyboard-config layout by its description, the group name an
 // X server reports ("Portuguese (Brazil)"), from the registry's XML; empty when it lists none.
 [[nodiscard]] QString LayoutLanguageTag(const QByteArray& registry, const QString& description);
+// The names of the layout or variant with that description; empty when the registry lists none.
+[[nodiscard]] TXkbLayoutName LayoutNameOf(const QByteArray& registry, const QString& description);
 // Every description the registry lists, with its tag, from reading all of it.
 [[nodiscard]] QHash<QString, QString> LayoutLanguageTags(const QByteArray& registry);
 

@@ -158,3 +158,37 @@ std::optional<QMargins> WindowManagerFrame(WId id) {
   }
   return std::nullopt;
 }
+
+namespace {
+
+xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
+  const XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+      c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr));
+  return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+}
+
+}  // namespace
+
+void MarkWindowRole(WId id, bool owned) {
+  const auto* x11 =
+      qGuiApp != nullptr ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+  if (x11 == nullptr || x11->connection() == nullptr || id == 0) return;
+  if (QGuiApplication::platformName() != u"xcb") return;
+  // The toolkit's own connection: its requests reach the server in order, so the toolkit, which
+  // keeps the states it finds on an unmapped window when it maps it, reads ours.
+  xcb_connection_t* c = x11->connection();
+  const auto window = static_cast<xcb_window_t>(id);
+  const xcb_atom_t state = Atom(c, "_NET_WM_STATE");
+  const xcb_atom_t skipTaskbar = Atom(c, "_NET_WM_STATE_SKIP_TASKBAR");
+  const xcb_atom_t skipPager = Atom(c, "_NET_WM_STATE_SKIP_PAGER");
+  if (state == XCB_ATOM_NONE || skipTaskbar == XCB_ATOM_NONE || skipPager == XCB_ATOM_NONE) return;
+  std::vector<std::uint32_t> states = Property32(c, window, state, XCB_ATOM_ATOM);
+  std::erase_if(states, [&](std::uint32_t a) { return a == skipTaskbar || a == skipPager; });
+  if (owned) {
+    states.push_back(skipTaskbar);
+    states.push_back(skipPager);
+  }
+  xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, state, XCB_ATOM_ATOM, 32,
+                      static_cast<std::uint32_t>(states.size()), states.data());
+  xcb_flush(c);
+}

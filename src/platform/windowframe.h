@@ -13,3 +13,9 @@
 // frame it already has once framed. nullopt when there is no X11 window manager that answers (no
 // window manager, another platform, or no answer within a bounded wait).
 [[nodiscard]] std::optional<QMargins> WindowManagerFrame(WId window);
+
+// Tells the window manager, before a native top-level window is mapped, whether it is one of the
+// application's owned windows, left out of taskbars and pagers (_NET_WM_STATE_SKIP_TASKBAR and
+// _NET_WM_STATE_SKIP_PAGER), or the one window that has the application's entry. Does nothing
+// off X11.
+void MarkWindowRole(WId window, bool owned);

@@ -23,6 +23,8 @@ class TApplication : public QObject {
   // Hands the main-window role to another window; nothing is shown, hidden or re-created.
   void SetMainForm(TForm* form) { mainForm_ = form; }
   [[nodiscard]] bool Terminated() const { return terminated_; }
+  // The windows it owns, oldest first.
+  [[nodiscard]] const std::vector<QPointer<TForm>>& Forms() const { return forms_; }
 
   // Creates a window owned by the application. The reference holds the window before its layout
   // is loaded, and is cleared again when loading fails. The first window becomes MainForm.

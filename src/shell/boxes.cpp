@@ -6,6 +6,8 @@
 #include <QMetaObject>
 #include <QPushButton>
 
+#include "shell/form.h"
+
 #include "shell/application.h"
 
 namespace {
@@ -54,6 +56,8 @@ QList<QPushButton*> SetUpBox(QMessageBox& box, const BoxRequest& request) {
     box.setDefaultButton(buttons.value(request.defaultButton, buttons.front()));
     box.setEscapeButton(buttons.back());
   }
+  // Above the main window and without a taskbar entry of its own, as the other owned windows.
+  MakeOwnedWindow(box);
   return buttons;
 }
 

@@ -8,6 +8,8 @@
 #include <QFontMetrics>
 #include <QRawFont>
 #include <QScreen>
+#include <QWindow>
+#include <QWindowStateChangeEvent>
 
 #include "core/errors.h"
 #include "shell/application.h"
@@ -30,10 +32,19 @@ TWindowFrameSource& FrameSource() {
   return source;
 }
 
+TWindowRoleMark& RoleMark() {
+  static TWindowRoleMark mark;
+  return mark;
+}
+
 }  // namespace
 
 void SetWindowFrameSource(TWindowFrameSource source) {
   FrameSource() = std::move(source);
+}
+
+void SetWindowRoleMark(TWindowRoleMark mark) {
+  RoleMark() = std::move(mark);
 }
 
 namespace {
@@ -125,7 +136,69 @@ QMargins TForm::FrameMargins() {
   return *frameMargins_;
 }
 
+void MakeOwnedWindow(QWidget& window) {
+  TForm* main = Application != nullptr ? Application->MainForm() : nullptr;
+  if (main == nullptr || &window == main || window.isVisible()) return;
+  main->winId();
+  window.winId();
+  window.windowHandle()->setTransientParent(main->windowHandle());
+  if (RoleMark()) RoleMark()(window.winId(), true);
+}
+
+void TForm::ApplyWindowRole() {
+  TForm* main = Application != nullptr ? Application->MainForm() : nullptr;
+  const bool owned = main != nullptr && main != this;
+  // X11 window managers keep a window above its owner, and minimise it with the owner, when it
+  // names the owner (WM_TRANSIENT_FOR), which Qt gives dialogs only; the title bar keeps the
+  // boxes of a normal window. Wayland compositors get the owner as the toplevel's parent.
+  const Qt::WindowType type = owned ? Qt::Dialog : Qt::Window;
+  if (windowType() != type) {
+    // New flags re-create the native window, which then takes a position as the frame's corner;
+    // the client rectangle the window was placed at is given again.
+    const QRect placed = geometry();
+    setWindowFlags((windowFlags() & ~Qt::WindowType_Mask) | type | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                   Qt::WindowCloseButtonHint);
+    setGeometry(placed);
+  }
+  if (owned) main->winId();
+  winId();
+  windowHandle()->setTransientParent(owned ? main->windowHandle() : nullptr);
+  // The main window's taskbar entry shows the application title where a taskbar labels entries
+  // by their icon name, the name of a minimised window.
+  if (!owned && Application != nullptr) setWindowIconText(Application->Title());
+  if (RoleMark() && !isVisible()) RoleMark()(winId(), owned);
+}
+
+void TForm::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() != QEvent::WindowStateChange) return;
+  if (Application == nullptr || Application->MainForm() != this) return;
+  const bool wasMinimised =
+      (static_cast<QWindowStateChangeEvent*>(event)->oldState() & Qt::WindowMinimized) != 0;
+  if (isMinimized() != wasMinimised) FollowMainWindowState(isMinimized());
+}
+
+void TForm::FollowMainWindowState(bool minimised) {
+  if (minimised) {
+    minimisedWithMe_.clear();
+    for (const QPointer<TForm>& form : Application->Forms()) {
+      if (form == nullptr || form == this || !form->isVisible() || form->isMinimized()) continue;
+      minimisedWithMe_.emplace_back(form);
+      form->setWindowState(form->windowState() | Qt::WindowMinimized);
+    }
+    return;
+  }
+  for (const QPointer<TForm>& form : minimisedWithMe_) {
+    if (form == nullptr || !form->isVisible()) continue;
+    form->setWindowState(form->windowState() & ~Qt::WindowMinimized);
+    form->raise();
+  }
+  minimisedWithMe_.clear();
+}
+
 void TForm::Show() {
+  if (!isVisible()) ApplyWindowRole();
   show();
   raise();
   activateWindow();

@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <functional>
 #include <optional>
+#include <vector>
 
 class QEventLoop;
 
@@ -19,6 +20,16 @@ enum class TCloseAction { caNone, caHide, caFree, caMinimize };
 // no frame.
 using TWindowFrameSource = std::function<std::optional<QMargins>(WId)>;
 void SetWindowFrameSource(TWindowFrameSource source);
+
+// What the window system is told about a window's place in the application, just before it is
+// shown: an owned window (any but the main window) is left out of taskbars and pagers, so that the
+// application has one entry. Set by the program through the platform layer; without it nothing
+// is said.
+using TWindowRoleMark = std::function<void(WId window, bool owned)>;
+void SetWindowRoleMark(TWindowRoleMark mark);
+// Makes a hidden top-level window that is not a form (a message box) one of the main window's
+// owned windows: above it, minimised with it, without a taskbar entry.
+void MakeOwnedWindow(QWidget& window);
 
 // The height of "0" in a font as the window layouts were measured: the face's cell height.
 [[nodiscard]] int DesignTextHeight(const QFont& font);
@@ -68,15 +79,22 @@ class TForm : public QWidget {
   // Whether the window is centred on the screen when created (all but the session window).
   [[nodiscard]] virtual bool CentredAtCreation() const { return true; }
 
+  void changeEvent(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
 
  private:
   void ApplyTextSizeScaling();
+  // Owned by the main window (stacked above it, minimised with it, no taskbar entry of its own)
+  // or, as the main window, owned by none.
+  void ApplyWindowRole();
+  // The main window minimised or restored: the application's other windows follow.
+  void FollowMainWindowState(bool minimised);
 
   int designedTextHeight_;
   std::optional<QMargins> frameMargins_;  // the window manager's answer, once asked
   int modalResult_ = mrNone;
   QEventLoop* modalLoop_ = nullptr;
+  std::vector<QPointer<TForm>> minimisedWithMe_;  // as the main window
 };

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QIcon>
+#include <QLoggingCategory>
 #include <cstdio>
 
 #include "core/errors.h"
@@ -11,7 +12,29 @@
 #include "shell/commandline.h"
 #include "shell/fonts.h"
 
+Q_LOGGING_CATEGORY(lcShell, "zentra.shell", QtWarningMsg)
+
 namespace {
+
+// The platforms tried in turn when the person chose none (QT_QPA_PLATFORM, -platform). On a
+// Wayland desktop Qt would take its native Wayland platform whenever qt6-wayland happens to be
+// installed, and there a client cannot place a window, keep one on top without taking the focus,
+// fade it or stack a modal window over its owner: the connection notice and the help windows
+// rely on all of these. XWayland gives them; native Wayland is the fallback for a desktop
+// without it.
+constexpr char kDesktopFileName[] = "zentra";  // resources/zentra.desktop
+
+constexpr char kPlatformVariable[] = "QT_QPA_PLATFORM";
+constexpr char kDefaultPlatforms[] = "xcb;wayland";
+
+bool PlatformChosen(int argc, char** argv) {
+  if (!qEnvironmentVariableIsEmpty(kPlatformVariable)) return true;
+  for (int i = 1; i < argc; ++i) {
+    const QByteArrayView argument(argv[i]);
+    if (argument == "-platform" || argument == "--platform") return true;
+  }
+  return false;
+}
 
 // Every exception that escapes an event Qt delivers ends in the default error box, as the
 // message loop's own catch-all; the binding helper catches earlier, this is the last line.
@@ -67,12 +90,19 @@ int RunApplication(int& argc, char** argv, const std::function<void()>& createFo
   ConfineFreeRdpLog();
   if (request.verbose) TurnOnVerboseLogging();
 
+  // Set only while Qt picks its platform: the programs we start (the browser, an installer) make
+  // their own choice.
+  const bool platformChosen = PlatformChosen(argc, argv);
+  if (!platformChosen) qputenv(kPlatformVariable, kDefaultPlatforms);
   GuardedApplication qtApplication(argc, argv);
+  if (!platformChosen) qunsetenv(kPlatformVariable);
+  qCInfo(lcShell) << "platform" << QGuiApplication::platformName();
   QGuiApplication::setQuitOnLastWindowClosed(false);
   const QString executable = QCoreApplication::applicationFilePath();
   TApplication application(executable);
   QCoreApplication::setApplicationName(application.Title());
-  QGuiApplication::setDesktopFileName(application.Title());
+  // The menu entry's file: Wayland desktops find the name and icon of the taskbar entry by it.
+  QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopFileName));
   QGuiApplication::setWindowIcon(ApplicationIcon());
   LoadBundledFonts();
 

@@ -2,6 +2,8 @@
 # programs they start end with the script (setpriv --pdeathsig), even when it is killed.
 # Source it; every helper fails the script (exit 1) with a message when its bound runs out.
 
+source "$(dirname "${BASH_SOURCE[0]}")/../support/xdisplay.sh"
+
 E2E_TMP=$(mktemp -d)
 E2E_PIDS=()
 e2e_cleanup() {
@@ -50,19 +52,12 @@ end_process() {
   wait "$pid" 2>/dev/null || true
 }
 
-# Starts Xvfb on a free display and exports DISPLAY.
+# Starts Xvfb on a display number of its own (tests/support/xdisplay.sh) and exports DISPLAY.
 start_xvfb() {
   local size=${1:-1280x1024x24}
-  local fdfile=$E2E_TMP/display.$RANDOM
-  setpriv --pdeathsig TERM Xvfb -displayfd 3 -screen 0 "$size" -nolisten tcp 3>"$fdfile" 2>/dev/null &
-  E2E_PIDS+=($!)
-  local i
-  for i in $(seq 100); do
-    [ -s "$fdfile" ] && break
-    sleep 0.1
-  done
-  [ -s "$fdfile" ] || fail "Xvfb did not start"
-  export DISPLAY=":$(cat "$fdfile")"
+  x_server_start "$E2E_TMP/xvfb.log" Xvfb -screen 0 "$size" -nolisten tcp || fail "Xvfb did not start"
+  E2E_PIDS+=("$X_SERVER_PID")
+  export DISPLAY=$X_SERVER_DISPLAY
 }
 
 # Waits up to $2 seconds (default 20) for a visible window named exactly $1; prints its id.

@@ -56,18 +56,10 @@ provider_wait_port() {
 }
 
 provider_start_display() {
-  local fdfile=$PROVIDER_DIR/display i
-  rm -f "$fdfile"
-  setpriv --pdeathsig TERM Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fdfile" 2>"$PROVIDER_DIR/xvfb.log" &
-  PROVIDER_PIDS+=($!)
-  for i in $(seq $((PROVIDER_WAIT_SECONDS * 10))); do
-    [ -s "$fdfile" ] && break
-    sleep 0.1
-  done
-  [ -s "$fdfile" ] || { echo "provider: Xvfb gave no display" >&2; return 1; }
-  PROVIDER_DISPLAY=":$(cat "$fdfile")"
-  DISPLAY=$PROVIDER_DISPLAY timeout 10 xdpyinfo >/dev/null ||
-    { echo "provider: display $PROVIDER_DISPLAY does not answer" >&2; return 1; }
+  x_server_start "$PROVIDER_DIR/xvfb.log" Xvfb -screen 0 1024x768x24 -nolisten tcp ||
+    { echo "provider: Xvfb did not start" >&2; return 1; }
+  PROVIDER_PIDS+=("$X_SERVER_PID")
+  PROVIDER_DISPLAY=$X_SERVER_DISPLAY
 }
 
 provider_show_pattern() {

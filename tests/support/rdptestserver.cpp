@@ -2,6 +2,7 @@
 
 #include "childprocess.h"
 #include "freeport.h"
+#include "xvfb.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -36,31 +37,12 @@ TestRdpServer::~TestRdpServer() {
 bool TestRdpServer::StartDisplay() {
   StopProcess(xvfb_.get());
   xvfb_ = std::make_unique<QProcess>();
-  DieWithTest(*xvfb_);
-  xvfb_->setProcessChannelMode(QProcess::SeparateChannels);
-  xvfb_->start(QStringLiteral("Xvfb"),
-               {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
-                QStringLiteral("tcp")});
-  QElapsedTimer clock;
-  clock.start();
-  QByteArray number;
-  while (!number.contains('\n') && clock.elapsed() < kStartTimeoutMs) {
-    if (!xvfb_->waitForReadyRead(200) && xvfb_->state() == QProcess::NotRunning) break;
-    number += xvfb_->readAllStandardOutput();
-  }
-  if (!number.contains('\n')) {
-    failure_ =
-        QStringLiteral("Xvfb gave no display: ") + QString::fromUtf8(xvfb_->readAllStandardError());
-    return false;
-  }
-  display_ = QStringLiteral(":") + QString::fromLatin1(number.trimmed());
-  // A display number whose socket another server still holds is of no use; check it answers.
-  if (Run(QStringLiteral("xdpyinfo"), {}, kStartTimeoutMs) != 0) {
-    failure_ = QStringLiteral("display %1 does not answer").arg(display_);
-    return false;
-  }
-  return true;
+  display_ =
+      StartXvfb(*xvfb_,
+                {QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1024x768x24"),
+                 QStringLiteral("-nolisten"), QStringLiteral("tcp")},
+                failure_);
+  return !display_.isEmpty();
 }
 
 bool TestRdpServer::UsePassword(const QString& password) {

@@ -4,7 +4,9 @@
 #include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
+#include <QWindow>
 
+#include "platform/windowframe.h"
 #include "principal/alert/alertglyphbutton.h"
 #include "principal/alert/alertlabel.h"
 #include "principal/alert/fadealertstylehandler.h"
@@ -96,6 +98,12 @@ bool TDesktopAlert::Execute() {
   const QPointer<QWidget> activeWindow = QApplication::activeWindow();
   const QPointer<QWidget> focusWidget = QApplication::focusWidget();
   form.SetFocusOwner(activeWindow);
+  // A notice of the application, not a window of its own in the taskbar.
+  MarkWindowRole(form.winId(), true);
+  // Off X11 the compositor places windows: kept with the window it reports on, the pop-up is at
+  // least not tiled as a window of its own nor buried under that window.
+  if (QGuiApplication::platformName() != u"xcb" && activeWindow != nullptr)
+    form.windowHandle()->setTransientParent(activeWindow->window()->windowHandle());
   form.ShowAlert();
   if (QApplication::activeWindow() != activeWindow || QApplication::focusWidget() != focusWidget) {
     // Linux has no hidden application window to activate instead; with nothing focused before,

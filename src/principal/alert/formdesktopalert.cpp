@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
@@ -85,8 +86,9 @@ TFormDesktopAlert::~TFormDesktopAlert() {
 
 void TFormDesktopAlert::SetAlphaBlendValue(uint8_t alpha) {
   alpha_ = alpha;
-  // Where the window system has no per-window opacity Qt ignores this and the pop-up is opaque.
-  setWindowOpacity(alpha / 255.0);
+  // Where the window system has no per-window opacity Qt ignores this and the pop-up is opaque;
+  // Wayland gives programs none, and Qt would say so at every step of a fade.
+  if (!QGuiApplication::platformName().startsWith(u"wayland")) setWindowOpacity(alpha / 255.0);
   emit AlphaBlendValueChanged(alpha);
 }
 

@@ -19,6 +19,7 @@
 
 #include "platform/scancodes.h"
 #include "platform/systemkeyboard.h"
+#include "platform/windowskeyboardlayout.h"
 #include "principal/rdp/irdpsession.h"
 #include "principal/rdp/rdpcontrolerror.h"
 #include "principal/rdp/rdpdevices.h"
@@ -48,6 +49,19 @@ constexpr char16_t kAlreadyConnectedText[] = u"The control is already connected 
 constexpr char16_t kNoServerText[] = u"No server name was given";
 constexpr char16_t kBadServerText[] = u"The server must be a host name or an IP address";
 constexpr qsizetype kMaxServerNameLength = 253;
+
+// The layout the person types with, read from the keymap when connecting, so that a layout
+// switched to before connecting is the one announced. FreeRDP's own guess (the X server's rules
+// property, which XWayland leaves at "us" whatever the desktop's layout) only for a layout our
+// table does not know.
+std::uint32_t KeyboardLayoutToAnnounce() {
+  const TXkbLayoutName name = SystemKeyboard().ActiveLayoutName();
+  const std::uint32_t id = WindowsKeyboardLayoutId(name);
+  const std::uint32_t layout = id != 0 ? id : RdpLocalKeyboardLayout();
+  qCInfo(lcRdp, "keyboard layout %s(%s): 0x%08X%s", qUtf8Printable(name.layout),
+         qUtf8Printable(name.variant), layout, id != 0 ? "" : " (FreeRDP's guess)");
+  return layout;
+}
 
 }  // namespace
 
@@ -280,7 +294,7 @@ void TMsRdpClient::Connect() {
   params.port = advanced_.port_;
   params.width = desktopWidth_;
   params.height = desktopHeight_;
-  params.keyboardLayout = RdpLocalKeyboardLayout();
+  params.keyboardLayout = KeyboardLayoutToAnnounce();
   params.redirectDrives = advanced_.redirectDrives_;
   params.redirectPrinters = advanced_.redirectPrinters_;
   params.redirectPorts = advanced_.redirectPorts_;

@@ -9,6 +9,9 @@
 #include "testapp.h"
 
 #include "core/errors.h"
+#include "platform/windowskeyboardlayout.h"
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -206,6 +209,49 @@ TEST(SystemKeyboard, LayoutLookupsInASmallRegistry) {
         << description.toStdString();
   }
   EXPECT_EQ(LayoutLanguageTag(QByteArray("<not xml"), QStringLiteral("German")), QString());
+
+  // The names behind a description: a variant carries its layout's name with its own.
+  EXPECT_EQ(LayoutNameOf(registry, QStringLiteral("German")), (TXkbLayoutName{u"de"_s, {}}));
+  EXPECT_EQ(LayoutNameOf(registry, QStringLiteral("Lower Sorbian")),
+            (TXkbLayoutName{u"de"_s, u"dsb"_s}));
+  EXPECT_EQ(LayoutNameOf(registry, QStringLiteral("Klingon")), TXkbLayoutName{});
+}
+
+// What the remote desktop is told the person types with, from the keymap's active group.
+TEST(SystemKeyboard, ActiveLayoutGivesTheWindowsLayoutId) {
+  const struct {
+    const char* layouts;
+    const char* variants;
+    int group;
+    const char* layout;
+    const char* variant;
+    std::uint32_t id;
+  } cases[] = {
+      {"br", "", 0, "br", "", 0x00010416},
+      {"br", "nodeadkeys", 0, "br", "nodeadkeys", 0x00010416},  // variant not listed: the layout's
+      {"us", "", 0, "us", "", 0x00000409},
+      {"us", "intl", 0, "us", "intl", 0x00020409},
+      {"pt", "", 0, "pt", "", 0x00000816},
+      {"es", "", 0, "es", "", 0x0000040A},
+      {"latam", "", 0, "latam", "", 0x0000080A},
+      {"fr", "", 0, "fr", "", 0x0000040C},
+      {"de", "", 0, "de", "", 0x00000407},
+      {"it", "", 0, "it", "", 0x00000410},
+      {"gb", "", 0, "gb", "", 0x00000809},
+      {"br,us", "", 1, "us", "", 0x00000409},  // a layout switch before connecting
+      {"us,br", "", 1, "br", "", 0x00010416},
+      {"mn", "", 0, "mn", "", 0},  // not in the table: FreeRDP's own guess takes over
+  };
+  for (const auto& c : cases) {
+    const auto k = TSystemKeyboard::FromLayoutNames(QString::fromLatin1(c.layouts),
+                                                    QString::fromLatin1(c.variants));
+    k->SelectLayout(c.group);
+    const TXkbLayoutName name = k->ActiveLayoutName();
+    EXPECT_EQ(name, (TXkbLayoutName{QString::fromLatin1(c.layout), QString::fromLatin1(c.variant)}))
+        << c.layouts << " " << c.group;
+    EXPECT_EQ(WindowsKeyboardLayoutId(name), c.id) << c.layouts << " " << c.group;
+  }
+  EXPECT_EQ(WindowsKeyboardLayoutId({}), 0u);
 }
 
 TEST(SystemKeyboard, LocaleNamesGiveTags) {
@@ -319,6 +365,15 @@ TEST(SystemKeyboardX11, FollowsTheServer) {
   k->SetCapsLock(false);
   EXPECT_TRUE(testing_support::WaitFor([&] { return !serverCapsLock(); }, 10000));
   EXPECT_FALSE(k->CapsLockOn());
+
+  // The desktop's layout switched to Brazilian: the layout announced to a server follows.
+  ASSERT_EQ(std::system("setxkbmap br"), 0);
+  EXPECT_TRUE(testing_support::WaitFor(
+      [&] {
+        return k->ActiveLayoutName() == TXkbLayoutName{u"br"_s, {}};
+      },
+      5000));
+  EXPECT_EQ(WindowsKeyboardLayoutId(k->ActiveLayoutName()), 0x00010416u);
 }
 
 }  // namespace

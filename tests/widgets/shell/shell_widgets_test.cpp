@@ -4,8 +4,11 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
+#include <QWindow>
 #include <memory>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 #include "ajudaimpressao/frmajudaimpressao.h"
 #include "ajudatransferencia/frmajudatransferencia.h"
@@ -236,6 +239,52 @@ TEST_F(ShellTest, BecomeMainFormHandsOverWithoutShowingAnything) {
   app->ProcessMessages();
   EXPECT_FALSE(FrmLogin->isVisible());
   EXPECT_FALSE(app->Terminated());
+  app->DestroyForms();
+}
+
+// One taskbar entry: every window but the main one names the main window as its owner (stacked
+// above it, no entry of its own), the role follows BecomeMainForm, and minimising the main window
+// takes the others with it and restoring brings them back.
+TEST_F(ShellTest, OtherWindowsAreOwnedByTheMainWindowAndMinimiseWithIt) {
+  ScopedApplication app;
+  std::vector<std::pair<WId, bool>> marked;
+  SetWindowRoleMark([&](WId window, bool owned) { marked.emplace_back(window, owned); });
+  TFrmProbe* login = nullptr;
+  TFrmProbe* session = nullptr;
+  TFrmProbe* help = nullptr;
+  app->CreateForm(login);
+  app->CreateForm(session);
+  app->CreateForm(help);
+  login->Show();
+  EXPECT_EQ(login->windowHandle()->transientParent(), nullptr);
+  EXPECT_EQ(login->windowType(), Qt::Window);
+  EXPECT_EQ(login->windowIconText(), u"zentra"_qs);
+
+  app->SetMainForm(session);
+  session->Show();
+  login->Hide();
+  help->Show();
+  EXPECT_EQ(session->windowHandle()->transientParent(), nullptr);
+  EXPECT_EQ(help->windowHandle()->transientParent(), session->windowHandle());
+  EXPECT_EQ(help->windowType(), Qt::Dialog);
+  EXPECT_TRUE(help->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+  const std::vector<std::pair<WId, bool>> expected = {
+      {login->winId(), false}, {session->winId(), false}, {help->winId(), true}};
+  EXPECT_EQ(marked, expected);
+
+  session->setWindowState(Qt::WindowMinimized);
+  EXPECT_TRUE(help->isMinimized());
+  EXPECT_FALSE(login->isMinimized());  // hidden windows stay as they are
+  session->setWindowState(Qt::WindowNoState);
+  EXPECT_FALSE(help->isMinimized());
+  EXPECT_TRUE(help->isVisible());
+
+  // A window minimised by itself is not the main window's to restore.
+  help->setWindowState(Qt::WindowMinimized);
+  session->setWindowState(Qt::WindowMinimized);
+  session->setWindowState(Qt::WindowNoState);
+  EXPECT_TRUE(help->isMinimized());
+  SetWindowRoleMark({});
   app->DestroyForms();
 }
 
