@@ -43,6 +43,9 @@ struct RdpFrameCallbacks {
     return TRUE;
   }
 
+  // Both ways FreeRDP applies a new desktop size end here: a reactivation with the server's new
+  // size (how xrdp and servers without the graphics pipeline answer a layout), and the graphics
+  // pipeline's reset, which FreeRDP's drawing turns into this same call.
   static BOOL DesktopResize(rdpContext* context) {
     TRdpFrameSink& sink = Of(context);
     const rdpSettings* settings = context->settings;
