@@ -222,6 +222,16 @@ TEST_F(SessionWindowFakeTest, TheRemoteDesktopIsAskedAtTheViewsSizeAndFollowsIt)
     EXPECT_NE(Session().layouts[i], Session().layouts[i - 1]);
 }
 
+TEST_F(SessionWindowFakeTest, WithNoViewShownTheDesktopSizePropertiesAreAsked) {
+  TMsRdpClient hidden;
+  hidden.SetServer(u"rdp7.provider.example"_qs);
+  hidden.Connect();
+  ASSERT_EQ(sessions_.size(), 1u);
+  EXPECT_EQ(Session().params.layout.size, QSize(1024, 768));
+  EXPECT_EQ(Session().params.layout.desktopScale, 100);
+  hidden.Disconnect();
+}
+
 TEST_F(SessionWindowFakeTest, ASuccessReportedAfterDisconnectIsNotOne) {
   ShowConnecting();
   QStringList events;
