@@ -76,6 +76,9 @@ struct Measurement {
 // The animation's frame marker: a grey block at the desktop's top-left corner, in eight levels.
 constexpr int kMarkerAt = 32;
 constexpr int kMarkerLevels = 8;
+// The server's desktop (its Xvfb screen, which the animation fills).
+constexpr int kServerWidth = 1024;
+constexpr int kServerHeight = 768;
 
 // Counts the animation frames that reach a display: after each damage report it reads the frame
 // marker of the client window (the display's one top-level window) and counts each change.
@@ -101,7 +104,9 @@ class ShownFrames {
   [[nodiscard]] int Count() const { return count_; }
 
  private:
-  // Where the client's desktop starts on the screen: its one mapped top-level window.
+  // Where the client's desktop starts on the screen: its one mapped top-level window, where a
+  // window larger than the desktop shows it centred (ours; xfreerdp's window takes the desktop's
+  // size).
   bool FindClient(int& x, int& y) {
     Window root = 0;
     Window parent = 0;
@@ -114,8 +119,8 @@ class ShownFrames {
       XWindowAttributes attributes{};
       if (XGetWindowAttributes(display_, children[i], &attributes) &&
           attributes.map_state == IsViewable && attributes.width >= 2 * kMarkerAt) {
-        x = attributes.x;
-        y = attributes.y;
+        x = attributes.x + std::max(0, (attributes.width - kServerWidth) / 2);
+        y = attributes.y + std::max(0, (attributes.height - kServerHeight) / 2);
         found = true;
       }
     }
