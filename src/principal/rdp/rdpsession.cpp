@@ -162,8 +162,9 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
   bool dispReady = false;  // the server said it takes layouts (its capabilities came)
   std::uint64_t dispMaxArea = 0;
   RdpDisplayLayout wantedLayout;
-  // A new wanted layout or the channel's readiness wakes the loop (under inputMutex, with wake).
-  bool layoutPending = false;
+  // A new wanted layout or the channel's readiness wakes the loop (set under inputMutex, with
+  // wake); the loop looks at the channel only then, or while a layout waits for its turn.
+  std::atomic<bool> layoutPending = false;
   // Session thread only: the layouts sent, and the scale asked at the last (re)connection.
   TRdpLayoutPacer pacer;
   RdpDisplayLayout connectLayout;
@@ -606,12 +607,12 @@ DWORD TRdpSession::Impl::LoopWaitMs() {
 }
 
 void TRdpSession::Impl::PaceLayout(freerdp* inst) {
-  {
+  // The loop turns many times a frame while the screen moves; almost none of them has a layout.
+  const bool woken = layoutPending.exchange(false);
+  if (!woken && !pacer.Pending(TRdpLayoutPacer::Clock::now())) return;
+  if (woken) {
     std::lock_guard lock(inputMutex);
-    if (layoutPending) {
-      layoutPending = false;
-      if (!inputPending) ResetEvent(wake);
-    }
+    if (!inputPending && !layoutPending) ResetEvent(wake);
   }
   std::lock_guard lock(displayMutex);
   if (disp == nullptr || !dispReady) {

@@ -236,6 +236,19 @@ check_resize() {
       fail "the window did not take $w x $h"
     expect_screen "$(view_size)" "the window resized to $w x $h"
   done
+  # A drag: many sizes in a moment; the session ends at the last one (layouts are paced, the last
+  # always goes).
+  local before after
+  before=$(grep -c "display layout sent" "$E2E_TMP/zentra.log" || true)
+  for w in 1000 1020 1040 1060 1080 1090; do
+    xdotool windowsize "$MAIN_ID" $((w * scale)) $((780 * scale))
+    sleep 0.03
+  done
+  eventually 10 bash -c "xdotool getwindowgeometry '$MAIN_ID' | grep -q 'Geometry: $((1090 * scale))x$((780 * scale))'" ||
+    fail "the window did not take 1090 x 780"
+  expect_screen "$(view_size)" "after a drag of six sizes"
+  after=$(grep -c "display layout sent" "$E2E_TMP/zentra.log" || true)
+  log "the drag sent $((after - before)) layouts"
   if [ "$scale" -eq 2 ]; then
     # The layouts went through the display control channel at 200 %, and reached xrdp.
     grep -q "display layout sent: .* at 200 %" "$E2E_TMP/zentra.log" ||
