@@ -3,7 +3,8 @@
 # program) and $wm_close (tools/wm_close) set; the program's output goes to $E2E_TMP/zentra.log.
 #   start_client / sign_in USER PASSWORD / close_client   run, sign in, close the session window
 #   wait_for_alert Conectando|Desconectado / no_alert     the pop-up notice
-#   main_geometry / desktop_origin                        where the session window and desktop are
+#   main_geometry / view_geometry / desktop_origin        where the session window, the control
+#                                                         and a 1024 x 768 desktop are
 #   established                                           RDP connections up on port $kRdpPort
 #   wait_for_box / box_looks_like                         the program's message box
 #   shows_pattern / wait_for_pattern                      the provider's picture (provider.sh) in
@@ -17,8 +18,9 @@ readonly kLong=60
 # Colours on screen and on the wire differ a little (the server's codecs are lossy).
 readonly kTolerance=40
 
-# Toolbar buttons: centres of "Reconectar" and "Teclado Virtual" in the session window.
-readonly kReconectarX=142 kTecladoX=238 kToolbarY=11
+# Toolbar buttons: centres of "Tela Cheia", "Reconectar" and "Teclado Virtual" in the session
+# window.
+readonly kTelaCheiaX=46 kReconectarX=142 kTecladoX=238 kToolbarY=11
 readonly kToolbarHeight=25 kLabelHeight=13 kKeyboardHeight=180 kKeyRowHeight=36
 readonly kDesktopW=1024 kDesktopH=768
 
@@ -62,15 +64,22 @@ main_geometry() {
   WX=$X WY=$Y WW=$WIDTH WH=$HEIGHT MAIN_ID=$id
 }
 
-# Where the remote desktop's top-left pixel is on the screen: sets DX DY. The control fills the
-# window between the toolbar and the version label (less the keyboard while it shows) and
-# centres the 1024 x 768 desktop in it.
-desktop_origin() {
-  local keyboard=${1:-0} height
+# The control's place on the screen, in the X server's pixels: sets VX VY VW VH. It fills the
+# window between the toolbar and the version label (less the keyboard while it shows); the
+# program's scale (QT_SCALE_FACTOR, 1 unless set) multiplies their heights.
+view_geometry() {
+  local keyboard=${1:-0} scale=${QT_SCALE_FACTOR:-1}
   main_geometry
-  height=$((WH - kToolbarHeight - kLabelHeight - keyboard * kKeyboardHeight))
-  DX=$((WX + (WW - kDesktopW) / 2))
-  DY=$((WY + kToolbarHeight + (height - kDesktopH) / 2))
+  VX=$WX VY=$((WY + kToolbarHeight * scale)) VW=$WW
+  VH=$((WH - (kToolbarHeight + kLabelHeight + keyboard * kKeyboardHeight) * scale))
+}
+
+# Where the remote desktop's top-left pixel is on the screen: sets DX DY. The control centres a
+# 1024 x 768 desktop (freerdp-shadow-cli keeps its own size) when the view is larger.
+desktop_origin() {
+  view_geometry "${1:-0}"
+  DX=$((VX + (VW - kDesktopW) / 2))
+  DY=$((VY + (VH - kDesktopH) / 2))
 }
 
 # The pop-up: prints "x y id" of the visible 329 x 76 window of the program, or nothing.
@@ -149,11 +158,12 @@ established_one() { [ "$(established)" -eq 1 ]; }
 
 sign_in() {
   local user=$1 password=$2 login
+  local scale=${QT_SCALE_FACTOR:-1}
   login=$(wait_for_window "$kLoginCaption" $kLong)
   # No window manager: the keyboard follows the pointer; clicking a field focuses it.
-  xdotool mousemove --window "$login" 420 100 click 1
+  xdotool mousemove --window "$login" $((420 * scale)) $((100 * scale)) click 1
   xdotool type --delay 30 "$user"
-  xdotool mousemove --window "$login" 420 164 click 1
+  xdotool mousemove --window "$login" $((420 * scale)) $((164 * scale)) click 1
   xdotool type --delay 30 "$password"
   xdotool key Return
 }

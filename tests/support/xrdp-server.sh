@@ -4,7 +4,9 @@
 # test user, and everything it changes (the user database, /etc/xrdp, /run/xrdp) is a private
 # copy mounted over the real one, gone with the namespace.
 #
-# Source it after tests/e2e/lib.sh (its end_process), then:
+# The session's X server is Xvnc, or Xorg with xorgxrdp when XRDP_BACKEND=Xorg (the back end that
+# follows the client's size most faithfully). Source it after tests/e2e/lib.sh (its end_process),
+# then:
 #   xrdp_start DIR ADDRESS PORT USER PASSWORD CERT KEY   starts sesman and xrdp; returns once both
 #                                                         accept connections
 #   xrdp_session_display                                 prints the session's display, once a
@@ -23,6 +25,7 @@ XRDP_USER=
 XRDP_PIDS=()
 XRDP_MOUNTS=()
 XRDP_WAIT_SECONDS=${XRDP_WAIT_SECONDS:-30}
+XRDP_BACKEND=${XRDP_BACKEND:-Xvnc}
 
 # True when something listens on TCP port $1 (any address: sesman asked for 127.0.0.1 may listen
 # on [::1]).
@@ -56,8 +59,8 @@ xrdp_write_config() {
   # The session's start script starts nothing: the tests put their own programs in the session.
   printf '#!/bin/sh\nexec sleep infinity\n' >"$dir/startwm.sh"
   chmod 755 "$dir/startwm.sh"
-  mkdir -p "$dir/chansrv"
-  chmod 777 "$dir/chansrv"
+  mkdir -p "$dir/chansrv" "$dir/xorg"
+  chmod 777 "$dir/chansrv" "$dir/xorg"
   cat >"$dir/xrdp.ini" <<INI
 [Globals]
 ini_version=1
@@ -71,7 +74,7 @@ crypt_level=high
 certificate=$cert
 key_file=$key
 ssl_protocols=TLSv1.2, TLSv1.3
-autorun=Xvnc
+autorun=$XRDP_BACKEND
 allow_channels=true
 allow_multimon=false
 bitmap_cache=true
@@ -83,7 +86,7 @@ use_fastpath=both
 
 [Logging]
 LogFile=$dir/xrdp.log
-LogLevel=INFO
+LogLevel=${XRDP_LOG_LEVEL:-INFO}
 EnableSyslog=false
 
 [Channels]
@@ -102,6 +105,15 @@ username=ask
 password=ask
 ip=127.0.0.1
 port=-1
+
+[Xorg]
+name=Xorg
+lib=libxup.so
+username=ask
+password=ask
+ip=127.0.0.1
+port=-1
+code=20
 INI
   # Xvnc's own clipboard sync races chansrv's and gives empty answers: turned off. The session
   # displays start at :60, away from the numbers other tests' X servers usually take; a number
@@ -151,6 +163,16 @@ param=-AcceptCutText=0
 param=-SendPrimary=0
 param=-SetPrimary=0
 
+[Xorg]
+param=/usr/lib/xorg/Xorg
+param=-config
+param=xrdp/xorg.conf
+param=-noreset
+param=-nolisten
+param=tcp
+param=-logfile
+param=$dir/xorg/xorg.%s.log
+
 [Chansrv]
 FuseMountName=thinclient_drives
 FileUmask=077
@@ -196,7 +218,7 @@ xrdp_start() {
 
 # The session's X display, from the Xvnc that sesman started for the user (empty until then).
 xrdp_session_display() {
-  pgrep -u "$XRDP_USER" -a Xvnc | awk '{ for (i = 3; i <= NF; i++) if ($i ~ /^:[0-9]+$/) { print $i; exit } }'
+  pgrep -u "$XRDP_USER" -a -x 'Xvnc|Xorg' | awk '{ for (i = 3; i <= NF; i++) if ($i ~ /^:[0-9]+$/) { print $i; exit } }'
 }
 
 xrdp_session_env() {
@@ -240,11 +262,11 @@ xrdp_session_logoff() {
 
 xrdp_stop() {
   local i pid
-  # The session first, while sesman still runs: Xvnc ended with SIGTERM removes its socket and
-  # lock files in /tmp, which would otherwise keep the display number taken for later runs. Only
-  # this test's processes are seen here (a process namespace of its own).
+  # The session first, while sesman still runs: Xvnc (or Xorg) ended with SIGTERM removes its
+  # socket and lock files in /tmp, which would otherwise keep the display number taken for later
+  # runs. Only this test's processes are seen here (a process namespace of its own).
   if [ -n "$XRDP_USER" ]; then
-    for pid in $(pgrep -u "$XRDP_USER" -x Xvnc); do
+    for pid in $(pgrep -u "$XRDP_USER" -x 'Xvnc|Xorg'); do
       kill "$pid" 2>/dev/null || continue
       for _ in $(seq 50); do
         kill -0 "$pid" 2>/dev/null || break

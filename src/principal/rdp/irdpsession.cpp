@@ -81,6 +81,7 @@ class TUnavailableRdpSession : public IRdpSession {
   void SendMouseButton(Qt::MouseButton /*button*/, bool /*down*/, QPoint /*at*/) override {}
   void SendWheel(int /*delta*/, bool /*horizontal*/, QPoint /*at*/) override {}
   void SendLockState(bool /*capsLock*/, bool /*numLock*/, bool /*scrollLock*/) override {}
+  void SetDisplayLayout(const RdpDisplayLayout& /*layout*/) override {}
 
  private:
   QPointer<QObject> receiver_;

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <vector>
 
+#include "principal/rdp/rdpdisplay.h"
 #include "principal/rdp/rdpframe.h"
 
 // The session behind the control: what the control asks of a connection (connect, disconnect,
@@ -96,8 +97,8 @@ struct RdpConnectParams {
   QString userName;
   QString password;
   int port = 3389;
-  int width = 1024;
-  int height = 768;
+  // The desktop asked for at connection (and at each reconnection, then the latest one wanted).
+  RdpDisplayLayout layout;
   std::uint32_t keyboardLayout = 0;  // a Windows layout id; 0 lets the server choose
   // Redirection switches; the devices behind them are gathered on the session thread.
   bool redirectDrives = false;
@@ -148,6 +149,9 @@ class IRdpSession {
   virtual void SendWheel(int delta, bool horizontal, QPoint at) = 0;
   // Lock-key state for the remote side.
   virtual void SendLockState(bool capsLock, bool numLock, bool scrollLock) = 0;
+  // The desktop the view wants now: sent to a server that takes new layouts while connected
+  // (paced, the last one always sent), and asked for at the next reconnection.
+  virtual void SetDisplayLayout(const RdpDisplayLayout& layout) = 0;
 };
 
 // Reason numbers of ours for a session that could not start: the FreeRDP session library was not

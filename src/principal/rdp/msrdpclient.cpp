@@ -16,6 +16,7 @@
 #include <QStandardPaths>
 #include <QWheelEvent>
 #include <algorithm>
+#include <cmath>
 
 #include "platform/scancodes.h"
 #include "platform/systemkeyboard.h"
@@ -32,8 +33,8 @@
 
 namespace {
 
-constexpr int kMinDesktopSize = 200;
-constexpr int kMaxDesktopSize = 8192;
+constexpr int kMinDesktopSize = kMinLayoutSide;
+constexpr int kMaxDesktopSize = kMaxLayoutSide;
 constexpr int kMinPort = 1;
 constexpr int kMaxPort = 65535;
 // How long the control waits for an ended session's thread before it lets it finish alone.
@@ -97,6 +98,8 @@ class TRdpSessionBridge : public TRdpSessionEvents {
     client_.connected_ = TMsRdpClient::kConnectedState;
     client_.SyncLockKeys();
     if (client_.fullScreenWanted_) client_.ShowFullScreenWindow();
+    // The view may have changed since the size was asked (a window manager's maximise).
+    client_.UpdateDisplayLayout();
     client_.Emit(&TMsRdpClient::OnConnected);
   }
   void SessionReconnecting() override {
@@ -173,6 +176,9 @@ TMsRdpClient::TMsRdpClient(QWidget* parent)
   setObjectName(QStringLiteral("MsRdpClient71"));
   setFocusPolicy(Qt::StrongFocus);
   setFrameShape(QFrame::NoFrame);
+  // The desktop is always shown whole: nothing to scroll.
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   viewport()->setMouseTracking(true);
   viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
   viewport()->setAutoFillBackground(false);
@@ -263,6 +269,7 @@ void TMsRdpClient::ShowFullScreenWindow() {
   fullScreen_->showFullScreen();
   fullScreen_->activateWindow();
   fullScreen_->setFocus(Qt::ActiveWindowFocusReason);
+  UpdateDisplayLayout();
 }
 
 void TMsRdpClient::CloseFullScreenWindow() {
@@ -273,6 +280,7 @@ void TMsRdpClient::CloseFullScreenWindow() {
   fullScreen_ = nullptr;
   window()->activateWindow();
   setFocus(Qt::ActiveWindowFocusReason);
+  UpdateDisplayLayout();
 }
 
 void TMsRdpClient::Connect() {
@@ -292,8 +300,7 @@ void TMsRdpClient::Connect() {
   params.userName = userName_;
   params.password = advanced_.password_;
   params.port = advanced_.port_;
-  params.width = desktopWidth_;
-  params.height = desktopHeight_;
+  params.layout = WantedLayout();
   params.keyboardLayout = KeyboardLayoutToAnnounce();
   params.redirectDrives = advanced_.redirectDrives_;
   params.redirectPrinters = advanced_.redirectPrinters_;
@@ -307,6 +314,7 @@ void TMsRdpClient::Connect() {
   connected_ = kConnecting;
   disconnectRequested_ = false;
   lastMouseAt_ = {-1, -1};
+  toldLayout_ = params.layout;
   session_ = MakeRdpSession(std::move(params), this, bridge_.get());
   // Queued before the session can report anything, so it always comes first.
   QMetaObject::invokeMethod(
@@ -401,33 +409,70 @@ void TMsRdpClient::ReleaseHeldKeys() {
 
 QRect TMsRdpClient::DesktopRect() const {
   if (frame_.IsNull()) return {};
-  return DesktopRectInView(viewport()->size(), frame_.Size(),
-                           {horizontalScrollBar()->value(), verticalScrollBar()->value()});
+  return TargetIn(viewport()).toRect();
 }
 
-void TMsRdpClient::UpdateScrollBars() {
-  const QSize range = ScrollRange(viewport()->size(), frame_.Size());
-  horizontalScrollBar()->setRange(0, range.width());
-  verticalScrollBar()->setRange(0, range.height());
-  horizontalScrollBar()->setPageStep(viewport()->width());
-  verticalScrollBar()->setPageStep(viewport()->height());
-  horizontalScrollBar()->setSingleStep(20);
-  verticalScrollBar()->setSingleStep(20);
+RdpDisplayLayout TMsRdpClient::WantedLayout() const {
+  if (fullScreen_) return DisplayLayoutFor(fullScreen_->size(), fullScreen_->devicePixelRatioF());
+  if (fullScreenWanted_) {
+    // Full screen comes once the session is up, on the monitor the window is on.
+    const QScreen* screen =
+        window()->screen() != nullptr ? window()->screen() : QGuiApplication::primaryScreen();
+    if (screen != nullptr) return DisplayLayoutFor(screen->size(), screen->devicePixelRatio());
+  }
+  if (isVisible()) return DisplayLayoutFor(viewport()->size(), viewport()->devicePixelRatioF());
+  RdpDisplayLayout layout;
+  layout.size = QSize(desktopWidth_, desktopHeight_);
+  return layout;
+}
+
+void TMsRdpClient::UpdateDisplayLayout() {
+  // Also while a lost connection is being got back: the next attempt asks for it.
+  if (!session_ || connected_ == kNotConnected) return;
+  const RdpDisplayLayout layout = WantedLayout();
+  if (toldLayout_ == layout) return;
+  toldLayout_ = layout;
+  session_->SetDisplayLayout(layout);
 }
 
 void TMsRdpClient::SetFrame(const RdpFrame& frame) {
   frame_ = frame;
   image_ = frame_.Image();
-  UpdateScrollBars();
   viewport()->update();
   if (fullScreen_) fullScreen_->update();
 }
 
+QRect TMsRdpClient::DeviceTarget(const QWidget* surface) const {
+  return DesktopTarget(DeviceSize(surface->size(), surface->devicePixelRatioF()), frame_.Size());
+}
+
+QRectF TMsRdpClient::TargetIn(const QWidget* surface) const {
+  return LogicalRect(DeviceTarget(surface), surface->devicePixelRatioF());
+}
+
+QPoint TMsRdpClient::DesktopAt(const QWidget* surface, QPointF at) const {
+  return ViewToDesktop(DevicePoint(at, surface->devicePixelRatioF()), DeviceTarget(surface),
+                       frame_.Size());
+}
+
 void TMsRdpClient::Invalidate(const QRegion& region) {
   if (frame_.IsNull()) return;
-  const QRect desktop = DesktopRect();
-  viewport()->update(region.translated(desktop.topLeft()));
-  if (fullScreen_) fullScreen_->Invalidate(region);
+  InvalidateIn(viewport(), region);
+  if (fullScreen_) InvalidateIn(fullScreen_, region);
+}
+
+void TMsRdpClient::InvalidateIn(QWidget* surface, const QRegion& desktopRegion) const {
+  const qreal ratio = surface->devicePixelRatioF();
+  const QRect target = DeviceTarget(surface);
+  const QSize desktop = frame_.Size();
+  if (ratio == 1.0 && target.size() == desktop) {
+    surface->update(desktopRegion.translated(target.topLeft()));
+    return;
+  }
+  QRegion dirty;
+  for (const QRect& r : desktopRegion)
+    dirty += LogicalCover(DesktopToView(r, target, desktop), ratio);
+  surface->update(dirty);
 }
 
 void TMsRdpClient::SetRemoteCursor(const QCursor& cursor) {
@@ -436,36 +481,55 @@ void TMsRdpClient::SetRemoteCursor(const QCursor& cursor) {
 }
 
 void TMsRdpClient::paintEvent(QPaintEvent* event) {
-  QPainter painter(viewport());
-  const QRect desktop = DesktopRect();
-  const QRegion background = event->region() - QRegion(desktop);
-  for (const QRect& r : background) painter.fillRect(r, kBackground);
-  DrawDesktop(painter, desktop, event->region());
+  PaintSurface(viewport(), event->region());
 }
 
-void TMsRdpClient::DrawDesktop(QPainter& painter, const QRect& target,
+void TMsRdpClient::PaintSurface(QWidget* surface, const QRegion& region) const {
+  QPainter painter(surface);
+  const QRectF target = frame_.IsNull() ? QRectF() : TargetIn(surface);
+  // The background goes wherever the desktop does not cover a whole pixel.
+  const QRect inside(
+      QPoint(static_cast<int>(std::ceil(target.left())), static_cast<int>(std::ceil(target.top()))),
+      QPoint(static_cast<int>(std::floor(target.right())) - 1,
+             static_cast<int>(std::floor(target.bottom())) - 1));
+  const QRegion background = region - QRegion(inside);
+  const QColor colour = surface == viewport() ? kBackground : QColor(Qt::black);
+  for (const QRect& r : background) painter.fillRect(r, colour);
+  DrawDesktop(painter, target, region);
+}
+
+void TMsRdpClient::DrawDesktop(QPainter& painter, const QRectF& target,
                                const QRegion& region) const {
-  if (frame_.IsNull()) return;
-  const QRegion wanted = region & target;
+  if (frame_.IsNull() || target.isEmpty()) return;
+  const QRegion wanted = region & target.toAlignedRect();
   if (wanted.isEmpty()) return;
   const auto held = frame_.ReadLock();
-  if (target.size() == image_.size()) {
-    for (const QRect& r : wanted)
-      painter.drawImage(r.topLeft(), image_, r.translated(-target.topLeft()));
+  const qreal ratio = painter.device()->devicePixelRatioF();
+  const bool oneToOne = qRound(target.width() * ratio) == image_.width() &&
+                        qRound(target.height() * ratio) == image_.height();
+  if (oneToOne && ratio == 1.0) {
+    const QPoint origin = target.topLeft().toPoint();
+    for (const QRect& r : wanted) painter.drawImage(r.topLeft(), image_, r.translated(-origin));
+  } else if (oneToOne) {
+    // Each desktop pixel on one device pixel: a 200 % screen shows a 200 % desktop sharp.
+    for (const QRect& r : wanted) {
+      const QRectF part = QRectF(r) & target;
+      const QRectF source((part.x() - target.x()) * ratio, (part.y() - target.y()) * ratio,
+                          part.width() * ratio, part.height() * ratio);
+      painter.drawImage(part, image_, source);
+    }
   } else {
-    // Drawn through the paint region's clip, so only the changed part is scaled.
+    // A desktop larger than the surface (a server that keeps its own size): scaled down
+    // smoothly, only the changed part through the paint region's clip.
     painter.setClipRegion(wanted);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.drawImage(target, image_);
   }
 }
 
 void TMsRdpClient::resizeEvent(QResizeEvent* event) {
   QAbstractScrollArea::resizeEvent(event);
-  UpdateScrollBars();
-}
-
-void TMsRdpClient::scrollContentsBy(int, int) {
-  viewport()->update();
+  UpdateDisplayLayout();
 }
 
 bool TMsRdpClient::event(QEvent* event) {
@@ -473,6 +537,11 @@ bool TMsRdpClient::event(QEvent* event) {
   if (event->type() == QEvent::ShortcutOverride && connected_ == kConnectedState) {
     event->accept();
     return true;
+  }
+  // Another screen may have another scale: the desktop follows it.
+  if (event->type() == QEvent::ScreenChangeInternal) {
+    UpdateDisplayLayout();
+    viewport()->update();
   }
   return QAbstractScrollArea::event(event);
 }
@@ -560,18 +629,16 @@ void TMsRdpClient::HandleWheel(QWheelEvent* event, QPoint desktopAt) {
 }
 
 void TMsRdpClient::mouseMoveEvent(QMouseEvent* event) {
-  HandleMouseMove(ViewToDesktop(event->position().toPoint(), DesktopRect(), DesktopSize()));
+  HandleMouseMove(DesktopAt(viewport(), event->position()));
 }
 
 void TMsRdpClient::mousePressEvent(QMouseEvent* event) {
   if (!hasFocus()) setFocus(Qt::MouseFocusReason);
-  HandleMouseButton(event, true,
-                    ViewToDesktop(event->position().toPoint(), DesktopRect(), DesktopSize()));
+  HandleMouseButton(event, true, DesktopAt(viewport(), event->position()));
 }
 
 void TMsRdpClient::mouseReleaseEvent(QMouseEvent* event) {
-  HandleMouseButton(event, false,
-                    ViewToDesktop(event->position().toPoint(), DesktopRect(), DesktopSize()));
+  HandleMouseButton(event, false, DesktopAt(viewport(), event->position()));
 }
 
 void TMsRdpClient::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -580,5 +647,5 @@ void TMsRdpClient::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void TMsRdpClient::wheelEvent(QWheelEvent* event) {
-  HandleWheel(event, ViewToDesktop(event->position().toPoint(), DesktopRect(), DesktopSize()));
+  HandleWheel(event, DesktopAt(viewport(), event->position()));
 }

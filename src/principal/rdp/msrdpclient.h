@@ -6,10 +6,12 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <set>
 #include <utility>
 
 #include "principal/rdp/msrdpclientadvancedsettings.h"
+#include "principal/rdp/rdpdisplay.h"
 #include "principal/rdp/rdpframe.h"
 
 class IRdpSession;
@@ -30,8 +32,12 @@ class QWheelEvent;
 // bind them with Bind() so a handler's exception goes to the error box. Should one escape
 // anyway, the control reports it the same way and carries on.
 //
-// The desktop is shown 1:1, centred on a dark background when the control is larger and with
-// scroll bars when it is smaller. FullScreen shows it on the whole screen instead, scaled to fit.
+// The remote desktop is asked at the view's size in device pixels, with the screen's scale, and
+// follows the view while connected when the server can (a resize, full screen and back, the
+// on-screen keyboard coming and going, another screen). It is shown whole: 1:1 and centred on a
+// dark background when it fits, scaled down smoothly with its aspect kept when it does not (a
+// server that keeps its own size), never enlarged. FullScreen shows it on the whole monitor the
+// window is on, by the same rule.
 class TMsRdpClient : public QAbstractScrollArea {
   Q_OBJECT
 
@@ -46,7 +52,8 @@ class TMsRdpClient : public QAbstractScrollArea {
 
   // Connection settings, read at Connect. Changing one while connected or connecting is
   // refused, as is a desktop size outside 200-8192 or a server that is not a host name or an
-  // IP literal (ERdpControlError).
+  // IP literal (ERdpControlError). The desktop size is asked only while no view shows the
+  // desktop (the control hidden); otherwise the view's own size is.
   void SetServer(const QString& server);
   [[nodiscard]] const QString& Server() const { return server_; }
   void SetUserName(const QString& userName);
@@ -81,8 +88,11 @@ class TMsRdpClient : public QAbstractScrollArea {
   [[nodiscard]] QImage Frame() const { return frame_.Copy(); }
   // The remote desktop's size (empty while there is none).
   [[nodiscard]] QSize DesktopSize() const { return frame_.Size(); }
-  // Where the desktop sits in the view now (view coordinates).
+  // Where the desktop sits in the view now (view coordinates, rounded to whole pixels).
   [[nodiscard]] QRect DesktopRect() const;
+  // The desktop the view would ask for now: its size in device pixels and the screen's scale;
+  // the desktop size properties while the control is hidden.
+  [[nodiscard]] RdpDisplayLayout WantedLayout() const;
   // Whether text names a server the control connects to: a host name (letters, digits, '-' and
   // '.'), an IPv4 literal or a bracketed IPv6 literal, at most 253 characters. The name comes
   // from the network, and FreeRDP reads some other forms as local descriptors and sockets.
@@ -100,7 +110,6 @@ class TMsRdpClient : public QAbstractScrollArea {
   bool focusNextPrevChild(bool next) override;
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
-  void scrollContentsBy(int dx, int dy) override;
   void keyPressEvent(QKeyEvent* event) override;
   void keyReleaseEvent(QKeyEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;
@@ -120,12 +129,22 @@ class TMsRdpClient : public QAbstractScrollArea {
 
   void RefuseWhileActive() const;
   void Emit(void (TMsRdpClient::*signal)());
-  void UpdateScrollBars();
   void SetFrame(const RdpFrame& frame);
-  // Draws the desktop scaled into target (view coordinates), only where region asks, holding the
+  // Where the desktop sits on a surface (this view's viewport or the full-screen window): in its
+  // device pixels, and in its own coordinates.
+  [[nodiscard]] QRect DeviceTarget(const QWidget* surface) const;
+  [[nodiscard]] QRectF TargetIn(const QWidget* surface) const;
+  // The desktop pixel under a point of a surface.
+  [[nodiscard]] QPoint DesktopAt(const QWidget* surface, QPointF at) const;
+  // Paints the surface's background around the desktop and the desktop where region asks.
+  void PaintSurface(QWidget* surface, const QRegion& region) const;
+  // Draws the desktop into target (surface coordinates), only where region asks, holding the
   // session off the pixels meanwhile. The one way this view and the full-screen one read them.
-  void DrawDesktop(QPainter& painter, const QRect& target, const QRegion& region) const;
+  void DrawDesktop(QPainter& painter, const QRectF& target, const QRegion& region) const;
   void Invalidate(const QRegion& region);
+  void InvalidateIn(QWidget* surface, const QRegion& desktopRegion) const;
+  // Tells the session the desktop the view wants now (it sends it when the server takes it).
+  void UpdateDisplayLayout();
   void SetRemoteCursor(const QCursor& cursor);
   void SessionEnded(int reason);
   // The certificate question of the current attempt, in a box that lives as long as it does.
@@ -147,8 +166,8 @@ class TMsRdpClient : public QAbstractScrollArea {
 
   QString server_;
   QString userName_;
-  int desktopWidth_ = 1024;
-  int desktopHeight_ = 768;
+  int desktopWidth_ = kFallbackDesktopSize.width();
+  int desktopHeight_ = kFallbackDesktopSize.height();
   short connected_ = kNotConnected;
   // Disconnect was called for the current attempt: a success reported after it is not one.
   bool disconnectRequested_ = false;
@@ -160,6 +179,7 @@ class TMsRdpClient : public QAbstractScrollArea {
   std::unique_ptr<IRdpSession> session_;
   RdpFrame frame_;
   QImage image_;  // frame_'s pixels without a copy; drawn only under frame_'s lock
+  std::optional<RdpDisplayLayout> toldLayout_;  // the last layout handed to the session
   bool fullScreenWanted_ = false;
   QPoint lastMouseAt_{-1, -1};  // where the remote pointer was last sent
   std::set<std::pair<std::uint16_t, bool>> heldKeys_;

@@ -43,6 +43,9 @@ struct RdpFrameCallbacks {
     return TRUE;
   }
 
+  // Both ways FreeRDP applies a new desktop size end here: a reactivation with the server's new
+  // size (how xrdp and servers without the graphics pipeline answer a layout), and the graphics
+  // pipeline's reset, which FreeRDP's drawing turns into this same call.
   static BOOL DesktopResize(rdpContext* context) {
     TRdpFrameSink& sink = Of(context);
     const rdpSettings* settings = context->settings;
@@ -68,6 +71,8 @@ bool TRdpFrameSink::NewFrame(rdpContext* context, int width, int height) {
     freerdp_abort_connect(context->instance);
     return false;
   }
+  // A reactivation that kept the size keeps the frame: nothing is reallocated or drawn again.
+  if (context->gdi != nullptr && frame_.width == width && frame_.height == height) return true;
   RdpFrame next;
   next.lock = lock_;
   next.width = width;
@@ -75,14 +80,21 @@ bool TRdpFrameSink::NewFrame(rdpContext* context, int width, int height) {
   next.stride = width * kBytesPerPixel;
   next.pixels = std::shared_ptr<std::uint8_t[]>(new (
       std::nothrow) std::uint8_t[static_cast<size_t>(next.stride) * static_cast<size_t>(height)]());
-  const bool drawn =
-      next.pixels &&
-      (context->gdi == nullptr
-           ? gdi_init_ex(context->instance, PIXEL_FORMAT_BGRX32, static_cast<UINT32>(next.stride),
-                         next.pixels.get(), nullptr)
-           : gdi_resize_ex(context->gdi, static_cast<UINT32>(width), static_cast<UINT32>(height),
-                           static_cast<UINT32>(next.stride), PIXEL_FORMAT_BGRX32, next.pixels.get(),
-                           nullptr));
+  bool drawn = false;
+  {
+    // FreeRDP leaves the old image for the new one under the frame lock (already held when the
+    // size changes in the middle of an update), so a reader sees one or the other, whole.
+    std::unique_lock<std::mutex> held(*lock_, std::defer_lock);
+    if (!painting_.owns_lock()) held.lock();
+    drawn = next.pixels &&
+            (context->gdi == nullptr
+                 ? gdi_init_ex(context->instance, PIXEL_FORMAT_BGRX32,
+                               static_cast<UINT32>(next.stride), next.pixels.get(), nullptr)
+                 : gdi_resize_ex(context->gdi, static_cast<UINT32>(width),
+                                 static_cast<UINT32>(height), static_cast<UINT32>(next.stride),
+                                 PIXEL_FORMAT_BGRX32, next.pixels.get(), nullptr));
+    if (drawn) frame_ = next;
+  }
   if (!drawn) {
     qCWarning(lcRdp) << "no memory for a desktop of" << width << "x" << height;
     refusal_ = kDiscReasonNoMemory;
@@ -91,7 +103,7 @@ bool TRdpFrameSink::NewFrame(rdpContext* context, int width, int height) {
   }
   // The view keeps the old image until it has the new one; each buffer lives while it is shown,
   // and FreeRDP no longer draws into the old one.
-  frame_ = next;
+  qCInfo(lcRdp) << "the remote desktop is" << width << "x" << height;
   listener_.FrameReplaced(frame_);
   return true;
 }

@@ -3,12 +3,10 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QToolButton>
 #include <QWheelEvent>
 
 #include "principal/rdp/msrdpclient.h"
-#include "principal/rdp/rdpgeometry.h"
 #include "shell/events.h"
 
 namespace {
@@ -48,14 +46,8 @@ TRdpFullScreen::TRdpFullScreen(TMsRdpClient& client)
        }));
 }
 
-QRect TRdpFullScreen::Target() const {
-  return FitRect(size(), client_.DesktopSize());
-}
-
-void TRdpFullScreen::Invalidate(const QRegion& desktopRegion) {
-  const QRect target = Target();
-  const QSize desktop = client_.DesktopSize();
-  for (const QRect& r : desktopRegion) update(DesktopToView(r, target, desktop));
+QRectF TRdpFullScreen::Target() const {
+  return client_.TargetIn(this);
 }
 
 void TRdpFullScreen::PlaceBar() {
@@ -67,24 +59,21 @@ void TRdpFullScreen::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   PlaceBar();
   update();
+  client_.UpdateDisplayLayout();
 }
 
 void TRdpFullScreen::paintEvent(QPaintEvent* event) {
-  QPainter painter(this);
-  const QRect target = Target();
-  const QRegion background = event->region() - QRegion(target);
-  for (const QRect& r : background) painter.fillRect(r, Qt::black);
-  client_.DrawDesktop(painter, target, event->region());
-}
-
-QPoint TRdpFullScreen::DesktopAt(QPointF at) const {
-  return ViewToDesktop(at.toPoint(), Target(), client_.DesktopSize());
+  client_.PaintSurface(this, event->region());
 }
 
 bool TRdpFullScreen::event(QEvent* event) {
   if (event->type() == QEvent::ShortcutOverride) {
     event->accept();
     return true;
+  }
+  if (event->type() == QEvent::ScreenChangeInternal) {
+    client_.UpdateDisplayLayout();
+    update();
   }
   return QWidget::event(event);
 }
@@ -115,15 +104,15 @@ void TRdpFullScreen::mouseMoveEvent(QMouseEvent* event) {
   } else if (bar_->isVisible() && !bar_->geometry().adjusted(0, 0, 0, 8).contains(at)) {
     bar_->hide();
   }
-  client_.HandleMouseMove(DesktopAt(event->position()));
+  client_.HandleMouseMove(client_.DesktopAt(this, event->position()));
 }
 
 void TRdpFullScreen::mousePressEvent(QMouseEvent* event) {
-  client_.HandleMouseButton(event, true, DesktopAt(event->position()));
+  client_.HandleMouseButton(event, true, client_.DesktopAt(this, event->position()));
 }
 
 void TRdpFullScreen::mouseReleaseEvent(QMouseEvent* event) {
-  client_.HandleMouseButton(event, false, DesktopAt(event->position()));
+  client_.HandleMouseButton(event, false, client_.DesktopAt(this, event->position()));
 }
 
 void TRdpFullScreen::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -131,5 +120,5 @@ void TRdpFullScreen::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void TRdpFullScreen::wheelEvent(QWheelEvent* event) {
-  client_.HandleWheel(event, DesktopAt(event->position()));
+  client_.HandleWheel(event, client_.DesktopAt(this, event->position()));
 }

@@ -5,7 +5,8 @@
 class TMsRdpClient;
 class QToolButton;
 
-// The remote desktop on the whole screen, scaled to fit with its aspect kept. A small bar slides
+// The remote desktop on the whole monitor, which it takes the size of when the server can; shown
+// by the window view's rule otherwise (whole, never enlarged). A small bar slides
 // in at the top edge under the pointer to restore the window or minimise; Ctrl+Alt+Enter restores
 // too. Input goes to the same control as the window's view.
 class TRdpFullScreen : public QWidget {
@@ -15,8 +16,7 @@ class TRdpFullScreen : public QWidget {
   explicit TRdpFullScreen(TMsRdpClient& client);
 
   // The desktop's rectangle on this screen.
-  [[nodiscard]] QRect Target() const;
-  void Invalidate(const QRegion& desktopRegion);
+  [[nodiscard]] QRectF Target() const;
 
  protected:
   bool event(QEvent* event) override;
@@ -33,7 +33,6 @@ class TRdpFullScreen : public QWidget {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
-  [[nodiscard]] QPoint DesktopAt(QPointF at) const;
   void PlaceBar();
 
   TMsRdpClient& client_;

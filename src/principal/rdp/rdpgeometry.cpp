@@ -3,24 +3,13 @@
 #include <algorithm>
 #include <cmath>
 
-QRect DesktopRectInView(QSize view, QSize desktop, QPoint scroll) {
-  const int x =
-      view.width() >= desktop.width() ? (view.width() - desktop.width()) / 2 : -scroll.x();
-  const int y =
-      view.height() >= desktop.height() ? (view.height() - desktop.height()) / 2 : -scroll.y();
-  return {QPoint(x, y), desktop};
-}
-
-QSize ScrollRange(QSize view, QSize desktop) {
-  return {std::max(0, desktop.width() - view.width()),
-          std::max(0, desktop.height() - view.height())};
-}
-
-QRect FitRect(QSize screen, QSize desktop) {
-  if (desktop.isEmpty() || screen.isEmpty()) return {QPoint(0, 0), screen};
-  const QSize scaled = desktop.scaled(screen, Qt::KeepAspectRatio);
-  return {QPoint((screen.width() - scaled.width()) / 2, (screen.height() - scaled.height()) / 2),
-          scaled};
+QRect DesktopTarget(QSize surface, QSize desktop) {
+  if (desktop.isEmpty() || surface.isEmpty()) return {};
+  const QSize shown = desktop.width() <= surface.width() && desktop.height() <= surface.height()
+                          ? desktop
+                          : desktop.scaled(surface, Qt::KeepAspectRatio);
+  return {QPoint((surface.width() - shown.width()) / 2, (surface.height() - shown.height()) / 2),
+          shown};
 }
 
 QPoint ViewToDesktop(QPoint at, QRect target, QSize desktop) {
@@ -42,4 +31,28 @@ QRect DesktopToView(QRect area, QRect target, QSize desktop) {
   const int right = static_cast<int>(std::ceil((area.x() + area.width()) * sx));
   const int bottom = static_cast<int>(std::ceil((area.y() + area.height()) * sy));
   return QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)).translated(target.topLeft());
+}
+
+QSize DeviceSize(QSize logical, qreal ratio) {
+  // Qt rounds a window's device size the same way: a fraction of a pixel is not a pixel.
+  return {static_cast<int>(std::floor(logical.width() * ratio + 1e-6)),
+          static_cast<int>(std::floor(logical.height() * ratio + 1e-6))};
+}
+
+QPoint DevicePoint(QPointF logical, qreal ratio) {
+  return {static_cast<int>(std::floor(logical.x() * ratio + 1e-6)),
+          static_cast<int>(std::floor(logical.y() * ratio + 1e-6))};
+}
+
+QRectF LogicalRect(QRect device, qreal ratio) {
+  return {device.x() / ratio, device.y() / ratio, device.width() / ratio, device.height() / ratio};
+}
+
+QRect LogicalCover(QRect device, qreal ratio) {
+  if (device.isEmpty()) return {};
+  const int left = static_cast<int>(std::floor(device.x() / ratio));
+  const int top = static_cast<int>(std::floor(device.y() / ratio));
+  const int right = static_cast<int>(std::ceil((device.x() + device.width()) / ratio));
+  const int bottom = static_cast<int>(std::ceil((device.y() + device.height()) / ratio));
+  return QRect(QPoint(left, top), QPoint(right - 1, bottom - 1));
 }

@@ -1,25 +1,30 @@
 #pragma once
 
 #include <QPoint>
+#include <QPointF>
 #include <QRect>
+#include <QRectF>
 #include <QSize>
 
-// Where the remote desktop sits on screen. In the window it is shown 1:1: centred on the
-// background when the view is larger, scrolled when it is smaller. In full screen it is scaled to
-// fit with its aspect kept.
+// Where the remote desktop sits on a surface (the window's view or the full screen). Everything
+// here is in device pixels, the ones the desktop's own pixels are drawn to: the desktop is shown
+// whole, 1:1 and centred when it fits, scaled down with its aspect kept and centred when it does
+// not, and never enlarged (an enlarged desktop only looks blurred; the server is asked for the
+// surface's size instead).
 
-// The desktop's rectangle in view coordinates, for a view of the given size scrolled by scroll.
-[[nodiscard]] QRect DesktopRectInView(QSize view, QSize desktop, QPoint scroll);
+// The desktop's rectangle on a surface of the given size.
+[[nodiscard]] QRect DesktopTarget(QSize surface, QSize desktop);
 
-// How far the view can scroll in each direction (0 where the desktop fits).
-[[nodiscard]] QSize ScrollRange(QSize view, QSize desktop);
-
-// The largest rectangle of the desktop's aspect that fits the screen, centred.
-[[nodiscard]] QRect FitRect(QSize screen, QSize desktop);
-
-// The desktop pixel under a point of a view where the desktop is drawn into target; points
+// The desktop pixel under a point of a surface where the desktop is drawn into target; points
 // outside are pulled to the nearest edge pixel, so a drag that leaves the view still ends there.
 [[nodiscard]] QPoint ViewToDesktop(QPoint at, QRect target, QSize desktop);
 
-// The view rectangle that covers a desktop rectangle drawn into target (rounded outwards).
+// The surface rectangle that covers a desktop rectangle drawn into target (rounded outwards).
 [[nodiscard]] QRect DesktopToView(QRect area, QRect target, QSize desktop);
+
+// Between a widget's logical coordinates and its device pixels, for a device pixel ratio.
+[[nodiscard]] QSize DeviceSize(QSize logical, qreal ratio);
+[[nodiscard]] QPoint DevicePoint(QPointF logical, qreal ratio);
+[[nodiscard]] QRectF LogicalRect(QRect device, qreal ratio);
+// The logical rectangle that covers a device rectangle (rounded outwards).
+[[nodiscard]] QRect LogicalCover(QRect device, qreal ratio);

@@ -19,9 +19,11 @@
 
 #include <freerdp/addin.h>
 #include <freerdp/channels/cliprdr.h>
+#include <freerdp/channels/disp.h>
 #include <freerdp/client/channels.h>
 #include <freerdp/client/cliprdr.h>
 #include <freerdp/client/cmdline.h>
+#include <freerdp/client/disp.h>
 #include <freerdp/codec/color.h>
 #include <freerdp/error.h>
 #include <freerdp/event.h>
@@ -183,6 +185,21 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
     QString fingerprint;
   };
   std::optional<Approval> approval;
+
+  // The display control channel, set and cleared on FreeRDP's dynamic channel thread and used on
+  // the session thread; the layout the view wants, set on the UI thread. All under displayMutex.
+  std::mutex displayMutex;
+  DispClientContext* disp = nullptr;
+  bool dispReady = false;  // the server said it takes layouts (its capabilities came)
+  std::uint64_t dispMaxArea = 0;
+  RdpDisplayLayout wantedLayout;
+  // A new wanted layout or the channel's readiness wakes the loop (set under inputMutex, with
+  // wake); the loop looks at the channel only then, or while a layout waits for its turn.
+  std::atomic<bool> layoutPending = false;
+  // Session thread only: the layouts sent, and the scale asked at the last (re)connection.
+  TRdpLayoutPacer pacer;
+  RdpDisplayLayout connectLayout;
+
   // The person said no to a certificate question (session thread): reconnecting stops there.
   bool certificateRefused = false;
 
@@ -209,6 +226,13 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
   static bool DropFailedChannel(rdpContext* context);
   void DrainInput(freerdp* inst);
   void Enqueue(const InputEvent& event);
+  // The layout for the next (re)connection: the latest one the view wants.
+  bool ApplyConnectLayout(rdpSettings* settings);
+  // Sends the view's layout through the display control channel when one is due.
+  void PaceLayout(freerdp* inst);
+  void WakeForLayout();
+  // How long the loop may wait: less than kLoopTimeoutMs while a layout waits for its turn.
+  DWORD LoopWaitMs();
   void FrameReplaced(const RdpFrame& frame) override;
   void FrameChanged(const QRegion& region) override;
   // Asks the person on the UI thread and waits for the answer, Abort, the server's going or the
@@ -226,6 +250,8 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
   static void ChannelConnected(void* context, ChannelConnectedEventArgs* e);
   static void ChannelDisconnected(void* context, ChannelDisconnectedEventArgs* e);
   static void ConnectionStateChanged(void* context, ConnectionStateChangeEventArgs* e);
+  static UINT DisplayControlCaps(DispClientContext* context, UINT32 maxMonitors,
+                                 UINT32 maxAreaFactorA, UINT32 maxAreaFactorB);
   static BOOL PostConnect(freerdp* inst);
   static void PostDisconnect(freerdp* inst);
   static BOOL Authenticate(freerdp* inst, char** user, char** password, char** domain);
@@ -283,11 +309,11 @@ bool TRdpSession::Impl::Configure(freerdp* inst) {
       freerdp_settings_set_string(settings, FreeRDP_Password, password.c_str());
   // The copy was only the way in; FreeRDP keeps its own for the session.
   WipeBytes(password.data(), password.size());
-  ok = ok &&
-       freerdp_settings_set_uint32(settings, FreeRDP_DesktopWidth,
-                                   static_cast<UINT32>(params.width)) &&
-       freerdp_settings_set_uint32(settings, FreeRDP_DesktopHeight,
-                                   static_cast<UINT32>(params.height)) &&
+  ok = ok && ApplyConnectLayout(settings) &&
+       // The remote desktop follows the view while connected (the display control channel);
+       // a server without it keeps the size asked at connection.
+       freerdp_settings_set_bool(settings, FreeRDP_SupportDisplayControl, TRUE) &&
+       freerdp_settings_set_bool(settings, FreeRDP_DynamicResolutionUpdate, TRUE) &&
        freerdp_settings_set_uint32(settings, FreeRDP_ColorDepth, 32) &&
        freerdp_settings_set_bool(settings, FreeRDP_SoftwareGdi, TRUE) &&
        // Plain bitmap updates (planar, interleaved) rather than RemoteFX: in FreeRDP 2 the
@@ -453,8 +479,9 @@ void TRdpSession::Impl::Loop(freerdp* inst) {
     DWORD count = freerdp_get_event_handles(inst->context, handles, MAXIMUM_WAIT_OBJECTS - 1);
     if (count == 0) break;
     handles[count++] = wake;
-    if (WaitForMultipleObjects(count, handles, FALSE, kLoopTimeoutMs) == WAIT_FAILED) break;
+    if (WaitForMultipleObjects(count, handles, FALSE, LoopWaitMs()) == WAIT_FAILED) break;
     DrainInput(inst);
+    PaceLayout(inst);
     if (!freerdp_check_event_handles(inst->context)) {
       // A channel's failure ends the turn too; only the connection's own failure ends the loop.
       if (DropFailedChannel(inst->context) && !freerdp_shall_disconnect(inst)) continue;
@@ -504,8 +531,10 @@ bool TRdpSession::Impl::Reconnect(freerdp* inst) {
       connecting = true;
     }
     // FreeRDP clears its abort signal as the attempt starts: our flag is looked at after it, and
-    // Abort shuts the attempt's socket as it does for a first connection.
-    const bool back = !abortRequested && freerdp_reconnect(inst) != FALSE;
+    // Abort shuts the attempt's socket as it does for a first connection. The desktop asked is
+    // the one the view wants now, which may have changed since the connection was lost.
+    const bool back =
+        !abortRequested && ApplyConnectLayout(inst->settings) && freerdp_reconnect(inst) != FALSE;
     {
       std::lock_guard lock(instanceMutex);
       connecting = false;
@@ -545,7 +574,7 @@ void TRdpSession::Impl::DrainInput(freerdp* inst) {
   {
     std::lock_guard lock(inputMutex);
     pending.swap(input);
-    ResetEvent(wake);
+    if (!layoutPending) ResetEvent(wake);
   }
   rdpInput* in = inst->input;
   for (size_t i = 0; i < pending.size(); ++i) {
@@ -578,6 +607,102 @@ void TRdpSession::Impl::Enqueue(const InputEvent& event) {
   input.push_back(event);
   inputPending = true;
   if (wake != nullptr) SetEvent(wake);
+}
+
+bool TRdpSession::Impl::ApplyConnectLayout(rdpSettings* settings) {
+  {
+    std::lock_guard lock(displayMutex);
+    connectLayout = wantedLayout;
+  }
+  const QSize size = BoundedLayoutSize(connectLayout.size);
+  const QSize millimetres = connectLayout.PhysicalMillimetres();
+  qCInfo(lcRdp) << "asking for a desktop of" << size.width() << "x" << size.height() << "at"
+                << connectLayout.desktopScale << "%";
+  return freerdp_settings_set_uint32(settings, FreeRDP_DesktopWidth,
+                                     static_cast<UINT32>(size.width())) &&
+         freerdp_settings_set_uint32(settings, FreeRDP_DesktopHeight,
+                                     static_cast<UINT32>(size.height())) &&
+         freerdp_settings_set_uint32(settings, FreeRDP_DesktopPhysicalWidth,
+                                     static_cast<UINT32>(millimetres.width())) &&
+         freerdp_settings_set_uint32(settings, FreeRDP_DesktopPhysicalHeight,
+                                     static_cast<UINT32>(millimetres.height())) &&
+         freerdp_settings_set_uint16(settings, FreeRDP_DesktopOrientation, ORIENTATION_LANDSCAPE) &&
+         freerdp_settings_set_uint32(settings, FreeRDP_DesktopScaleFactor,
+                                     static_cast<UINT32>(connectLayout.desktopScale)) &&
+         freerdp_settings_set_uint32(settings, FreeRDP_DeviceScaleFactor,
+                                     static_cast<UINT32>(connectLayout.deviceScale));
+}
+
+void TRdpSession::Impl::WakeForLayout() {
+  std::lock_guard lock(inputMutex);
+  layoutPending = true;
+  if (wake != nullptr) SetEvent(wake);
+}
+
+DWORD TRdpSession::Impl::LoopWaitMs() {
+  const auto pending = pacer.Pending(TRdpLayoutPacer::Clock::now());
+  if (!pending) return kLoopTimeoutMs;
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(*pending).count();
+  return static_cast<DWORD>(std::clamp<long long>(ms, 0, kLoopTimeoutMs));
+}
+
+void TRdpSession::Impl::PaceLayout(freerdp* inst) {
+  // The loop turns many times a frame while the screen moves; almost none of them has a layout.
+  const bool woken = layoutPending.exchange(false);
+  if (!woken && !pacer.Pending(TRdpLayoutPacer::Clock::now())) return;
+  if (woken) {
+    std::lock_guard lock(inputMutex);
+    if (!inputPending && !layoutPending) ResetEvent(wake);
+  }
+  std::lock_guard lock(displayMutex);
+  if (disp == nullptr || !dispReady) {
+    pacer.Close();
+    return;
+  }
+  if (!pacer.IsOpen()) {
+    // What the server shows now, which a server may have chosen otherwise than asked.
+    RdpDisplayLayout current = connectLayout;
+    current.size =
+        QSize(static_cast<int>(freerdp_settings_get_uint32(inst->settings, FreeRDP_DesktopWidth)),
+              static_cast<int>(freerdp_settings_get_uint32(inst->settings, FreeRDP_DesktopHeight)));
+    pacer.Open(current);
+  }
+  RdpDisplayLayout wanted = wantedLayout;
+  wanted.size = WithinArea(BoundedLayoutSize(wanted.size), dispMaxArea);
+  pacer.Want(wanted);
+  const auto layout = pacer.Take(TRdpLayoutPacer::Clock::now());
+  if (!layout) return;
+  const QSize millimetres = layout->PhysicalMillimetres();
+  DISPLAY_CONTROL_MONITOR_LAYOUT monitor{};
+  monitor.Flags = DISPLAY_CONTROL_MONITOR_PRIMARY;
+  monitor.Width = static_cast<UINT32>(layout->size.width());
+  monitor.Height = static_cast<UINT32>(layout->size.height());
+  monitor.PhysicalWidth = static_cast<UINT32>(millimetres.width());
+  monitor.PhysicalHeight = static_cast<UINT32>(millimetres.height());
+  monitor.Orientation = ORIENTATION_LANDSCAPE;
+  monitor.DesktopScaleFactor = static_cast<UINT32>(layout->desktopScale);
+  monitor.DeviceScaleFactor = static_cast<UINT32>(layout->deviceScale);
+  const UINT sent = disp->SendMonitorLayout(disp, 1, &monitor);
+  qCInfo(lcRdp) << "display layout sent:" << monitor.Width << "x" << monitor.Height << "at"
+                << monitor.DesktopScaleFactor << "% (device" << monitor.DeviceScaleFactor
+                << "%), result" << sent;
+}
+
+UINT TRdpSession::Impl::DisplayControlCaps(DispClientContext* context, UINT32 maxMonitors,
+                                           UINT32 maxAreaFactorA, UINT32 maxAreaFactorB) {
+  auto* self = static_cast<Impl*>(context->custom);
+  if (self == nullptr) return CHANNEL_RC_OK;
+  qCDebug(lcRdp) << "the server takes display layouts: monitors" << maxMonitors << "area"
+                 << maxAreaFactorA << "x" << maxAreaFactorB;
+  {
+    std::lock_guard lock(self->displayMutex);
+    // The largest area the server takes for all its monitors; ours is one monitor.
+    self->dispMaxArea = static_cast<std::uint64_t>(maxAreaFactorA) * maxAreaFactorB *
+                        std::max<UINT32>(1, std::min<UINT32>(maxMonitors, 16));
+    self->dispReady = maxMonitors > 0 && self->dispMaxArea > 0;
+  }
+  self->WakeForLayout();
+  return CHANNEL_RC_OK;
 }
 
 void TRdpSession::Impl::FrameReplaced(const RdpFrame& frame) {
@@ -709,8 +834,18 @@ BOOL TRdpSession::Impl::PreConnect(freerdp* inst) {
 }
 
 void TRdpSession::Impl::ChannelConnected(void* context, ChannelConnectedEventArgs* e) {
-  if (std::strcmp(e->name, CLIPRDR_SVC_CHANNEL_NAME) != 0) return;
   Impl* self = SessionOf(static_cast<rdpContext*>(context));
+  if (std::strcmp(e->name, DISP_DVC_CHANNEL_NAME) == 0) {
+    // On the dynamic channel thread. Layouts go out once the server has sent its capabilities.
+    auto* disp = static_cast<DispClientContext*>(e->pInterface);
+    std::lock_guard lock(self->displayMutex);
+    disp->custom = self;
+    disp->DisplayControlCaps = DisplayControlCaps;
+    self->disp = disp;
+    self->dispReady = false;
+    return;
+  }
+  if (std::strcmp(e->name, CLIPRDR_SVC_CHANNEL_NAME) != 0) return;
   std::lock_guard lock(self->linkMutex);
   if (self->receiver != nullptr)
     self->clipboard = TRdpClipboard::ForChannel(static_cast<CliprdrClientContext*>(e->pInterface),
@@ -718,8 +853,15 @@ void TRdpSession::Impl::ChannelConnected(void* context, ChannelConnectedEventArg
 }
 
 void TRdpSession::Impl::ChannelDisconnected(void* context, ChannelDisconnectedEventArgs* e) {
+  Impl* self = SessionOf(static_cast<rdpContext*>(context));
+  if (std::strcmp(e->name, DISP_DVC_CHANNEL_NAME) == 0) {
+    std::lock_guard lock(self->displayMutex);
+    self->disp = nullptr;
+    self->dispReady = false;
+    return;
+  }
   if (std::strcmp(e->name, CLIPRDR_SVC_CHANNEL_NAME) != 0) return;
-  SessionOf(static_cast<rdpContext*>(context))->clipboard.reset();
+  self->clipboard.reset();
 }
 
 void TRdpSession::Impl::ConnectionStateChanged(void* context, ConnectionStateChangeEventArgs* e) {
@@ -766,6 +908,7 @@ void ReportSessionCursor(rdpContext* context, const QImage& image, QPoint hotSpo
 TRdpSession::TRdpSession(RdpConnectParams params, QObject* receiver, TRdpSessionEvents* events)
     : impl_(std::make_shared<Impl>()) {
   impl_->params = std::move(params);
+  impl_->wantedLayout = impl_->params.layout;
   impl_->receiver = receiver;
   impl_->events = events;
   impl_->wake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -830,6 +973,14 @@ void TRdpSession::SendMouseButton(Qt::MouseButton button, bool down, QPoint at) 
 void TRdpSession::SendWheel(int delta, bool horizontal, QPoint at) {
   for (const std::uint16_t flags : WheelFlags(delta, horizontal))
     impl_->Enqueue({InputEvent::Kind::Mouse, flags, Clamp16(at.x()), Clamp16(at.y()), false});
+}
+
+void TRdpSession::SetDisplayLayout(const RdpDisplayLayout& layout) {
+  {
+    std::lock_guard lock(impl_->displayMutex);
+    impl_->wantedLayout = layout;
+  }
+  impl_->WakeForLayout();
 }
 
 void TRdpSession::SendLockState(bool capsLock, bool numLock, bool scrollLock) {

@@ -50,6 +50,7 @@ class TRdpSession : public IRdpSession {
   void SendWheel(int delta, bool horizontal, QPoint at) override;
   // Lock-key state for the remote side (after focus returns to the view).
   void SendLockState(bool capsLock, bool numLock, bool scrollLock) override;
+  void SetDisplayLayout(const RdpDisplayLayout& layout) override;
 
   // Whether a connection that ended so is tried again on its own: only one that broke under the
   // session (the network, a server that went away), never one that the server ended (a logoff,

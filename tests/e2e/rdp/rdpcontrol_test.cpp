@@ -11,7 +11,6 @@
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QRegularExpression>
-#include <QScrollBar>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QWheelEvent>
@@ -133,9 +132,12 @@ class RdpControlTest : public ::testing::Test {
         kPictureTimeoutMs);
   }
 
-  // Sends a mouse event to the view at a desktop position.
+  // Sends a mouse event to the view at a desktop position (the desktop shown 1:1).
   void Mouse(QEvent::Type type, QPoint desktopAt, Qt::MouseButton button = Qt::NoButton) {
-    const QPointF at = client_->DesktopRect().topLeft() + desktopAt;
+    MouseAtView(type, client_->DesktopRect().topLeft() + desktopAt, button);
+  }
+  // Sends a mouse event to the view at a point of the view.
+  void MouseAtView(QEvent::Type type, QPointF at, Qt::MouseButton button = Qt::NoButton) {
     const Qt::MouseButtons buttons =
         type == QEvent::MouseButtonPress ? Qt::MouseButtons(button) : Qt::MouseButtons();
     QMouseEvent event(type, at, client_->viewport()->mapToGlobal(at), button, buttons,
@@ -190,13 +192,18 @@ TEST_F(RdpControlTest, RightPasswordConnectsAndShowsTheServerScreenCentred) {
   EXPECT_TRUE(Near(shown.pixel(desktop.left() + 2, desktop.top() + 2), QColor("#c02080")));
   EXPECT_TRUE(Near(shown.pixel(5, 5), QColor(0x20, 0x20, 0x20)));
 
-  // Smaller than the desktop: scroll bars, and scrolling moves the picture.
+  // The server keeps its own size (it has no display control): in a smaller view the desktop
+  // is shown whole, scaled down with its aspect kept and centred, nothing to scroll.
   client_->resize(600, 500);
   QCoreApplication::processEvents();
-  EXPECT_GT(client_->horizontalScrollBar()->maximum(), 0);
-  EXPECT_GT(client_->verticalScrollBar()->maximum(), 0);
-  client_->horizontalScrollBar()->setValue(100);
-  EXPECT_EQ(client_->DesktopRect().left(), -100);
+  EXPECT_EQ(client_->DesktopSize(), QSize(1024, 768));
+  EXPECT_EQ(client_->DesktopRect(), QRect(0, 25, 600, 450));
+  const QImage small = client_->viewport()->grab().toImage();
+  EXPECT_TRUE(Near(small.pixel(300, 250), QColor(QStringLiteral("#c02080"))));
+  EXPECT_TRUE(Near(small.pixel(2, 27), QColor(QStringLiteral("#c02080"))));
+  EXPECT_TRUE(Near(small.pixel(597, 472), QColor(QStringLiteral("#c02080"))));
+  EXPECT_TRUE(Near(small.pixel(300, 10), QColor(0x20, 0x20, 0x20)));
+  EXPECT_TRUE(Near(small.pixel(300, 490), QColor(0x20, 0x20, 0x20)));
 
   // A setting cannot change under a live session.
   EXPECT_THROW(client_->SetServer(QStringLiteral("other")), Exception);
@@ -417,6 +424,30 @@ TEST_F(RdpControlTest, ClicksAndWheelLandAtTheIntendedRemoteCoordinates) {
   EXPECT_TRUE(WaitFor([&] { return pressed(3, {700, 500}); }, kPictureTimeoutMs));
   // A notch towards the person scrolls down: X button 5.
   EXPECT_TRUE(WaitFor([&] { return pressed(5, {400, 300}); }, kPictureTimeoutMs));
+
+  // A view smaller than the server's desktop shows it scaled down whole; a click lands on the
+  // remote pixel under the pointer: view (150, 175) is desktop (256, 256) in a 600 x 450 picture
+  // 25 pixels from the top.
+  client_->resize(600, 500);
+  QCoreApplication::processEvents();
+  ASSERT_EQ(client_->DesktopRect(), QRect(0, 25, 600, 450));
+  MouseAtView(QEvent::MouseMove, {150, 175});
+  MouseAtView(QEvent::MouseButtonPress, {150, 175}, Qt::LeftButton);
+  MouseAtView(QEvent::MouseButtonRelease, {150, 175}, Qt::LeftButton);
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        return pressed(1, {256, 256});
+      },
+      kPictureTimeoutMs))
+      << logText().toStdString();
+  MouseAtView(QEvent::MouseButtonPress, {599, 474}, Qt::RightButton);
+  MouseAtView(QEvent::MouseButtonRelease, {599, 474}, Qt::RightButton);
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        return pressed(3, {1022, 766});
+      },
+      kPictureTimeoutMs))
+      << logText().toStdString();
 }
 
 // An NLA server whose certificate nothing vouches for: NLA proves nothing before the NTLM
@@ -647,7 +678,7 @@ TEST_F(RdpControlTest, SessionWithPrintersRedirectedKeepsFlowing) {
   EXPECT_FALSE(events_.contains("disconnected"));
 }
 
-TEST_F(RdpControlTest, FullScreenShowsTheDesktopScaledAndCtrlAltEnterReturns) {
+TEST_F(RdpControlTest, FullScreenShowsTheDesktopWholeAndCtrlAltEnterReturns) {
   Configure(QString::fromLatin1(TestRdpServer::kPassword));
   client_->SetFullScreen(true);  // asked before connecting: honoured once connected
   EXPECT_TRUE(client_->FullScreen());
@@ -661,8 +692,10 @@ TEST_F(RdpControlTest, FullScreenShowsTheDesktopScaledAndCtrlAltEnterReturns) {
   };
   ASSERT_TRUE(WaitFor([&] { return fullScreen() != nullptr; }, 5000));
   TRdpFullScreen* screen = fullScreen();
-  const QRect target = screen->Target();
-  EXPECT_EQ(target, FitRect(screen->size(), {1024, 768}));
+  // The server keeps its 1024 x 768: shown whole by the view's rule (1:1 on a larger screen,
+  // scaled down on a smaller one, never enlarged).
+  const QRect target = screen->Target().toRect();
+  EXPECT_EQ(target, DesktopTarget(screen->size(), {1024, 768}));
   const QImage shown = screen->grab().toImage();
   EXPECT_TRUE(Near(shown.pixel(target.center()), QColor(QStringLiteral("#3060a0"))));
 

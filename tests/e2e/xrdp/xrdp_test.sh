@@ -5,7 +5,11 @@
 # trusts as the provider's, so the session opens without a question. Signed in, the session must
 # stay up (a channel with nothing behind it used to end it a second later), keys typed into the
 # program must reach a program in the session, and the program's log must show no channel error.
+<<<<<<< HEAD
 #   xrdp_test.sh session|clipboard|logoff|drives|pastefault ZENTRA LOOKUP_SERVICE WM_CLOSE NETNS_RUN TEST_CA_DIR PROVIDER_CA
+=======
+#   xrdp_test.sh session|clipboard|logoff|resize|hidpi ZENTRA LOOKUP_SERVICE WM_CLOSE NETNS_RUN TEST_CA_DIR PROVIDER_CA
+>>>>>>> resize
 #                SOURCE_DIR LOGIN_HOST LOGIN2_HOST WEB_HOST
 # With "clipboard": text and a picture copied on one side arrive on the other.
 # With "drives": the person's documents folder (as user-dirs.dirs names it) is a drive of the
@@ -16,6 +20,10 @@
 # back by itself once xrdp is up again.
 # With "logoff": the session ended on the server (its desktop logged off) is not reconnected:
 # "Desconectado" at once, Reconectar enabled, no reconnection attempt in the program's log.
+# With "resize" (an Xorg session, xorgxrdp): the session's X screen has the control's size after
+# signing in, after the window is resized twice, in full screen the screen's size, and the
+# control's again after it. With "hidpi": the same with the program at QT_SCALE_FACTOR=2, where
+# the session's screen has the control's device pixels, twice its logical size, at 200 %.
 # Exits 77 (skipped) where it cannot run: not root, xrdp not installed, a build that does not
 # trust the test authority, or (clipboard) a program without clipboard redirection.
 set -euo pipefail
@@ -42,7 +50,14 @@ if [ "${ZENTRA_XRDP_TEST_NETNS:-}" != 1 ]; then
     { echo "SKIP: this build does not trust the test authority (configure with -DZENTRA_TEST_CA=ON)"; exit $kSkip; }
   [ "$mode" != clipboard ] || [ -d "$source_dir/src/principal/rdp/clipboard" ] ||
     { echo "SKIP: the program has no clipboard redirection yet (src/principal/rdp/clipboard)"; exit $kSkip; }
+  case $mode in resize | hidpi)
+    [ -e /usr/lib/xorg/modules/drivers/xrdpdev_drv.so ] && [ -x /usr/lib/xorg/Xorg ] ||
+      { echo "SKIP: xorgxrdp not installed (scripts/install-deps)"; exit $kSkip; } ;;
+  esac
 fi
+# The program's scale: 2 for the HiDPI case, on a screen of twice the pixels.
+scale=1
+[ "$mode" != hidpi ] || scale=2
 
 source "$here/../lib.sh"
 source "$here/../../support/xrdp-server.sh"
@@ -51,7 +66,7 @@ e2e_report_failed_line
 # Outside the namespace: the client's X server; then the rest of this script inside it, as root
 # (no user namespace), where xrdp may switch to the test user.
 if [ "${ZENTRA_XRDP_TEST_NETNS:-}" != 1 ]; then
-  start_xvfb 1280x1024x24
+  start_xvfb $((1280 * scale))x$((1024 * scale))x24
   status=0
   ZENTRA_XRDP_TEST_NETNS=1 "$netns_run" --hosts "127.0.0.1 ${login_hosts[*]}" \
     --hosts "127.0.0.2 $rdp_host" -- bash "$0" "$@" || status=$?
@@ -89,9 +104,10 @@ check_session() {
   xrdp_session_launch "$server/session.log" xterm -geometry 80x20+0+0 -e sh -c "cat > '$typed'"
   xrdp_session_run timeout $kLong xdotool search --sync --onlyvisible --class xterm >/dev/null ||
     fail "the terminal did not appear in the session"
-  desktop_origin
+  # The session has the control's size: its desktop fills the control.
+  view_geometry
   # Keyboard focus in the session follows its pointer (no window manager there either).
-  xdotool mousemove $((DX + 100)) $((DY + 60)) click 1
+  xdotool mousemove $((VX + 100)) $((VY + 60)) click 1
   sleep 0.5
   xdotool type --delay 40 "zentra xrdp 42"
   xdotool key Return
@@ -171,6 +187,97 @@ check_clipboard() {
   eventually 30 remote_picture_is "$E2E_TMP/picture.png" ||
     fail "the session's clipboard offers no such picture: $(xrdp_session_run timeout 5 xclip -selection clipboard -t TARGETS -o 2>&1 | tr '\\n' ' ')"
   stop_owner "$owner"
+}
+
+# The session's X screen as "WIDTH HEIGHT", from xdpyinfo in the session.
+session_screen() {
+  xrdp_session_run timeout 5 xdpyinfo 2>/dev/null |
+    awk '/dimensions:/ { split($2, d, "x"); print d[1], d[2] }'
+}
+# What the control asks for: its size in device pixels, the width even.
+view_size() {
+  view_geometry
+  echo "$((VW / 2 * 2)) $VH"
+}
+screen_is() { [ "$(session_screen)" = "$1" ]; }
+# Waits for the session's screen to be $1 ("WIDTH HEIGHT"), as $2 describes.
+expect_screen() {
+  eventually 30 screen_is "$1" ||
+    fail "$2: the session's screen is $(session_screen), not $1"
+  log "$2: the session's screen is $1"
+}
+
+# True when the screen shows the session's checkered root 1:1 with its top-left pixel at $1,$2:
+# in a patch, black exactly where x + y is even and white elsewhere, no grey of a scaled picture.
+shows_checker() {
+  local x=$1 y=$2 file=$E2E_TMP/checker.png wrong
+  shot "$file"
+  # The patch starts at desktop pixel (37, 41), where x + y is even: black.
+  wrong=$(pixels "$file" "32x32+$((x + 37))+$((y + 41))" |
+    awk '{ s = $3 + $4 + $5; black = (($1 + $2) % 2 == 0)
+      if ((black && s > 60) || (!black && s < 705)) n++ } END { print n + 0 }')
+  [ "$wrong" -eq 0 ] || { cp "$file" "$artifacts/checker.png"; return 1; }
+}
+
+check_resize() {
+  local size w h root
+  # A root of one-pixel squares shows any scaling of the remote desktop as grey.
+  printf '#define checker_width 2\n#define checker_height 2\nstatic char checker_bits[] = {\n   0x01, 0x02};\n' \
+    >"$E2E_TMP/checker.xbm"
+  chmod 644 "$E2E_TMP/checker.xbm"
+  expect_screen "$(view_size)" "signed in"
+  xrdp_session_run xsetroot -bitmap "$E2E_TMP/checker.xbm" -fg black -bg white >"$E2E_TMP/xsetroot.log" 2>&1 ||
+    fail "cannot set the session's root"
+  view_geometry
+  eventually 20 shows_checker "$VX" "$VY" ||
+    fail "the remote desktop is not drawn 1:1 into the control"
+  log "the remote desktop is drawn 1:1 to the screen's pixels"
+  view_geometry
+  log "the control is $((VW / scale)) x $((VH / scale)) logical pixels, $VW x $VH on the screen"
+  if [ "$scale" -eq 2 ]; then
+    grep -q "asking for a desktop of .* at 200 %" "$E2E_TMP/zentra.log" ||
+      fail "the program did not ask for a 200 % desktop: $(grep -m1 'asking for' "$E2E_TMP/zentra.log")"
+  fi
+  for size in "900 700" "1100 800"; do
+    read -r w h <<<"$size"
+    main_geometry
+    xdotool windowsize "$MAIN_ID" $((w * scale)) $((h * scale))
+    eventually 10 bash -c "xdotool getwindowgeometry '$MAIN_ID' | grep -q 'Geometry: $((w * scale))x$((h * scale))'" ||
+      fail "the window did not take $w x $h"
+    expect_screen "$(view_size)" "the window resized to $w x $h"
+  done
+  # A drag: many sizes in a moment; the session ends at the last one (layouts are paced, the last
+  # always goes).
+  local before after
+  before=$(grep -c "display layout sent" "$E2E_TMP/zentra.log" || true)
+  for w in 1000 1020 1040 1060 1080 1090; do
+    xdotool windowsize "$MAIN_ID" $((w * scale)) $((780 * scale))
+    sleep 0.03
+  done
+  eventually 10 bash -c "xdotool getwindowgeometry '$MAIN_ID' | grep -q 'Geometry: $((1090 * scale))x$((780 * scale))'" ||
+    fail "the window did not take 1090 x 780"
+  expect_screen "$(view_size)" "after a drag of six sizes"
+  after=$(grep -c "display layout sent" "$E2E_TMP/zentra.log" || true)
+  log "the drag sent $((after - before)) layouts"
+  if [ "$scale" -eq 2 ]; then
+    # The layouts went through the display control channel at 200 %, and reached xrdp.
+    grep -q "display layout sent: .* at 200 %" "$E2E_TMP/zentra.log" ||
+      fail "no layout at 200 % in the program's log"
+    grep -q "dynamic_monitor_data: msg_type 2" "$server/xrdp.log" ||
+      fail "xrdp logged no monitor layout"
+  fi
+
+  main_geometry
+  xdotool mousemove $((WX + kTelaCheiaX * scale)) $((WY + kToolbarY * scale)) click 1
+  root=$(xdpyinfo | awk '/dimensions:/ { split($2, d, "x"); print d[1], d[2] }')
+  expect_screen "$root" "full screen"
+  eventually 20 shows_checker 0 0 || fail "the full-screen desktop is not drawn 1:1"
+  xdotool key ctrl+alt+Return
+  expect_screen "$(view_size)" "back from full screen"
+  [ "$(established)" -eq 1 ] || fail "the RDP connection did not survive the resizes"
+  if grep -E 'reconnecting|trying to reconnect' "$E2E_TMP/zentra.log"; then
+    fail "a resize cost the connection"
+  fi
 }
 
 # A stale owner would answer instead of the other side: each case ends its own.
@@ -308,7 +415,8 @@ remote_picture_is() {
   [ "$differ" = 0 ]
 }
 
-log "xrdp on $rdp_host:$kRdpPort with a certificate of the test authority"
+case $mode in resize | hidpi) export XRDP_BACKEND=Xorg XRDP_LOG_LEVEL=DEBUG ;; esac
+log "xrdp ($XRDP_BACKEND) on $rdp_host:$kRdpPort with a certificate of the test authority"
 "$here/../../support/test-ca" issue "$test_ca" "$rdp_host" "$E2E_TMP/certificate"
 xrdp_start "$server" 127.0.0.2 $kRdpPort $kUser $kPassword \
   "$E2E_TMP/certificate/cert.pem" "$E2E_TMP/certificate/key.pem"
@@ -320,6 +428,7 @@ for _ in $(seq 100); do xrdp_listening 52 && break; sleep 0.1; done
 
 mkdir -p "$E2E_TMP/home"
 export HOME=$E2E_TMP/home XDG_CONFIG_HOME=$E2E_TMP/home/config QT_QPA_PLATFORM=xcb
+[ "$scale" -eq 1 ] || export QT_SCALE_FACTOR=$scale
 # The session's own log lines, and FreeRDP's warnings and errors, go to the program's output.
 export QT_LOGGING_RULES="zentra.rdp.debug=true;zentra.rdp.info=true" WLOG_LEVEL=WARN
 cd "$E2E_TMP"
@@ -334,7 +443,8 @@ eventually $kLong session_started || fail "xrdp started no session for $kUser"
 eventually $kLong no_alert || fail "a notice stayed up after signing in"
 [ "$(established)" -eq 1 ] || fail "no RDP connection to xrdp"
 
-"check_$mode"
+# The HiDPI case checks what the resize case does, at another scale.
+"check_${mode/hidpi/resize}"
 
 log "closing the window ends the session and the program with code 0"
 close_client

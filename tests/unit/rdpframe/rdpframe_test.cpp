@@ -131,6 +131,39 @@ TEST(FrameSink, DesktopSizesFromTheServerAreBoundedBeforeAnyAllocation) {
   }
 }
 
+// The view reads the frame under its lock; the switch to a new size waits for the reader, and
+// reallocates once per size: a server that reactivates with the size it had keeps the frame.
+TEST_F(FrameSinkTest, ANewSizeReplacesTheFrameOnceUnderTheFrameLock) {
+  connection_.SetDesktopSize(1024, 768);
+  ASSERT_TRUE(sink_.Attach(instance_));
+  const RdpFrame first = recorder_.Last();
+  EXPECT_TRUE(connection_.ServerResizes(1024, 768));
+  EXPECT_EQ(recorder_.frames.size(), 1u);
+  EXPECT_EQ(sink_.Frame().pixels, first.pixels);
+
+  std::atomic<bool> resized = false;
+  std::thread server;
+  {
+    const auto reading = first.ReadLock();
+    server = std::thread([&] { resized = connection_.ServerResizes(1280, 986); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(resized) << "the frame changed under a reader";
+    EXPECT_EQ(recorder_.Last().pixels, first.pixels);
+  }
+  server.join();
+  EXPECT_TRUE(resized);
+  EXPECT_EQ(recorder_.frames.size(), 2u);
+  EXPECT_EQ(recorder_.Last().Size(), QSize(1280, 986));
+
+  // A size that changes in the middle of an update (the graphics pipeline's reset) does not wait
+  // for the lock the update already holds.
+  rdpContext* context = instance_->context;
+  ASSERT_TRUE(instance_->update->BeginPaint(context));
+  EXPECT_TRUE(connection_.ServerResizes(800, 600));
+  ASSERT_TRUE(instance_->update->EndPaint(context));
+  EXPECT_EQ(recorder_.Last().Size(), QSize(800, 600));
+}
+
 TEST_F(FrameSinkTest, ATooLargeDesktopAtConnectIsRefusedBeforeDrawingStarts) {
   connection_.SetDesktopSize(65535, 65535);
   EXPECT_FALSE(sink_.Attach(instance_));

@@ -46,6 +46,7 @@ class FakeSession : public IRdpSession {
   void SendMouseButton(Qt::MouseButton, bool, QPoint) override {}
   void SendWheel(int, bool, QPoint) override {}
   void SendLockState(bool, bool, bool) override { ++lockStates; }
+  void SetDisplayLayout(const RdpDisplayLayout& layout) override { layouts.push_back(layout); }
 
   // Queues a report, as a session thread would.
   void Report(std::function<void(TRdpSessionEvents&)> report) {
@@ -76,6 +77,7 @@ class FakeSession : public IRdpSession {
   bool aborted = false;
   int lockStates = 0;
   std::vector<std::shared_ptr<TCertificateQuestion>> questions;
+  std::vector<RdpDisplayLayout> layouts;  // what the view asked for while connected
 
  private:
   QObject* receiver_;
@@ -189,6 +191,57 @@ TEST_F(SessionWindowFakeTest, ALostConnectionShowsConnectingUntilItIsBackOrGiven
   ASSERT_TRUE(WaitFor([&] { return Reconectar()->isEnabled(); }));
   EXPECT_EQ(Alert()->MessageText(), QString::fromUtf16(kAlertDesconectado));
   EXPECT_TRUE(ShownBoxes().empty());
+}
+
+TEST_F(SessionWindowFakeTest, TheRemoteDesktopIsAskedAtTheViewsSizeAndFollowsIt) {
+  ShowConnecting();
+  // The first size is the view's, not the 1024 x 768 that sign-in writes.
+  TMsRdpClient* control = Control();
+  QSize view = control->viewport()->size();
+  EXPECT_EQ(Session().params.layout.size, QSize(view.width() & ~1, view.height()));
+  EXPECT_EQ(Session().params.layout.desktopScale, 100);
+  Session().Report([](TRdpSessionEvents& e) { e.SessionConnected(); });
+  ASSERT_TRUE(WaitFor([&] { return control->Connected() == TMsRdpClient::kConnectedState; }));
+
+  auto lastAsked = [&] {
+    return Session().layouts.empty() ? QSize() : Session().layouts.back().size;
+  };
+  // The on-screen keyboard takes its 180 pixels and gives them back: the desktop follows both.
+  auto* teclado = FrmPrincipal->findChild<QToolButton*>(u"SpeedButton4"_qs);
+  QTest::mouseClick(teclado, Qt::LeftButton);
+  ASSERT_TRUE(WaitFor([&] { return lastAsked().height() == view.height() - 180; }))
+      << lastAsked().height();
+  QTest::mouseClick(teclado, Qt::LeftButton);
+  ASSERT_TRUE(WaitFor([&] { return lastAsked().height() == view.height(); }));
+
+  // A resized window.
+  FrmPrincipal->showNormal();
+  FrmPrincipal->resize(901, 700);
+  ASSERT_TRUE(WaitFor([&] { return control->viewport()->width() == 901; }));
+  view = control->viewport()->size();
+  EXPECT_TRUE(WaitFor([&] { return lastAsked() == QSize(900, view.height()); }))
+      << lastAsked().width();
+
+  // Full screen: the whole monitor the window is on; back: the view again.
+  QTest::mouseClick(FrmPrincipal->findChild<QToolButton*>(u"SpeedButton1"_qs), Qt::LeftButton);
+  const QSize screen = FrmPrincipal->screen()->size();
+  EXPECT_TRUE(WaitFor([&] { return lastAsked() == QSize(screen.width() & ~1, screen.height()); }))
+      << lastAsked().width() << "x" << lastAsked().height();
+  control->SetFullScreen(false);
+  EXPECT_TRUE(WaitFor([&] { return lastAsked() == QSize(900, view.height()); }));
+  // Nothing asked twice in a row.
+  for (size_t i = 1; i < Session().layouts.size(); ++i)
+    EXPECT_NE(Session().layouts[i], Session().layouts[i - 1]);
+}
+
+TEST_F(SessionWindowFakeTest, WithNoViewShownTheDesktopSizePropertiesAreAsked) {
+  TMsRdpClient hidden;
+  hidden.SetServer(u"rdp7.provider.example"_qs);
+  hidden.Connect();
+  ASSERT_EQ(sessions_.size(), 1u);
+  EXPECT_EQ(Session().params.layout.size, QSize(1024, 768));
+  EXPECT_EQ(Session().params.layout.desktopScale, 100);
+  hidden.Disconnect();
 }
 
 TEST_F(SessionWindowFakeTest, ASuccessReportedAfterDisconnectIsNotOne) {
