@@ -12,6 +12,7 @@
 #include <QtEndian>
 #include <thread>
 
+#include "core/handoff.h"
 #include "principal/rdp/clipboard/cliplimits.h"
 #include "principal/rdp/clipboard/clippicture.h"
 #include "principal/rdp/clipboard/cliptext.h"
@@ -63,8 +64,7 @@ struct ChannelCallbacks {
     if (context->ClientCapabilities != nullptr)
       rc = context->ClientCapabilities(context, &capabilities);
     // The first format list must follow; the UI thread knows what the local clipboard holds.
-    QMetaObject::invokeMethod(
-        self, [self] { self->OnMonitorReady(); }, Qt::QueuedConnection);
+    PostToThreadOf(self, [self] { self->OnMonitorReady(); });
     return rc;
   }
 
@@ -114,8 +114,7 @@ struct ChannelCallbacks {
     TRdpClipboard* self = Of(context);
     if (self == nullptr || request == nullptr) return CHANNEL_RC_OK;
     const std::uint32_t formatId = request->requestedFormatId;
-    QMetaObject::invokeMethod(
-        self, [self, formatId] { self->AnswerDataRequest(formatId); }, Qt::QueuedConnection);
+    PostToThreadOf(self, [self, formatId] { self->AnswerDataRequest(formatId); });
     return CHANNEL_RC_OK;
   }
 
@@ -139,7 +138,7 @@ struct ChannelCallbacks {
     const std::uint32_t flags = request->dwFlags;
     const std::uint32_t requested = request->cbRequested;
     // Disk reads stay off the session thread (and off the UI thread), one request at a time.
-    self->serveThread_->start([self, streamId, index, flags, position, requested] {
+    StartInPool(*self->serveThread_, [self, streamId, index, flags, position, requested] {
       self->ServeFileContents(streamId, index, flags, position, requested);
     });
     return CHANNEL_RC_OK;
@@ -193,15 +192,12 @@ std::shared_ptr<TRdpClipboard> TRdpClipboard::ForChannel(CliprdrClientContext* c
     c->Detach();
     // A paste may be running on the UI thread right now, with its event loop inside our stack;
     // the object goes once it has ended.
-    QMetaObject::invokeMethod(
-        c,
-        [c] {
-          if (c->transferring_)
-            c->deleteAfterTransfer_ = true;
-          else
-            c->deleteLater();
-        },
-        Qt::QueuedConnection);
+    PostToThreadOf(c, [c] {
+      if (c->transferring_)
+        c->deleteAfterTransfer_ = true;
+      else
+        c->deleteLater();
+    });
   });
 }
 
@@ -220,8 +216,7 @@ void TRdpClipboard::Attach(CliprdrClientContext* context) {
     context->ServerFileContentsRequest = ChannelCallbacks::ServerFileContentsRequest;
     context->ServerFileContentsResponse = ChannelCallbacks::ServerFileContentsResponse;
   }
-  QMetaObject::invokeMethod(
-      this, [this] { Start(); }, Qt::QueuedConnection);
+  PostToThreadOf(this, [this] { Start(); });
 }
 
 void TRdpClipboard::Detach() {
@@ -278,8 +273,7 @@ void TRdpClipboard::OnLocalChanged() {
 }
 
 void TRdpClipboard::OnServerFormats(const RemoteOffer& offer) {
-  QMetaObject::invokeMethod(
-      this, [this, offer] { ApplyRemoteOffer(offer); }, Qt::QueuedConnection);
+  PostToThreadOf(this, [this, offer] { ApplyRemoteOffer(offer); });
 }
 
 void TRdpClipboard::ApplyRemoteOffer(const RemoteOffer& offer) {
@@ -330,7 +324,7 @@ void TRdpClipboard::AnswerDataRequest(std::uint32_t formatId) {
     case kOurFileListFormat:
       if (!localPaths_.isEmpty()) {
         // Walking folders can take a while: on the serving thread, which then answers.
-        serveThread_->start([this, paths = localPaths_] {
+        StartInPool(*serveThread_, [this, paths = localPaths_] {
           auto list = std::make_shared<TLocalFileList>(TLocalFileList::FromPaths(paths));
           if (list->Truncated())
             qCWarning(lcRdp) << "clipboard: local file list cut at" << kMaxClipFiles << "entries";
@@ -559,12 +553,10 @@ QStringList TRdpClipboard::PasteFiles(std::uint32_t formatId) {
               total == 0 ? kProgressSteps : static_cast<int>(done * kProgressSteps / total);
           if (step == lastStep) return;
           lastStep = step;
-          QMetaObject::invokeMethod(
-              this, [this, done, total] { emit TransferProgress(done, total); },
-              Qt::QueuedConnection);
+          PostToThreadOf(this, [this, done, total] { emit TransferProgress(done, total); });
         },
         cancel_);
-    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    PostToThreadOf(&loop, [&loop] { loop.quit(); });
   });
   loop.exec();
   worker.join();
