@@ -138,6 +138,9 @@ TEST_F(RdpLeakTest, ConnectionsAndReconnectionsLeaveNoThreadDescriptorOrMemoryBe
     ASSERT_TRUE(back) << "after session " << i + 1 << ": " << seen.threads << " threads, "
                       << seen.descriptors << " descriptors (baseline " << idle.threads << ", "
                       << idle.descriptors << ")";
+    if ((i + 1) % 20 == 0)
+      std::printf("after %d sessions: %lld KiB resident\n", i + 1,
+                  static_cast<long long>(ResidentKiB()));
   }
   const qint64 afterConnectionsKiB = ResidentKiB();
   std::printf(
