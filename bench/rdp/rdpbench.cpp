@@ -31,13 +31,7 @@
 #include "xvfb.h"
 
 // After Qt: Xlib's macros (Bool, Status) break Qt's headers.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#include <X11/extensions/Xdamage.h>
-#include <sys/select.h>
-
-#include <atomic>
-#include <thread>
+#include "shownframes.h"
 
 namespace {
 
@@ -73,107 +67,6 @@ struct Measurement {
   int shown = 0;   // frames that reached the client's screen (damage bursts)
   int frames = 0;  // frames the server sent and the client decoded (RemoteFX frame-end markers)
   int paints = 0;  // repaints of our view (our client only)
-};
-
-// The animation's frame marker: a grey block at the desktop's top-left corner, in eight levels.
-constexpr int kMarkerAt = 32;
-constexpr int kMarkerLevels = 8;
-// The server's desktop (its Xvfb screen, which the animation fills).
-constexpr int kServerWidth = 1024;
-constexpr int kServerHeight = 768;
-
-// Counts the animation frames that reach a display: after each damage report it reads the frame
-// marker of the client window (the display's one top-level window) and counts each change.
-class ShownFrames {
- public:
-  explicit ShownFrames(const QByteArray& display) {
-    display_ = XOpenDisplay(display.constData());
-    int errorBase = 0;
-    if (display_ == nullptr || !XDamageQueryExtension(display_, &eventBase_, &errorBase)) return;
-    damage_ = XDamageCreate(display_, DefaultRootWindow(display_), XDamageReportNonEmpty);
-    XFlush(display_);
-    thread_ = std::thread([this] { Watch(); });
-  }
-  ~ShownFrames() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-    if (display_ != nullptr) XCloseDisplay(display_);
-  }
-  ShownFrames(const ShownFrames&) = delete;
-  ShownFrames& operator=(const ShownFrames&) = delete;
-
-  [[nodiscard]] bool Working() const { return thread_.joinable(); }
-  [[nodiscard]] int Count() const { return count_; }
-
- private:
-  // Where the client's desktop starts on the screen: its one mapped top-level window, where a
-  // window larger than the desktop shows it centred (ours; xfreerdp's window takes the desktop's
-  // size).
-  bool FindClient(int& x, int& y) {
-    Window root = 0;
-    Window parent = 0;
-    Window* children = nullptr;
-    unsigned count = 0;
-    if (!XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count))
-      return false;
-    bool found = false;
-    for (unsigned i = 0; i < count && !found; ++i) {
-      XWindowAttributes attributes{};
-      if (XGetWindowAttributes(display_, children[i], &attributes) &&
-          attributes.map_state == IsViewable && attributes.width >= 2 * kMarkerAt) {
-        x = attributes.x + std::max(0, (attributes.width - kServerWidth) / 2);
-        y = attributes.y + std::max(0, (attributes.height - kServerHeight) / 2);
-        found = true;
-      }
-    }
-    if (children != nullptr) XFree(children);
-    return found;
-  }
-
-  // The frame level the marker shows, -1 when there is no client window.
-  int MarkerLevel() {
-    int x = 0;
-    int y = 0;
-    if (!FindClient(x, y)) return -1;
-    XImage* image = XGetImage(display_, DefaultRootWindow(display_), x + kMarkerAt, y + kMarkerAt,
-                              1, 1, AllPlanes, ZPixmap);
-    if (image == nullptr) return -1;
-    const unsigned long pixel = XGetPixel(image, 0, 0);
-    XDestroyImage(image);
-    const int grey =
-        static_cast<int>(((pixel >> 16) & 0xFF) + ((pixel >> 8) & 0xFF) + (pixel & 0xFF)) / 3;
-    return std::clamp(grey / 32, 0, kMarkerLevels - 1);  // levels sit at 16 + 32 k
-  }
-
-  void Watch() {
-    const int fd = ConnectionNumber(display_);
-    int last = -1;
-    while (!stop_) {
-      if (XPending(display_) == 0) {
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(fd, &readable);
-        timeval wait{0, 50000};
-        select(fd + 1, &readable, nullptr, nullptr, &wait);
-        continue;
-      }
-      XEvent event;
-      XNextEvent(display_, &event);
-      if (event.type != eventBase_ + XDamageNotify) continue;
-      // Reports resume once the damage seen so far is taken away.
-      XDamageSubtract(display_, damage_, None, None);
-      const int level = MarkerLevel();
-      if (level >= 0 && level != last) ++count_;
-      last = level;
-    }
-  }
-
-  Display* display_ = nullptr;
-  int eventBase_ = 0;
-  Damage damage_ = 0;
-  std::thread thread_;
-  std::atomic<bool> stop_ = false;
-  std::atomic<int> count_ = 0;
 };
 
 // FreeRDP logs each frame marker it receives at debug level; the clients log only those lines and
@@ -294,7 +187,7 @@ int main(int argc, char** argv) {
   env.insert(QStringLiteral("WLOG_FILTER"), QStringLiteral("com.freerdp.core.update:DEBUG"));
 
   const QByteArray displayName = clientDisplayName.toLatin1();
-  auto shownOwner = std::make_unique<ShownFrames>(displayName);
+  auto shownOwner = std::make_unique<ShownFrames>(displayName.constData());
   const ShownFrames& shown = *shownOwner;
   if (!shown.Working()) {
     std::fprintf(stderr, "bench: no damage reports from the client display\n");

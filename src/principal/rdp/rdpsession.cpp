@@ -4,8 +4,9 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
+#include "core/handoff.h"
 #include "platform/localdevices.h"
 #include "principal/rdp/clipboard/rdpclipboard.h"
 #include "principal/rdp/rdpcertificate.h"
@@ -43,6 +44,7 @@
 #include <cstring>
 #include <deque>
 #include <future>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -77,25 +79,39 @@ void WipeBytes(void* data, size_t size) {
   if (data != nullptr && size > 0) explicit_bzero(data, size);
 }
 
-// The process's open socket descriptors.
-std::set<int> OpenSockets() {
-  std::set<int> sockets;
+// The process's open sockets: descriptor and the socket it names ("socket:[inode]"), read from
+// the links in /proc/self/fd. The links say what a descriptor is without touching it: most
+// descriptors belong to other threads (Qt's, the clipboard's), which may close them meanwhile.
+std::map<int, std::string> OpenSockets() {
+  std::map<int, std::string> sockets;
   const QDir fds(QStringLiteral("/proc/self/fd"));
   const auto entries = fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
   for (const auto& entry : entries) {
     bool ok = false;
     const int fd = entry.toInt(&ok);
-    struct stat info {};
-    if (ok && ::fstat(fd, &info) == 0 && S_ISSOCK(info.st_mode)) sockets.insert(fd);
+    const QString target = fds.filePath(entry);
+    char link[64] = {};
+    const ssize_t length =
+        ::readlink(QFile::encodeName(target).constData(), link, sizeof(link) - 1);
+    if (ok && length > 0 && std::strncmp(link, "socket:[", 8) == 0)
+      sockets.emplace(fd, std::string(link, static_cast<size_t>(length)));
   }
   return sockets;
 }
 
+// The sockets open now, by the socket, not the descriptor number: a number that is closed and
+// given to the attempt's new socket in between would otherwise pass for an old one.
+std::set<std::string> SocketsOpenNow() {
+  std::set<std::string> sockets;
+  for (const auto& [fd, socket] : OpenSockets()) sockets.insert(socket);
+  return sockets;
+}
+
 // The TCP sockets opened since before that lead to a peer on port.
-std::vector<int> NewSocketsTo(const std::set<int>& before, int port) {
+std::vector<int> NewSocketsTo(const std::set<std::string>& before, int port) {
   std::vector<int> found;
-  for (const int fd : OpenSockets()) {
-    if (before.count(fd) != 0) continue;
+  for (const auto& [fd, socket] : OpenSockets()) {
+    if (before.count(socket) != 0) continue;
     sockaddr_storage peer{};
     socklen_t length = sizeof(peer);
     if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0) continue;
@@ -110,7 +126,7 @@ std::vector<int> NewSocketsTo(const std::set<int>& before, int port) {
 }
 
 // Shuts down the TCP sockets opened since before that lead to a peer on port.
-void ShutDownNewSocketsTo(const std::set<int>& before, int port) {
+void ShutDownNewSocketsTo(const std::set<std::string>& before, int port) {
   for (const int fd : NewSocketsTo(before, port)) ::shutdown(fd, SHUT_RDWR);
 }
 
@@ -161,7 +177,7 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
   std::atomic<bool> abortRequested = false;
   // While freerdp_connect runs, and the sockets the process had before it (under instanceMutex).
   bool connecting = false;
-  std::set<int> socketsBefore;
+  std::set<std::string> socketsBefore;
 
   HANDLE wake = nullptr;
   std::mutex inputMutex;
@@ -278,17 +294,14 @@ void RegisterStaticChannels() {
 void TRdpSession::Impl::Post(std::function<void(TRdpSessionEvents&)> call) {
   std::lock_guard lock(linkMutex);
   if (receiver == nullptr) return;
-  QMetaObject::invokeMethod(
-      receiver,
-      [self = shared_from_this(), call = std::move(call)] {
-        TRdpSessionEvents* target = nullptr;
-        {
-          std::lock_guard inner(self->linkMutex);
-          target = self->events;
-        }
-        if (target != nullptr) call(*target);
-      },
-      Qt::QueuedConnection);
+  PostToThreadOf(receiver, [self = shared_from_this(), call = std::move(call)] {
+    TRdpSessionEvents* target = nullptr;
+    {
+      std::lock_guard inner(self->linkMutex);
+      target = self->events;
+    }
+    if (target != nullptr) call(*target);
+  });
 }
 
 bool TRdpSession::Impl::Configure(freerdp* inst) {
@@ -430,7 +443,7 @@ void TRdpSession::Impl::Run() {
     // seen only through our own flag: here, in PreConnect, and after connecting.
     {
       std::lock_guard lock(instanceMutex);
-      socketsBefore = OpenSockets();
+      socketsBefore = SocketsOpenNow();
       connecting = true;
     }
     const bool connected = configured && !abortRequested && freerdp_connect(inst);
@@ -527,7 +540,7 @@ bool TRdpSession::Impl::Reconnect(freerdp* inst) {
     if (!Pause(delays[attempt])) return false;
     {
       std::lock_guard lock(instanceMutex);
-      socketsBefore = OpenSockets();
+      socketsBefore = SocketsOpenNow();
       connecting = true;
     }
     // FreeRDP clears its abort signal as the attempt starts: our flag is looked at after it, and

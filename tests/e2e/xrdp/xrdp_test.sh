@@ -5,11 +5,7 @@
 # trusts as the provider's, so the session opens without a question. Signed in, the session must
 # stay up (a channel with nothing behind it used to end it a second later), keys typed into the
 # program must reach a program in the session, and the program's log must show no channel error.
-<<<<<<< HEAD
-#   xrdp_test.sh session|clipboard|logoff|drives|pastefault ZENTRA LOOKUP_SERVICE WM_CLOSE NETNS_RUN TEST_CA_DIR PROVIDER_CA
-=======
-#   xrdp_test.sh session|clipboard|logoff|resize|hidpi ZENTRA LOOKUP_SERVICE WM_CLOSE NETNS_RUN TEST_CA_DIR PROVIDER_CA
->>>>>>> resize
+#   xrdp_test.sh session|clipboard|logoff|drives|pastefault|resize|hidpi ZENTRA LOOKUP_SERVICE WM_CLOSE NETNS_RUN TEST_CA_DIR PROVIDER_CA
 #                SOURCE_DIR LOGIN_HOST LOGIN2_HOST WEB_HOST
 # With "clipboard": text and a picture copied on one side arrive on the other.
 # With "drives": the person's documents folder (as user-dirs.dirs names it) is a drive of the

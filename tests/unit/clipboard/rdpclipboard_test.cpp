@@ -161,18 +161,24 @@ class RdpClipboardTest : public ::testing::Test {
              nullptr;
     }));
   }
-  // The server holds these files under its file list format.
+  // The server holds these files under its file list format. The answers change on the peer's
+  // thread, which reads them (a request of an earlier paste may still be in its hands).
   void ServerHoldsFiles(std::vector<RemoteFile> files, std::optional<std::uint64_t> failAt = {}) {
-    remoteFiles_ = std::move(files);
     std::vector<ClipFile> entries;
-    for (const RemoteFile& f : remoteFiles_) entries.push_back(f.entry);
+    for (const RemoteFile& f : files) entries.push_back(f.entry);
     const QByteArray list = BuildFileList(entries);
-    peer_.answerData = [list](std::uint32_t id) -> std::optional<QByteArray> {
-      if (id == kRemoteFileListId) return list;
-      return std::nullopt;
-    };
-    peer_.answerFile =
-        [this, failAt](const CLIPRDR_FILE_CONTENTS_REQUEST& r) -> std::optional<QByteArray> {
+    peer_.RunOnPeer([&] {
+      remoteFiles_ = std::move(files);
+      peer_.answerData = [list](std::uint32_t id) -> std::optional<QByteArray> {
+        if (id == kRemoteFileListId) return list;
+        return std::nullopt;
+      };
+      peer_.answerFile = AnswerFromRemoteFiles(failAt);
+    });
+  }
+  std::function<std::optional<QByteArray>(const CLIPRDR_FILE_CONTENTS_REQUEST&)>
+  AnswerFromRemoteFiles(std::optional<std::uint64_t> failAt) {
+    return [this, failAt](const CLIPRDR_FILE_CONTENTS_REQUEST& r) -> std::optional<QByteArray> {
       if (r.listIndex >= remoteFiles_.size()) return std::nullopt;
       const RemoteFile& f = remoteFiles_[r.listIndex];
       if ((r.dwFlags & FILECONTENTS_SIZE) != 0) {

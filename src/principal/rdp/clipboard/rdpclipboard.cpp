@@ -15,6 +15,7 @@
 #include <QtEndian>
 #include <thread>
 
+#include "core/handoff.h"
 #include "principal/rdp/clipboard/cliplimits.h"
 #include "principal/rdp/clipboard/clippicture.h"
 #include "principal/rdp/clipboard/cliptext.h"
@@ -78,8 +79,7 @@ struct ChannelCallbacks {
     if (context->ClientCapabilities != nullptr)
       rc = context->ClientCapabilities(context, &capabilities);
     // The first format list must follow; the UI thread knows what the local clipboard holds.
-    QMetaObject::invokeMethod(
-        self, [self] { self->OnMonitorReady(); }, Qt::QueuedConnection);
+    PostToThreadOf(self, [self] { self->OnMonitorReady(); });
     return rc;
   }
 
@@ -129,8 +129,7 @@ struct ChannelCallbacks {
     TRdpClipboard* self = Of(context);
     if (self == nullptr || request == nullptr) return CHANNEL_RC_OK;
     const std::uint32_t formatId = request->requestedFormatId;
-    QMetaObject::invokeMethod(
-        self, [self, formatId] { self->AnswerDataRequest(formatId); }, Qt::QueuedConnection);
+    PostToThreadOf(self, [self, formatId] { self->AnswerDataRequest(formatId); });
     return CHANNEL_RC_OK;
   }
 
@@ -162,7 +161,7 @@ struct ChannelCallbacks {
       self->SendFileContentsResponse(streamId, false, {});
       return CHANNEL_RC_OK;
     }
-    self->serveThread_->start([self, streamId, index, flags, position, requested] {
+    StartInPool(*self->serveThread_, [self, streamId, index, flags, position, requested] {
       self->ServeFileContents(streamId, index, flags, position, requested);
       self->queuedServes_.fetch_sub(1);
     });
@@ -215,7 +214,7 @@ TRdpClipboard::TRdpClipboard() : serveThread_(new QThreadPool(this)) {
   serveThread_->setMaxThreadCount(1);
   // Pastes of earlier days are cleared once per run of the program, off the UI thread.
   static std::once_flag cleared;
-  std::call_once(cleared, [this] { serveThread_->start(&RemoveOldPastes); });
+  std::call_once(cleared, [this] { StartInPool(*serveThread_, &RemoveOldPastes); });
 }
 
 TRdpClipboard::~TRdpClipboard() {
@@ -235,15 +234,12 @@ std::shared_ptr<TRdpClipboard> TRdpClipboard::ForChannel(CliprdrClientContext* c
     c->Detach();
     // A paste may be running on the UI thread right now, with its event loop inside our stack;
     // the object goes once it has ended.
-    QMetaObject::invokeMethod(
-        c,
-        [c] {
-          if (c->transferring_ || c->uiWaits_ > 0)
-            c->deleteAfterTransfer_ = true;
-          else
-            c->deleteLater();
-        },
-        Qt::QueuedConnection);
+    PostToThreadOf(c, [c] {
+      if (c->transferring_ || c->uiWaits_ > 0)
+        c->deleteAfterTransfer_ = true;
+      else
+        c->deleteLater();
+    });
   });
 }
 
@@ -263,8 +259,7 @@ void TRdpClipboard::Attach(CliprdrClientContext* context) {
     context->ServerFileContentsRequest = ChannelCallbacks::ServerFileContentsRequest;
     context->ServerFileContentsResponse = ChannelCallbacks::ServerFileContentsResponse;
   }
-  QMetaObject::invokeMethod(
-      this, [this] { Start(); }, Qt::QueuedConnection);
+  PostToThreadOf(this, [this] { Start(); });
 }
 
 void TRdpClipboard::Detach() {
@@ -331,8 +326,7 @@ void TRdpClipboard::OnLocalChanged() {
 }
 
 void TRdpClipboard::OnServerFormats(const RemoteOffer& offer) {
-  QMetaObject::invokeMethod(
-      this, [this, offer] { ApplyRemoteOffer(offer); }, Qt::QueuedConnection);
+  PostToThreadOf(this, [this, offer] { ApplyRemoteOffer(offer); });
 }
 
 void TRdpClipboard::ApplyRemoteOffer(const RemoteOffer& offer) {
@@ -387,7 +381,7 @@ void TRdpClipboard::AnswerDataRequest(std::uint32_t formatId) {
           break;
         }
         // Walking folders can take a while: on the serving thread, which then answers.
-        serveThread_->start([this, paths = localPaths_, generation = localGeneration_.load()] {
+        StartInPool(*serveThread_, [this, paths = localPaths_, generation = localGeneration_.load()] {
           auto list = std::make_shared<TLocalFileList>(TLocalFileList::FromPaths(paths));
           if (list->Truncated())
             qCWarning(lcRdp) << "clipboard: local file list cut at" << kMaxClipFiles << "entries";
@@ -581,8 +575,7 @@ void TRdpClipboard::Wake() {
   if (QThread::currentThread() == thread())
     emit Woken();
   else
-    QMetaObject::invokeMethod(
-        this, [this] { emit Woken(); }, Qt::QueuedConnection);
+    PostToThreadOf(this, [this] { emit Woken(); });
 }
 
 void TRdpClipboard::DeleteIfLetGo() {
@@ -757,15 +750,12 @@ void TRdpClipboard::ContinuePaste() {
               total == 0 ? kProgressSteps : static_cast<int>(done * kProgressSteps / total);
           if (step == lastStep) return;
           lastStep = step;
-          QMetaObject::invokeMethod(
-              this, [this, done, total] { emit TransferProgress(done, total); },
-              Qt::QueuedConnection);
+          PostToThreadOf(this, [this, done, total] { emit TransferProgress(done, total); });
         },
         cancel_);
     if (result.Ok())
       qCDebug(lcRdp) << "clipboard: pasted" << files.size() << "remote entries into" << folder;
-    QMetaObject::invokeMethod(
-        this, [this, result] { FinishPaste(result); }, Qt::QueuedConnection);
+    PostToThreadOf(this, [this, result] { FinishPaste(result); });
   });
 }
 
