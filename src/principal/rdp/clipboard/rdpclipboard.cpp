@@ -381,7 +381,8 @@ void TRdpClipboard::AnswerDataRequest(std::uint32_t formatId) {
           break;
         }
         // Walking folders can take a while: on the serving thread, which then answers.
-        StartInPool(*serveThread_, [this, paths = localPaths_, generation = localGeneration_.load()] {
+        StartInPool(*serveThread_, [this, paths = localPaths_,
+                                    generation = localGeneration_.load()] {
           auto list = std::make_shared<TLocalFileList>(TLocalFileList::FromPaths(paths));
           if (list->Truncated())
             qCWarning(lcRdp) << "clipboard: local file list cut at" << kMaxClipFiles << "entries";
