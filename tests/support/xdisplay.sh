@@ -48,7 +48,9 @@ x_server_start() {
     # Each candidate that netns-run chose is used once.
     ZENTRA_FREE_DISPLAYS=$(tr ' ' '\n' <<<"${ZENTRA_FREE_DISPLAYS:-}" | grep -vx "$n" | tr '\n' ' ')
     [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    setpriv --pdeathsig TERM "$server" ":$n" "$@" >>"$log" 2>&1 &
+    # -noreset: a server resets when its last client leaves and refuses whoever connects during
+    # the reset; a test's short-lived probes (xdotool, xprop) would otherwise race the program.
+    setpriv --pdeathsig TERM "$server" ":$n" -noreset "$@" >>"$log" 2>&1 &
     pid=$!
     for i in $(seq $((X_SERVER_WAIT_SECONDS * 10))); do
       kill -0 "$pid" 2>/dev/null || break

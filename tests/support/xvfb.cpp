@@ -67,7 +67,10 @@ QString StartXvfb(QProcess& xvfb, const QStringList& arguments, QString& failure
     DieWithTest(xvfb);
     xvfb.setProcessChannelMode(QProcess::SeparateChannels);
     const QString display = QStringLiteral(":%1").arg(number);
-    xvfb.start(QStringLiteral("Xvfb"), QStringList{display} + arguments);
+    // -noreset: a server resets when its last client leaves and refuses whoever connects during
+    // the reset; a test's short-lived probes (xdotool, xprop) would otherwise race the program.
+    xvfb.start(QStringLiteral("Xvfb"),
+               QStringList{display, QStringLiteral("-noreset")} + arguments);
     if (!xvfb.waitForStarted(kXvfbStartTimeoutMs)) break;
     // Ours once its lock file names it and it listens; a server that found the number taken says
     // so and ends. No client connects to find out: the server resets when its last client leaves,
