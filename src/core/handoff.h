@@ -40,6 +40,11 @@ inline void Take([[maybe_unused]] const void* queue) {
   __tsan_acquire(const_cast<void*>(queue));
 #endif
 }
+// Where a pool's finished jobs are said to be done: one byte past the pool object, an address
+// apart from the one its starts use.
+inline const void* Finished(const QThreadPool& pool) {
+  return reinterpret_cast<const char*>(&pool) + 1;
+}
 }  // namespace handoff_detail
 
 // Runs call on receiver's thread through that thread's event queue (Qt::QueuedConnection).
@@ -63,6 +68,16 @@ void StartInPool(QThreadPool& pool, Work&& work) {
   pool.start([&pool, work = std::forward<Work>(work)]() mutable {
     handoff_detail::Take(&pool);
     work();
+#if defined(__SANITIZE_THREAD__)
+    __tsan_release(const_cast<void*>(handoff_detail::Finished(pool)));
+#endif
   });
   handoff_detail::Given();
+}
+
+// Waits until every job started with StartInPool has finished: what they wrote happens before
+// what follows (QThreadPool::waitForDone guarantees it, through locks the sanitizer cannot see).
+inline void WaitForPool(QThreadPool& pool) {
+  pool.waitForDone();
+  handoff_detail::Take(handoff_detail::Finished(pool));
 }

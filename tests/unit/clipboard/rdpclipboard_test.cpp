@@ -754,7 +754,8 @@ TEST_F(RdpClipboardTest, FaultsInTheMiddleOfATransfer) {
     QGuiApplication::clipboard()->clear();
     // The connection that comes back brings a new channel, and the clipboard works through it.
     clipboard_ = std::make_unique<TRdpClipboard>();
-    clipboard_->Attach(peer_.Context());
+    // Attached from the session's thread, as FreeRDP does, once the old channel's work is done.
+    peer_.RunOnPeer([this] { clipboard_->Attach(peer_.Context()); });
     peer_.SendMonitorReady();
     peer_.answerData = [](std::uint32_t id) -> std::optional<QByteArray> {
       if (id == kCfUnicodeText) return Utf16Z(kText);

@@ -222,7 +222,7 @@ TRdpClipboard::~TRdpClipboard() {
   Detach();
   if (paste_ && paste_->worker.joinable()) paste_->worker.join();
   serveThread_->clear();
-  serveThread_->waitForDone();
+  WaitForPool(*serveThread_);
 }
 
 std::shared_ptr<TRdpClipboard> TRdpClipboard::ForChannel(CliprdrClientContext* context,
