@@ -8,7 +8,8 @@
 // The remote desktop's size and scale as the session asks the server for them: at connection, and
 // afterwards through the display control channel whenever the view changes.
 
-// The bounds the protocol puts on a monitor: each side 200 to 8192 pixels, the width even.
+// The bounds the protocol puts on a monitor: each side 200 to 8192 pixels, the width even. The
+// upper one also bounds what a server may ask the frame to hold: above it would cost gigabytes.
 inline constexpr int kMinLayoutSide = 200;
 inline constexpr int kMaxLayoutSide = 8192;
 // The size asked when nothing shows the desktop yet.

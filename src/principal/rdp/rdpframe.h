@@ -8,11 +8,10 @@
 #include <memory>
 #include <mutex>
 
+#include "principal/rdp/rdpdisplay.h"
+
 typedef struct rdp_context rdpContext;
 typedef struct rdp_freerdp freerdp;
-
-// The largest desktop side a server may ask for; anything above would cost gigabytes.
-inline constexpr int kMaxDesktopSide = 8192;
 
 // Reasons of OnDisconnected for a desktop the control refuses to draw. They sit in a range the
 // server's error-info codes do not use and below FreeRDP's own codes (class in the high word).

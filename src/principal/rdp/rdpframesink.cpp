@@ -65,7 +65,7 @@ TRdpFrameSink::~TRdpFrameSink() {
 
 bool TRdpFrameSink::NewFrame(rdpContext* context, int width, int height) {
   // A size is the server's word: check it before it turns into an allocation.
-  if (width <= 0 || height <= 0 || width > kMaxDesktopSide || height > kMaxDesktopSide) {
+  if (width <= 0 || height <= 0 || width > kMaxLayoutSide || height > kMaxLayoutSide) {
     qCWarning(lcRdp) << "refusing a desktop of" << width << "x" << height;
     refusal_ = kDiscReasonDesktopTooLarge;
     freerdp_abort_connect(context->instance);

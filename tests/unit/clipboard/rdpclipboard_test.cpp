@@ -161,6 +161,18 @@ class RdpClipboardTest : public ::testing::Test {
              nullptr;
     }));
   }
+  // The session goes on: the server's next text copy is pasted as usual. The answer changes on
+  // the peer's thread, which may still hold a request of the paste before.
+  void ExpectTheNextTextPaste() {
+    peer_.RunOnPeer([&] {
+      peer_.answerData = [](std::uint32_t id) -> std::optional<QByteArray> {
+        if (id == kCfUnicodeText) return Utf16Z(kText);
+        return std::nullopt;
+      };
+    });
+    ServerCopies({{kCfUnicodeText, {}}});
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), kText);
+  }
   // The server holds these files under its file list format. The answers change on the peer's
   // thread, which reads them (a request of an earlier paste may still be in its hands).
   void ServerHoldsFiles(std::vector<RemoteFile> files, std::optional<std::uint64_t> failAt = {}) {
@@ -712,12 +724,7 @@ TEST_F(RdpClipboardTest, SilentServerNeverFreezesTheWindow) {
     QGuiApplication::clipboard()->clear();
   }
   // The next copy of a server that answers again is pasted as usual.
-  peer_.answerData = [](std::uint32_t id) -> std::optional<QByteArray> {
-    if (id == kCfUnicodeText) return Utf16Z(kText);
-    return std::nullopt;
-  };
-  ServerCopies({{kCfUnicodeText, {}}});
-  EXPECT_EQ(QGuiApplication::clipboard()->text(), kText);
+  ExpectTheNextTextPaste();
 }
 
 // Faults in the middle of a transfer, through the channel glue: each ends with nothing behind,
@@ -757,12 +764,7 @@ TEST_F(RdpClipboardTest, FaultsInTheMiddleOfATransfer) {
     // Attached from the session's thread, as FreeRDP does, once the old channel's work is done.
     peer_.RunOnPeer([this] { clipboard_->Attach(peer_.Context()); });
     peer_.SendMonitorReady();
-    peer_.answerData = [](std::uint32_t id) -> std::optional<QByteArray> {
-      if (id == kCfUnicodeText) return Utf16Z(kText);
-      return std::nullopt;
-    };
-    ServerCopies({{kCfUnicodeText, {}}});
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), kText);
+    ExpectTheNextTextPaste();
     QGuiApplication::clipboard()->clear();
   }
 
@@ -860,13 +862,7 @@ TEST_F(RdpClipboardTest, FaultsInTheMiddleOfATransfer) {
         QStringLiteral("Não foi possível gravar os arquivos colados")))
         << testing_support::ShownBoxes().back().text.toStdString();
     QGuiApplication::clipboard()->clear();
-    // The session goes on: the next paste works.
-    peer_.answerData = [](std::uint32_t id) -> std::optional<QByteArray> {
-      if (id == kCfUnicodeText) return Utf16Z(kText);
-      return std::nullopt;
-    };
-    ServerCopies({{kCfUnicodeText, {}}});
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), kText);
+    ExpectTheNextTextPaste();
     QGuiApplication::clipboard()->clear();
     qputenv("XDG_CACHE_HOME", QFile::encodeName(cache_.path()));
     ::umount2(smallPath.constData(), MNT_DETACH);
