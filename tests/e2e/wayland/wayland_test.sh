@@ -47,7 +47,21 @@ fi
 # file it finds free or stale, and takes a lock of a server in another process namespace for
 # stale (its process is not visible from here); the servers of other runs must not see ours
 # either.
+# What this test runs may itself live under /tmp (a clone there, its build): those folders come
+# back into the new /tmp through a handle on the old one.
+exec {old_tmp}</tmp
 mount -t tmpfs -o mode=1777 tmpfs /tmp
+for path in "$here" "$zentra" "$lookup_service" "$wm_close" "$netns_run" "$test_ca" "$provider_ca" \
+  "$PWD"; do
+  path=$(realpath -m "$path")
+  case $path in /tmp/?*) ;; *) continue ;; esac
+  top=$(cut -d/ -f1-3 <<<"$path")
+  mountpoint -q "$top" && continue
+  if [ -d "/proc/self/fd/$old_tmp/${top#/tmp/}" ]; then mkdir -p "$top"; else touch "$top"; fi
+  # Not canonicalised: the name would lead into the new, empty /tmp.
+  mount --no-canonicalize --bind "/proc/self/fd/$old_tmp/${top#/tmp/}" "$top"
+done
+exec {old_tmp}<&-
 source "$here/../lib.sh"
 source "$here/../../support/xrdp-server.sh"
 e2e_report_failed_line
