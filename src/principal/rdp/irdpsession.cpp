@@ -49,7 +49,9 @@ LoadedSessionLibrary LoadSessionLibrary() {
 
 const LoadedSessionLibrary& SessionLibrary() {
   static std::once_flag once;
-  static LoadedSessionLibrary loaded;
+  // Never destroyed, like the library it names: the preload thread may fill it while the program
+  // is already ending, and a destructor at exit would race that thread.
+  static LoadedSessionLibrary& loaded = *new LoadedSessionLibrary;
   std::call_once(once, [] {
     loaded = LoadSessionLibrary();
     if (loaded.library == nullptr)
