@@ -44,8 +44,8 @@ if [ "${ZENTRA_XRDP_TEST_NETNS:-}" != 1 ]; then
     { echo "SKIP: xrdp or Xvnc not installed (scripts/install-deps)"; exit $kSkip; }
   [ "$provider_ca" = "$test_ca/ca.pem" ] ||
     { echo "SKIP: this build does not trust the test authority (configure with -DZENTRA_TEST_CA=ON)"; exit $kSkip; }
-  [ "$mode" != clipboard ] || [ -d "$source_dir/src/principal/rdp/clipboard" ] ||
-    { echo "SKIP: the program has no clipboard redirection yet (src/principal/rdp/clipboard)"; exit $kSkip; }
+  [ "$mode" != clipboard ] || [ -d "$source_dir/src/principal/rdp/session/clipboard" ] ||
+    { echo "SKIP: the program has no clipboard redirection yet (src/principal/rdp/session/clipboard)"; exit $kSkip; }
   case $mode in resize | hidpi)
     [ -e /usr/lib/xorg/modules/drivers/xrdpdev_drv.so ] && [ -x /usr/lib/xorg/Xorg ] ||
       { echo "SKIP: xorgxrdp not installed (scripts/install-deps)"; exit $kSkip; } ;;

@@ -8,11 +8,11 @@
 #include <QByteArray>
 #include <QtEndian>
 
-#include "principal/rdp/clipboard/clipfilelist.h"
-#include "principal/rdp/clipboard/clipformats.h"
-#include "principal/rdp/clipboard/cliplimits.h"
-#include "principal/rdp/clipboard/clippicture.h"
-#include "principal/rdp/clipboard/cliptext.h"
+#include "principal/rdp/session/clipboard/clipfilelist.h"
+#include "principal/rdp/session/clipboard/clipformats.h"
+#include "principal/rdp/session/clipboard/cliplimits.h"
+#include "principal/rdp/session/clipboard/clippicture.h"
+#include "principal/rdp/session/clipboard/cliptext.h"
 
 namespace {
 

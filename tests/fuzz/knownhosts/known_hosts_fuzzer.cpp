@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "principal/rdp/rdpknownhosts.h"
+#include "principal/rdp/session/rdpknownhosts.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const QByteArray text(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));

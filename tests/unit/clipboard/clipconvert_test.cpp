@@ -5,9 +5,9 @@
 #include <QImage>
 #include <QtEndian>
 
-#include "principal/rdp/clipboard/clipformats.h"
-#include "principal/rdp/clipboard/clippicture.h"
-#include "principal/rdp/clipboard/cliptext.h"
+#include "principal/rdp/session/clipboard/clipformats.h"
+#include "principal/rdp/session/clipboard/clippicture.h"
+#include "principal/rdp/session/clipboard/cliptext.h"
 #include "testapp.h"
 
 namespace {

@@ -3,8 +3,8 @@
 
 #include <QtEndian>
 
-#include "principal/rdp/clipboard/clipfilelist.h"
-#include "principal/rdp/clipboard/cliplimits.h"
+#include "principal/rdp/session/clipboard/clipfilelist.h"
+#include "principal/rdp/session/clipboard/cliplimits.h"
 #include "testapp.h"
 
 namespace {

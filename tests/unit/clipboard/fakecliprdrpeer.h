@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "principal/rdp/clipboard/clipformats.h"
+#include "principal/rdp/session/clipboard/clipformats.h"
 
 // The remote side of the clipboard channel, scripted: a CliprdrClientContext whose client calls
 // land here, and a thread of its own standing in for FreeRDP's session thread, from which the

@@ -29,12 +29,12 @@
 #include <thread>
 
 #include "fakecliprdrpeer.h"
-#include "principal/rdp/clipboard/clipfilelist.h"
-#include "principal/rdp/clipboard/clippicture.h"
-#include "principal/rdp/clipboard/cliptext.h"
-#include "principal/rdp/clipboard/localfiles.h"
-#include "principal/rdp/clipboard/rdpclipboard.h"
-#include "principal/rdp/clipboard/remotemimedata.h"
+#include "principal/rdp/session/clipboard/clipfilelist.h"
+#include "principal/rdp/session/clipboard/clippicture.h"
+#include "principal/rdp/session/clipboard/cliptext.h"
+#include "principal/rdp/session/clipboard/localfiles.h"
+#include "principal/rdp/session/clipboard/rdpclipboard.h"
+#include "principal/rdp/session/clipboard/remotemimedata.h"
 #include "testapp.h"
 
 namespace {

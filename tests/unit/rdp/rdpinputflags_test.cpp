@@ -1,5 +1,5 @@
 // How the person's buttons, wheel turns and lock keys are spelled on the wire.
-#include "principal/rdp/rdpinputflags.h"
+#include "principal/rdp/session/rdpinputflags.h"
 
 #include <gtest/gtest.h>
 

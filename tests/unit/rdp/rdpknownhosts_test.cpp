@@ -7,7 +7,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include "principal/rdp/rdpknownhosts.h"
+#include "principal/rdp/session/rdpknownhosts.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Which ends of a connection the session tries to get back on its own. The numbers are the
 // server's error info codes and FreeRDP's own codes (class in the high word) as they arrive.
-#include "principal/rdp/rdpsession.h"
+#include "principal/rdp/session/rdpsession.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The frame FreeRDP draws into, driven through the callbacks FreeRDP itself calls: the desktop
 // size a server may ask for, and a view that never shows a half-drawn frame.
-#include "principal/rdp/rdpframe.h"
+#include "principal/rdp/session/rdpframesink.h"
 
 #include <freerdp/freerdp.h>
 #include <freerdp/gdi/gdi.h>
@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "principal/rdp/msrdpclient.h"
-#include "principal/rdp/rdpcontext.h"
-#include "principal/rdp/rdpsession.h"
+#include "principal/rdp/session/rdpcontext.h"
+#include "principal/rdp/session/rdpsession.h"
 
 struct TMsRdpClientFrameProbe {
   static void Show(TMsRdpClient& client, const RdpFrame& frame) { client.SetFrame(frame); }

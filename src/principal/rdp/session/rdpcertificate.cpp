@@ -1,4 +1,4 @@
-#include "principal/rdp/rdpcertificate.h"
+#include "principal/rdp/session/rdpcertificate.h"
 
 #include <arpa/inet.h>
 #include <freerdp/crypto/crypto.h>

@@ -2,7 +2,7 @@
 
 #include <freerdp/freerdp.h>
 
-#include "principal/rdp/rdpsession.h"
+#include "principal/rdp/session/rdpsession.h"
 
 class TRdpFrameSink;
 

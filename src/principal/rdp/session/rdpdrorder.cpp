@@ -1,4 +1,4 @@
-#include "principal/rdp/rdpdrorder.h"
+#include "principal/rdp/session/rdpdrorder.h"
 
 #include <freerdp/channels/rdpdr.h>
 #include <freerdp/client/channels.h>

@@ -5,9 +5,9 @@
 
 #include <new>
 
-#include "principal/rdp/rdpcontext.h"
-#include "principal/rdp/rdpframe.h"
 #include "principal/rdp/rdplog.h"
+#include "principal/rdp/session/rdpcontext.h"
+#include "principal/rdp/session/rdpframesink.h"
 
 namespace {
 constexpr int kBytesPerPixel = 4;

@@ -1,4 +1,4 @@
-#include "principal/rdp/rdpinputflags.h"
+#include "principal/rdp/session/rdpinputflags.h"
 
 #include <freerdp/input.h>
 

@@ -1,4 +1,4 @@
-#include "principal/rdp/rdpknownhosts.h"
+#include "principal/rdp/session/rdpknownhosts.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "principal/rdp/rdppointer.h"
+#include "principal/rdp/session/rdppointer.h"
 
 #include <freerdp/codec/color.h>
 #include <freerdp/gdi/gdi.h>

@@ -1,295 +1,27 @@
-#include "principal/rdp/rdpsession.h"
+#include "principal/rdp/session/rdpsession.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include "core/handoff.h"
-#include "platform/localdevices.h"
-#include "principal/rdp/clipboard/rdpclipboard.h"
-#include "principal/rdp/rdpcertificate.h"
-#include "principal/rdp/rdpcontext.h"
-#include "principal/rdp/rdpdevices.h"
-#include "principal/rdp/rdpdrorder.h"
-#include "principal/rdp/rdpinputflags.h"
-#include "principal/rdp/rdpknownhosts.h"
-#include "principal/rdp/rdplog.h"
-#include "principal/rdp/rdppointer.h"
-
-#include <freerdp/addin.h>
 #include <freerdp/channels/cliprdr.h>
 #include <freerdp/channels/disp.h>
-#include <freerdp/client/channels.h>
 #include <freerdp/client/cliprdr.h>
-#include <freerdp/client/cmdline.h>
-#include <freerdp/client/disp.h>
 #include <freerdp/codec/color.h>
 #include <freerdp/error.h>
-#include <freerdp/event.h>
 #include <freerdp/freerdp.h>
-#include <freerdp/gdi/gdi.h>
 #include <freerdp/input.h>
 #include <freerdp/locale/keyboard.h>
 #include <freerdp/settings.h>
-#include <winpr/synch.h>
 
-#include <QDir>
-#include <QFile>
 #include <QMetaObject>
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstring>
-#include <deque>
-#include <future>
-#include <map>
-#include <mutex>
-#include <set>
-#include <string>
-#include <thread>
-#include <vector>
 
-namespace {
+#include "core/handoff.h"
+#include "principal/rdp/rdplog.h"
+#include "principal/rdp/session/rdpinputflags.h"
+#include "principal/rdp/session/rdpsessionimpl.h"
+#include "principal/rdp/session/rdpsessionsockets.h"
 
-// How long a connection waits for the person to answer a certificate question.
-constexpr auto kCertificateAnswerTimeout = std::chrono::minutes(10);
-// Answers to FreeRDP's certificate check. FreeRDP remembers nothing itself (the certificates the
-// person trusted are ours to keep), so an accepted certificate is accepted for this connection.
-constexpr int kCertificateRefuse = 0;
-constexpr int kCertificateAccept = 2;
-// The remembered certificates, in the program's configuration folder.
-constexpr char kKnownHostsFile[] = "known_hosts2";
-// How often a waiting session thread looks whether it was asked to stop.
-constexpr auto kAbortPoll = std::chrono::milliseconds(100);
-// The session loop wakes at least this often even when nothing happens.
-constexpr DWORD kLoopTimeoutMs = 1000;
-
-struct InputEvent {
-  enum class Kind { Keyboard, Mouse, ExtendedMouse, Synchronize } kind;
-  std::uint16_t flags = 0;
-  std::uint16_t a = 0;  // scan code, or x
-  std::uint16_t b = 0;  // y
-  bool down = false;
-};
-
-// A store the compiler may not drop because the memory is about to be freed.
-void WipeBytes(void* data, size_t size) {
-  if (data != nullptr && size > 0) explicit_bzero(data, size);
-}
-
-// The process's open sockets: descriptor and the socket it names ("socket:[inode]"), read from
-// the links in /proc/self/fd. The links say what a descriptor is without touching it: most
-// descriptors belong to other threads (Qt's, the clipboard's), which may close them meanwhile.
-std::map<int, std::string> OpenSockets() {
-  std::map<int, std::string> sockets;
-  const QDir fds(QStringLiteral("/proc/self/fd"));
-  const auto entries = fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-  for (const auto& entry : entries) {
-    bool ok = false;
-    const int fd = entry.toInt(&ok);
-    const QString target = fds.filePath(entry);
-    char link[64] = {};
-    const ssize_t length =
-        ::readlink(QFile::encodeName(target).constData(), link, sizeof(link) - 1);
-    if (ok && length > 0 && std::strncmp(link, "socket:[", 8) == 0)
-      sockets.emplace(fd, std::string(link, static_cast<size_t>(length)));
-  }
-  return sockets;
-}
-
-// The sockets open now, by the socket, not the descriptor number: a number that is closed and
-// given to the attempt's new socket in between would otherwise pass for an old one.
-std::set<std::string> SocketsOpenNow() {
-  std::set<std::string> sockets;
-  for (const auto& [fd, socket] : OpenSockets()) sockets.insert(socket);
-  return sockets;
-}
-
-// The TCP sockets opened since before that lead to a peer on port.
-std::vector<int> NewSocketsTo(const std::set<std::string>& before, int port) {
-  std::vector<int> found;
-  for (const auto& [fd, socket] : OpenSockets()) {
-    if (before.count(socket) != 0) continue;
-    sockaddr_storage peer{};
-    socklen_t length = sizeof(peer);
-    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0) continue;
-    int peerPort = -1;
-    if (peer.ss_family == AF_INET)
-      peerPort = ntohs(reinterpret_cast<const sockaddr_in*>(&peer)->sin_port);
-    else if (peer.ss_family == AF_INET6)
-      peerPort = ntohs(reinterpret_cast<const sockaddr_in6*>(&peer)->sin6_port);
-    if (peerPort == port) found.push_back(fd);
-  }
-  return found;
-}
-
-// Shuts down the TCP sockets opened since before that lead to a peer on port.
-void ShutDownNewSocketsTo(const std::set<std::string>& before, int port) {
-  for (const int fd : NewSocketsTo(before, port)) ::shutdown(fd, SHUT_RDWR);
-}
-
-// Whether the server closed or reset every one of sockets (and there was one): the attempt has
-// nobody left to answer for. (A reset socket no longer names its peer: the sockets are the ones
-// found while it was connected.)
-bool PeerGone(const std::vector<int>& sockets) {
-  if (sockets.empty()) return false;
-  for (const int fd : sockets) {
-    pollfd watch{fd, POLLRDHUP, 0};
-    if (::poll(&watch, 1, 0) != 1 || (watch.revents & (POLLRDHUP | POLLHUP | POLLERR)) == 0)
-      return false;
-  }
-  return true;
-}
-
-// FreeRDP frees its settings without overwriting them.
-void WipeSettingsPassword(rdpSettings* settings) {
-  const char* password = freerdp_settings_get_string(settings, FreeRDP_Password);
-  if (password != nullptr) WipeBytes(const_cast<char*>(password), std::strlen(password));
-  (void)freerdp_settings_set_string(settings, FreeRDP_Password, nullptr);
-}
-
-}  // namespace
-
-void WipePassword(QString& password) {
-  if (password.isDetached())
-    WipeBytes(password.data(), sizeof(QChar) * static_cast<size_t>(password.size()));
-  password = QString();
-}
-
-struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
-                           TRdpFrameSink::Listener {
-  RdpConnectParams params;
-
-  // The UI side. Only touched under linkMutex by the session thread; read on the UI thread.
-  std::mutex linkMutex;
-  QObject* receiver = nullptr;
-  TRdpSessionEvents* events = nullptr;
-
-  std::thread thread;
-  std::promise<void> finished;
-  std::shared_future<void> finishedFuture = finished.get_future().share();
-
-  // The FreeRDP instance while it exists; Abort reaches it under this lock.
-  std::mutex instanceMutex;
-  freerdp* instance = nullptr;
-  std::atomic<bool> abortRequested = false;
-  // While freerdp_connect runs, and the sockets the process had before it (under instanceMutex).
-  bool connecting = false;
-  std::set<std::string> socketsBefore;
-
-  HANDLE wake = nullptr;
-  std::mutex inputMutex;
-  std::deque<InputEvent> input;
-  // Set with the queue's first event, so the busy loop looks at the queue only when it has one.
-  std::atomic<bool> inputPending = false;
-
-  // Changed screen areas not yet taken by the UI; one queued call is in flight at most.
-  std::mutex dirtyMutex;
-  QRegion dirty;
-  bool dirtyPosted = false;
-
-  TRdpFrameSink frameSink{*this};
-  std::shared_ptr<TRdpClipboard> clipboard;  // while the clipboard channel is up (session thread)
-
-  // The certificate the person trusted for the connection under way, remembered only once that
-  // connection is complete (session thread).
-  struct Approval {
-    QString host;
-    int port = 0;
-    QString fingerprint;
-  };
-  std::optional<Approval> approval;
-
-  // The display control channel, set and cleared on FreeRDP's dynamic channel thread and used on
-  // the session thread; the layout the view wants, set on the UI thread. All under displayMutex.
-  std::mutex displayMutex;
-  DispClientContext* disp = nullptr;
-  bool dispReady = false;  // the server said it takes layouts (its capabilities came)
-  std::uint64_t dispMaxArea = 0;
-  RdpDisplayLayout wantedLayout;
-  // A new wanted layout or the channel's readiness wakes the loop (set under inputMutex, with
-  // wake); the loop looks at the channel only then, or while a layout waits for its turn.
-  std::atomic<bool> layoutPending = false;
-  // Session thread only: the layouts sent, and the scale asked at the last (re)connection.
-  TRdpLayoutPacer pacer;
-  RdpDisplayLayout connectLayout;
-
-  // The person said no to a certificate question (session thread): reconnecting stops there.
-  bool certificateRefused = false;
-
-  Impl() = default;
-  Impl(const Impl&) = delete;
-  Impl& operator=(const Impl&) = delete;
-  ~Impl() {
-    if (wake != nullptr) CloseHandle(wake);
-  }
-
-  void Post(std::function<void(TRdpSessionEvents&)> call);
-  void Run();
-  bool Configure(freerdp* inst);
-  bool ChooseChannels(rdpSettings* settings);
-  static void LogChannels(rdpSettings* settings);
-  int Reason(freerdp* inst) const;
-  void Loop(freerdp* inst);
-  // What ended the connection, as the session and FreeRDP tell it now.
-  RdpSessionEnd End(freerdp* inst) const;
-  bool ShouldReconnect(freerdp* inst) const;
-  bool Reconnect(freerdp* inst);
-  // Sleeps for delay unless Abort comes first; false when it did.
-  bool Pause(std::chrono::milliseconds delay) const;
-  static bool DropFailedChannel(rdpContext* context);
-  void DrainInput(freerdp* inst);
-  void Enqueue(const InputEvent& event);
-  // The layout for the next (re)connection: the latest one the view wants.
-  bool ApplyConnectLayout(rdpSettings* settings);
-  // Sends the view's layout through the display control channel when one is due.
-  void PaceLayout(freerdp* inst);
-  void WakeForLayout();
-  // How long the loop may wait: less than kLoopTimeoutMs while a layout waits for its turn.
-  DWORD LoopWaitMs();
-  void FrameReplaced(const RdpFrame& frame) override;
-  void FrameChanged(const QRegion& region) override;
-  // Asks the person on the UI thread and waits for the answer, Abort, the server's going or the
-  // time limit; whatever ends the wait first withdraws the question and closes its box.
-  TCertificateQuestion::Outcome Ask(std::shared_ptr<TCertificateQuestion> question);
-  int CheckCertificate(const BYTE* pem, size_t length, const char* host, UINT16 port);
-  [[nodiscard]] QString KnownHostsPath() const;
-  void RememberApproval();
-  // A connection starts (the first, FreeRDP's own retry, or a reconnection): nothing of an
-  // earlier one is trusted.
-  void ForgetAcceptedCertificate(rdpSettings* settings);
-
-  // FreeRDP callbacks
-  static BOOL PreConnect(freerdp* inst);
-  static void ChannelConnected(void* context, ChannelConnectedEventArgs* e);
-  static void ChannelDisconnected(void* context, ChannelDisconnectedEventArgs* e);
-  static void ConnectionStateChanged(void* context, ConnectionStateChangeEventArgs* e);
-  static UINT DisplayControlCaps(DispClientContext* context, UINT32 maxMonitors,
-                                 UINT32 maxAreaFactorA, UINT32 maxAreaFactorB);
-  static BOOL PostConnect(freerdp* inst);
-  static void PostDisconnect(freerdp* inst);
-  static BOOL Authenticate(freerdp* inst, char** user, char** password, char** domain);
-  static int VerifyX509Certificate(freerdp* inst, const BYTE* data, size_t length, const char* host,
-                                   UINT16 port, DWORD flags);
-};
-
-namespace {
-
-TRdpSession::Impl* SessionOf(rdpContext* context) {
-  return reinterpret_cast<SessionContext*>(context)->session;
-}
-TRdpSession::Impl* SessionOf(freerdp* inst) {
-  return SessionOf(inst->context);
-}
-
-void RegisterStaticChannels() {
-  static std::once_flag once;
-  std::call_once(once, [] { freerdp_register_addin_provider(RdpChannelAddinEntry, 0); });
-}
-
-}  // namespace
+// The session's thread: connecting, the loop that carries FreeRDP's events, the input queued
+// from the UI thread and the layouts the view wants, and the reports going back.
 
 void TRdpSession::Impl::Post(std::function<void(TRdpSessionEvents&)> call) {
   std::lock_guard lock(linkMutex);
@@ -302,119 +34,6 @@ void TRdpSession::Impl::Post(std::function<void(TRdpSessionEvents&)> call) {
     }
     if (target != nullptr) call(*target);
   });
-}
-
-bool TRdpSession::Impl::Configure(freerdp* inst) {
-  rdpSettings* settings = inst->settings;
-  // FreeRDP takes an IPv6 literal without its brackets.
-  QString host = params.server;
-  if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
-    host = host.mid(1, host.size() - 2);
-  const std::string server = host.toStdString();
-  const std::string user = params.userName.toStdString();
-  std::string password = params.password.toStdString();
-  // From here on FreeRDP's copy is the session's; ours goes now.
-  WipePassword(params.password);
-  bool ok =
-      freerdp_settings_set_string(settings, FreeRDP_ServerHostname, server.c_str()) &&
-      freerdp_settings_set_uint32(settings, FreeRDP_ServerPort, static_cast<UINT32>(params.port)) &&
-      freerdp_settings_set_string(settings, FreeRDP_Username, user.c_str()) &&
-      freerdp_settings_set_string(settings, FreeRDP_Password, password.c_str());
-  // The copy was only the way in; FreeRDP keeps its own for the session.
-  WipeBytes(password.data(), password.size());
-  ok = ok && ApplyConnectLayout(settings) &&
-       // The remote desktop follows the view while connected (the display control channel);
-       // a server without it keeps the size asked at connection.
-       freerdp_settings_set_bool(settings, FreeRDP_SupportDisplayControl, TRUE) &&
-       freerdp_settings_set_bool(settings, FreeRDP_DynamicResolutionUpdate, TRUE) &&
-       freerdp_settings_set_uint32(settings, FreeRDP_ColorDepth, 32) &&
-       freerdp_settings_set_bool(settings, FreeRDP_SoftwareGdi, TRUE) &&
-       // Plain bitmap updates (planar, interleaved) rather than RemoteFX: in FreeRDP 2 the
-       // RemoteFX decoder hands every 64 x 64 tile to a thread pool, and on a small machine
-       // the thread switches cost more than the decoding. Measured side by side (bench/rdp),
-       // bitmaps take about half the CPU per frame shown for the same frames.
-       freerdp_settings_set_bool(settings, FreeRDP_RemoteFxCodec, FALSE) &&
-       freerdp_settings_set_bool(settings, FreeRDP_FastPathOutput, TRUE) &&
-       freerdp_settings_set_bool(settings, FreeRDP_FrameMarkerCommandEnabled, TRUE) &&
-       freerdp_settings_set_bool(settings, FreeRDP_SurfaceFrameMarkerEnabled, TRUE) &&
-       // Standard RDP security sends the password to whoever answers: only TLS and NLA are
-       // offered, and the certificate rules decide who gets it.
-       freerdp_settings_set_bool(settings, FreeRDP_RdpSecurity, FALSE) &&
-       freerdp_settings_set_bool(settings, FreeRDP_TlsSecurity, TRUE) &&
-       freerdp_settings_set_bool(settings, FreeRDP_NlaSecurity, TRUE) &&
-       freerdp_settings_set_bool(settings, FreeRDP_ExtSecurity, FALSE) &&
-       freerdp_settings_set_bool(settings, FreeRDP_NegotiateSecurityLayer, TRUE) &&
-       freerdp_settings_set_bool(settings, FreeRDP_UseRdpSecurityLayer, FALSE) &&
-       // Every certificate decision is ours (CheckCertificate): FreeRDP's own would take what
-       // the system's authorities vouch for, for any host, and what its known_hosts2 file or
-       // certificate folder holds, both within reach of a redirected drive.
-       freerdp_settings_set_bool(settings, FreeRDP_ExternalCertificateManagement, TRUE) &&
-       freerdp_settings_set_bool(settings, FreeRDP_IgnoreCertificate, FALSE) &&
-       freerdp_settings_set_bool(settings, FreeRDP_AutoAcceptCertificate, FALSE) &&
-       // The server's auto-reconnect cookie stays out of the log.
-       freerdp_settings_set_bool(settings, FreeRDP_PrintReconnectCookie, FALSE) &&
-       // Tells the server that a lost connection may come back: a server that then hands out an
-       // auto-reconnect cookie gets it back on our attempts and reattaches the same session.
-       // The attempts themselves are ours (Reconnect), not FreeRDP's.
-       freerdp_settings_set_bool(settings, FreeRDP_AutoReconnectionEnabled, TRUE) &&
-       freerdp_settings_set_uint32(settings, FreeRDP_OsMajorType, OSMAJORTYPE_UNIX) &&
-       freerdp_settings_set_uint32(settings, FreeRDP_OsMinorType, OSMINORTYPE_NATIVE_XSERVER);
-  if (!params.configFolder.isEmpty())
-    ok = ok && freerdp_settings_set_string(settings, FreeRDP_ConfigPath,
-                                           QFile::encodeName(params.configFolder).constData());
-  if (params.keyboardLayout != 0)
-    ok = ok && freerdp_settings_set_uint32(settings, FreeRDP_KeyboardLayout, params.keyboardLayout);
-  return ok && ChooseChannels(settings);
-}
-
-bool TRdpSession::Impl::ChooseChannels(rdpSettings* settings) {
-  // Every channel FreeRDP loads for us is chosen here, and each one has something behind it:
-  // a channel without a handler fails as soon as a server opens it and takes the session down.
-  // The clipboard's handler is TRdpClipboard, handed the channel when it connects.
-  bool ok = freerdp_settings_set_bool(settings, FreeRDP_RedirectClipboard, TRUE);
-
-  if (params.sound) {
-    // With no sound output the channel would fail when the server starts playing; the fake
-    // output keeps the server's sound (and the device redirection it needs) without one.
-    const bool device = SoundOutputAvailable();
-    if (!device) qCInfo(lcRdp) << "no sound output here: the session's sound is discarded";
-    std::string name = "rdpsnd";
-    std::string fake = "sys:fake";
-    std::vector<char*> args{name.data()};
-    if (!device) args.push_back(fake.data());
-    ok = ok && freerdp_client_add_static_channel(settings, args.size(), args.data()) &&
-         freerdp_client_add_dynamic_channel(settings, args.size(), args.data());
-  }
-
-  const auto devices = RdpDeviceChannels(GatherRedirectionInputs(
-      params.redirectDrives, params.redirectPrinters, params.redirectPorts));
-  for (const auto& device : devices) {
-    std::vector<std::string> texts;
-    for (const auto& part : device) texts.push_back(part.toStdString());
-    std::vector<char*> pointers;
-    for (auto& text : texts) pointers.push_back(text.data());
-    // A device FreeRDP refuses is left out; the session goes on with the rest.
-    if (!freerdp_client_add_device_channel(settings, pointers.size(), pointers.data()))
-      qCInfo(lcRdp) << "device not redirected:" << device.value(0) << device.value(1);
-  }
-  return ok;
-}
-
-void TRdpSession::Impl::LogChannels(rdpSettings* settings) {
-  if (!lcRdp().isDebugEnabled()) return;
-  auto names = [settings](size_t countId, size_t arrayId) {
-    QStringList list;
-    const UINT32 count = freerdp_settings_get_uint32(settings, countId);
-    auto* const* array =
-        static_cast<ADDIN_ARGV* const*>(freerdp_settings_get_pointer(settings, arrayId));
-    for (UINT32 i = 0; array != nullptr && i < count; ++i)
-      if (array[i] != nullptr && array[i]->argc > 0) list << QString::fromUtf8(array[i]->argv[0]);
-    return list;
-  };
-  qCDebug(lcRdp) << "static channels:"
-                 << names(FreeRDP_StaticChannelCount, FreeRDP_StaticChannelArray)
-                 << "dynamic channels:"
-                 << names(FreeRDP_DynamicChannelCount, FreeRDP_DynamicChannelArray);
 }
 
 void TRdpSession::Impl::Run() {
@@ -503,83 +122,6 @@ void TRdpSession::Impl::Loop(freerdp* inst) {
   }
 }
 
-RdpSessionEnd TRdpSession::Impl::End(freerdp* inst) const {
-  RdpSessionEnd end;
-  end.ourDisconnect = abortRequested;
-  end.refusedHere = certificateRefused || frameSink.Refusal() != 0;
-  end.closedDuringLogon = freerdp_get_state(inst->context) == CONNECTION_STATE_NLA;
-  end.errorInfo = freerdp_error_info(inst);
-  end.lastError = freerdp_get_last_error(inst->context);
-  return end;
-}
-
-bool TRdpSession::Impl::ShouldReconnect(freerdp* inst) const {
-  const RdpSessionEnd end = End(inst);
-  if (WorthReconnecting(end)) return true;
-  if (!end.ourDisconnect)
-    qCInfo(lcRdp) << "the session was ended, not lost: no new attempt (error info" << end.errorInfo
-                  << "error" << end.lastError << ")";
-  return false;
-}
-
-bool TRdpSession::Impl::Pause(std::chrono::milliseconds delay) const {
-  const auto until = std::chrono::steady_clock::now() + delay;
-  while (!abortRequested) {
-    const auto left = until - std::chrono::steady_clock::now();
-    if (left <= std::chrono::steady_clock::duration::zero()) return true;
-    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, kAbortPoll));
-  }
-  return false;
-}
-
-bool TRdpSession::Impl::Reconnect(freerdp* inst) {
-  qCInfo(lcRdp) << "the connection was lost; reconnecting";
-  Post([](TRdpSessionEvents& e) { e.SessionReconnecting(); });
-  const auto delays = RdpReconnectDelays();
-  for (size_t attempt = 0; attempt < delays.size(); ++attempt) {
-    if (!Pause(delays[attempt])) return false;
-    {
-      std::lock_guard lock(instanceMutex);
-      socketsBefore = SocketsOpenNow();
-      connecting = true;
-    }
-    // FreeRDP clears its abort signal as the attempt starts: our flag is looked at after it, and
-    // Abort shuts the attempt's socket as it does for a first connection. The desktop asked is
-    // the one the view wants now, which may have changed since the connection was lost.
-    const bool back =
-        !abortRequested && ApplyConnectLayout(inst->settings) && freerdp_reconnect(inst) != FALSE;
-    {
-      std::lock_guard lock(instanceMutex);
-      connecting = false;
-    }
-    if (abortRequested) return false;
-    if (back) {
-      RememberApproval();
-      qCInfo(lcRdp) << "reconnected after" << attempt + 1 << "attempts";
-      return true;
-    }
-    // A server that answers but refuses (the password changed, the account was locked, the
-    // certificate is refused) ends the attempts with its reason, as a first connection would.
-    if (!ShouldReconnect(inst)) return false;
-    // A channel (sound without a device) that failed while coming back does not count.
-    DropFailedChannel(inst->context);
-    qCDebug(lcRdp) << "reconnection attempt" << attempt + 1 << "failed";
-  }
-  qCInfo(lcRdp) << "the connection could not be got back";
-  return false;
-}
-
-bool TRdpSession::Impl::DropFailedChannel(rdpContext* context) {
-  // A channel that fails (a sound device that stops, a redirected device that breaks) stops only
-  // itself: FreeRDP would end the whole session over it.
-  if (WaitForSingleObject(getChannelErrorEventHandle(context), 0) != WAIT_OBJECT_0) return false;
-  const char* description = getChannelErrorDescription(context);
-  qCWarning(lcRdp) << "a channel failed and is dropped:" << getChannelError(context)
-                   << (description != nullptr ? description : "");
-  clearChannelError(context);
-  return true;
-}
-
 void TRdpSession::Impl::DrainInput(freerdp* inst) {
   // The loop turns many times a frame while the screen moves; most turns bring no input.
   if (!inputPending.exchange(false)) return;
@@ -620,30 +162,6 @@ void TRdpSession::Impl::Enqueue(const InputEvent& event) {
   input.push_back(event);
   inputPending = true;
   if (wake != nullptr) SetEvent(wake);
-}
-
-bool TRdpSession::Impl::ApplyConnectLayout(rdpSettings* settings) {
-  {
-    std::lock_guard lock(displayMutex);
-    connectLayout = wantedLayout;
-  }
-  const QSize size = BoundedLayoutSize(connectLayout.size);
-  const QSize millimetres = connectLayout.PhysicalMillimetres();
-  qCInfo(lcRdp) << "asking for a desktop of" << size.width() << "x" << size.height() << "at"
-                << connectLayout.desktopScale << "%";
-  return freerdp_settings_set_uint32(settings, FreeRDP_DesktopWidth,
-                                     static_cast<UINT32>(size.width())) &&
-         freerdp_settings_set_uint32(settings, FreeRDP_DesktopHeight,
-                                     static_cast<UINT32>(size.height())) &&
-         freerdp_settings_set_uint32(settings, FreeRDP_DesktopPhysicalWidth,
-                                     static_cast<UINT32>(millimetres.width())) &&
-         freerdp_settings_set_uint32(settings, FreeRDP_DesktopPhysicalHeight,
-                                     static_cast<UINT32>(millimetres.height())) &&
-         freerdp_settings_set_uint16(settings, FreeRDP_DesktopOrientation, ORIENTATION_LANDSCAPE) &&
-         freerdp_settings_set_uint32(settings, FreeRDP_DesktopScaleFactor,
-                                     static_cast<UINT32>(connectLayout.desktopScale)) &&
-         freerdp_settings_set_uint32(settings, FreeRDP_DeviceScaleFactor,
-                                     static_cast<UINT32>(connectLayout.deviceScale));
 }
 
 void TRdpSession::Impl::WakeForLayout() {
@@ -739,113 +257,6 @@ void TRdpSession::Impl::FrameChanged(const QRegion& region) {
   });
 }
 
-TCertificateQuestion::Outcome TRdpSession::Impl::Ask(
-    std::shared_ptr<TCertificateQuestion> question) {
-  std::vector<int> sockets;
-  {
-    std::lock_guard lock(instanceMutex);
-    sockets = NewSocketsTo(socketsBefore, params.port);
-  }
-  Post([question](TRdpSessionEvents& e) { e.SessionAskCertificate(question); });
-  // The session thread holds the connection until the person answers. A Disconnect, a control
-  // that goes away (Detach), a server that hangs up meanwhile or the time limit end the wait:
-  // the question is withdrawn, so an answer given later goes nowhere.
-  const auto outcome = question->WaitForAnswer(
-      std::chrono::steady_clock::now() + kCertificateAnswerTimeout, [this, &sockets] {
-        if (abortRequested) return false;
-        std::lock_guard lock(linkMutex);
-        return receiver != nullptr && !PeerGone(sockets);
-      });
-  if (outcome == TCertificateQuestion::Outcome::Withdrawn) {
-    qCInfo(lcRdp) << "the certificate question was withdrawn: the attempt ended first";
-    Post([question](TRdpSessionEvents& e) { e.SessionCertificateQuestionOver(question); });
-  }
-  return outcome;
-}
-
-int TRdpSession::Impl::CheckCertificate(const BYTE* pem, size_t length, const char* host,
-                                        UINT16 port) {
-  // Every certificate of every connection comes here (FreeRDP decides nothing itself), before
-  // anything that depends on the password leaves: the Client Info PDU, and under NLA the NTLM
-  // messages, which go out before the server has proved anything.
-  const auto cert = ReadServerCertificate(pem, length);
-  if (!cert || host == nullptr) return kCertificateRefuse;
-  const QString hostName = QString::fromUtf8(host);
-  const auto remembered = TKnownHosts::Load(KnownHostsPath()).Fingerprint(hostName, port);
-  if (remembered && remembered->compare(cert->fingerprint, Qt::CaseInsensitive) == 0) {
-    qCInfo(lcRdp) << "certificate trusted earlier for" << hostName << port;
-    return kCertificateAccept;
-  }
-  if (VerifiedByProviderAuthority(pem, length, hostName)) {
-    qCInfo(lcRdp) << "certificate issued for" << hostName << "by the provider's authority";
-    return kCertificateAccept;
-  }
-  if (HostInsideDomains(hostName, params.providerDomains) &&
-      VerifiedBySystemAuthorities(pem, length, hostName)) {
-    qCInfo(lcRdp) << "certificate vouched for by the system's authorities for" << hostName
-                  << "inside the provider's domain";
-    return kCertificateAccept;
-  }
-  const auto kind =
-      remembered ? TCertificateQuestion::Kind::Changed : TCertificateQuestion::Kind::Unknown;
-  qCInfo(lcRdp) << (remembered ? "the certificate changed since it was trusted:"
-                               : "nothing vouches for the certificate:")
-                << "asking before anything is sent to" << hostName;
-  const auto outcome =
-      Ask(std::make_shared<TCertificateQuestion>(kind, hostName, cert->subject, cert->fingerprint));
-  switch (outcome) {
-    case TCertificateQuestion::Outcome::Trusted:
-      qCInfo(lcRdp) << "the person trusts the certificate; remembered once the session is up";
-      approval = Approval{hostName, port, cert->fingerprint};
-      return kCertificateAccept;
-    case TCertificateQuestion::Outcome::Refused:
-      qCInfo(lcRdp) << "the person refused the certificate";
-      certificateRefused = true;
-      return kCertificateRefuse;
-    default:
-      return kCertificateRefuse;
-  }
-}
-
-QString TRdpSession::Impl::KnownHostsPath() const {
-  if (params.configFolder.isEmpty()) return {};
-  return params.configFolder + QLatin1Char('/') + QLatin1String(kKnownHostsFile);
-}
-
-void TRdpSession::Impl::RememberApproval() {
-  if (!approval) return;
-  const QString path = KnownHostsPath();
-  TKnownHosts hosts = TKnownHosts::Load(path);
-  hosts.Remember(approval->host, approval->port, approval->fingerprint);
-  if (path.isEmpty() || !hosts.Save(path))
-    qCWarning(lcRdp) << "the trusted certificate could not be remembered";
-  approval.reset();
-}
-
-void TRdpSession::Impl::ForgetAcceptedCertificate(rdpSettings* settings) {
-  // FreeRDP keeps the certificate it last accepted and takes the same one again without asking:
-  // across its own retry after a broken attempt, and across reconnections.
-  approval.reset();
-  (void)freerdp_settings_set_string(settings, FreeRDP_AcceptedCert, nullptr);
-  (void)freerdp_settings_set_uint32(settings, FreeRDP_AcceptedCertLength, 0);
-}
-
-BOOL TRdpSession::Impl::PreConnect(freerdp* inst) {
-  if (SessionOf(inst)->abortRequested) return FALSE;
-  PubSub_SubscribeChannelConnected(inst->context->pubSub, ChannelConnected);
-  PubSub_SubscribeChannelDisconnected(inst->context->pubSub, ChannelDisconnected);
-  // FreeRDP 2 announces its connection states but never registers the event: unless it is
-  // registered here, the announcements go nowhere.
-  static wEventType stateEvent[] = {DEFINE_EVENT_ENTRY(ConnectionStateChange)};
-  if (PubSub_FindEventType(inst->context->pubSub, stateEvent[0].EventName) == nullptr)
-    PubSub_AddEventTypes(inst->context->pubSub, stateEvent, 1);
-  if (PubSub_SubscribeConnectionStateChange(inst->context->pubSub, ConnectionStateChanged) < 0)
-    return FALSE;
-  if (!freerdp_client_load_addins(inst->context->channels, inst->settings)) return FALSE;
-  LogChannels(inst->settings);
-  return TRUE;
-}
-
 void TRdpSession::Impl::ChannelConnected(void* context, ChannelConnectedEventArgs* e) {
   Impl* self = SessionOf(static_cast<rdpContext*>(context));
   if (std::strcmp(e->name, DISP_DVC_CHANNEL_NAME) == 0) {
@@ -877,14 +288,6 @@ void TRdpSession::Impl::ChannelDisconnected(void* context, ChannelDisconnectedEv
   self->clipboard.reset();
 }
 
-void TRdpSession::Impl::ConnectionStateChanged(void* context, ConnectionStateChangeEventArgs* e) {
-  // Every connection, FreeRDP's own retry included, begins with the negotiation.
-  if (e->state != CONNECTION_STATE_NEGO) return;
-  qCDebug(lcRdp) << "a connection starts: nothing of an earlier one is trusted";
-  auto* rdp = static_cast<rdpContext*>(context);
-  SessionOf(rdp)->ForgetAcceptedCertificate(rdp->settings);
-}
-
 BOOL TRdpSession::Impl::PostConnect(freerdp* inst) {
   Impl* self = SessionOf(inst);
   if (!self->frameSink.Attach(inst)) return FALSE;
@@ -894,22 +297,6 @@ BOOL TRdpSession::Impl::PostConnect(freerdp* inst) {
 
 void TRdpSession::Impl::PostDisconnect(freerdp* inst) {
   SessionOf(inst)->frameSink.Detach(inst);
-}
-
-BOOL TRdpSession::Impl::Authenticate(freerdp*, char**, char**, char**) {
-  // The name and password were set before connecting; there is nobody to ask for others.
-  return TRUE;
-}
-
-int TRdpSession::Impl::VerifyX509Certificate(freerdp* inst, const BYTE* data, size_t length,
-                                             const char* host, UINT16 port, DWORD flags) {
-  Impl* self = SessionOf(inst);
-  if (self->abortRequested) return kCertificateRefuse;
-  // Gateways and redirections get the same rules; FreeRDP only tells them apart in flags.
-  qCDebug(lcRdp) << "checking the certificate of" << host << port << "flags" << flags;
-  const int answer = self->CheckCertificate(data, length, host, port);
-  if (answer == kCertificateRefuse) self->certificateRefused = true;
-  return answer;
 }
 
 void ReportSessionCursor(rdpContext* context, const QImage& image, QPoint hotSpot, bool visible) {
@@ -999,38 +386,6 @@ void TRdpSession::SetDisplayLayout(const RdpDisplayLayout& layout) {
 void TRdpSession::SendLockState(bool capsLock, bool numLock, bool scrollLock) {
   impl_->Enqueue(
       {InputEvent::Kind::Synchronize, LockStateFlags(capsLock, numLock, scrollLock), 0, 0, false});
-}
-
-bool TRdpSession::WorthReconnecting(const RdpSessionEnd& end) {
-  if (end.ourDisconnect || end.refusedHere || end.closedDuringLogon) return false;
-  // A server that ends the session says why (a logoff, an administrator's disconnect, a refusal);
-  // FreeRDP files a disconnection notice that came without a reason as one of these too. It also
-  // repeats the server's reason among its own codes.
-  if (end.errorInfo != ERRINFO_SUCCESS && end.errorInfo != ERRINFO_NONE) return false;
-  if ((end.lastError >> 16) == FREERDP_ERROR_ERRINFO_CLASS) return false;
-  switch (end.lastError) {
-    // The server would not let this account in: asking again with the same password only
-    // counts against the account.
-    case FREERDP_ERROR_AUTHENTICATION_FAILED:
-    case FREERDP_ERROR_INSUFFICIENT_PRIVILEGES:
-    case FREERDP_ERROR_CONNECT_PASSWORD_EXPIRED:
-    case FREERDP_ERROR_CONNECT_PASSWORD_CERTAINLY_EXPIRED:
-    case FREERDP_ERROR_CONNECT_PASSWORD_MUST_CHANGE:
-    case FREERDP_ERROR_CONNECT_CLIENT_REVOKED:
-    case FREERDP_ERROR_CONNECT_ACCOUNT_DISABLED:
-    case FREERDP_ERROR_CONNECT_LOGON_FAILURE:
-    case FREERDP_ERROR_CONNECT_WRONG_PASSWORD:
-    case FREERDP_ERROR_CONNECT_ACCESS_DENIED:
-    case FREERDP_ERROR_CONNECT_ACCOUNT_RESTRICTION:
-    case FREERDP_ERROR_CONNECT_ACCOUNT_LOCKED_OUT:
-    case FREERDP_ERROR_CONNECT_ACCOUNT_EXPIRED:
-    case FREERDP_ERROR_CONNECT_LOGON_TYPE_NOT_GRANTED:
-    case FREERDP_ERROR_CONNECT_NO_OR_MISSING_CREDENTIALS:
-      return false;
-    default:
-      // The network or the server's side of it broke: worth trying again.
-      return true;
-  }
 }
 
 QString TRdpSession::ReasonText(int reason) {

@@ -2,7 +2,7 @@
 // reaches FreeRDP.
 
 #include "principal/rdp/irdpsession.h"
-#include "principal/rdp/rdpsession.h"
+#include "principal/rdp/session/rdpsession.h"
 
 namespace {
 

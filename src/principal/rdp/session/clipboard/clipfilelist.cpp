@@ -1,8 +1,8 @@
-#include "principal/rdp/clipboard/clipfilelist.h"
+#include "principal/rdp/session/clipboard/clipfilelist.h"
 
 #include <QtEndian>
 
-#include "principal/rdp/clipboard/cliplimits.h"
+#include "principal/rdp/session/clipboard/cliplimits.h"
 
 namespace {
 

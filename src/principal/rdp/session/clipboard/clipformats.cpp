@@ -1,6 +1,6 @@
-#include "principal/rdp/clipboard/clipformats.h"
+#include "principal/rdp/session/clipboard/clipformats.h"
 
-#include "principal/rdp/clipboard/cliplimits.h"
+#include "principal/rdp/session/clipboard/cliplimits.h"
 
 #include <algorithm>
 

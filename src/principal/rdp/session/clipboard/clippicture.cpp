@@ -1,4 +1,4 @@
-#include "principal/rdp/clipboard/clippicture.h"
+#include "principal/rdp/session/clipboard/clippicture.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "principal/rdp/clipboard/cliplimits.h"
+#include "principal/rdp/session/clipboard/cliplimits.h"
 
 namespace {
 

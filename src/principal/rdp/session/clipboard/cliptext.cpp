@@ -1,4 +1,4 @@
-#include "principal/rdp/clipboard/cliptext.h"
+#include "principal/rdp/session/clipboard/cliptext.h"
 
 #include <iconv.h>
 
@@ -7,7 +7,7 @@
 #include <QList>
 #include <cstring>
 
-#include "principal/rdp/clipboard/cliplimits.h"
+#include "principal/rdp/session/clipboard/cliplimits.h"
 
 namespace {
 

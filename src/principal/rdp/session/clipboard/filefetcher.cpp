@@ -1,4 +1,4 @@
-#include "principal/rdp/clipboard/filefetcher.h"
+#include "principal/rdp/session/clipboard/filefetcher.h"
 
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -12,7 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "principal/rdp/clipboard/cliplimits.h"
+#include "principal/rdp/session/clipboard/cliplimits.h"
 
 namespace {
 

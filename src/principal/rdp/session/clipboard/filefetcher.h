@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-#include "principal/rdp/clipboard/clipfilelist.h"
+#include "principal/rdp/session/clipboard/clipfilelist.h"
 
 // Brings the files of a remote file list into a local folder, one bounded chunk at a time, so a
 // file of any size never sits in memory. Each file is written under a temporary name and renamed

@@ -1,4 +1,4 @@
-#include "principal/rdp/clipboard/localfiles.h"
+#include "principal/rdp/session/clipboard/localfiles.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,8 +10,8 @@
 #include <QMimeData>
 #include <QUrl>
 
-#include "principal/rdp/clipboard/clipformats.h"
-#include "principal/rdp/clipboard/cliplimits.h"
+#include "principal/rdp/session/clipboard/clipformats.h"
+#include "principal/rdp/session/clipboard/cliplimits.h"
 #include "principal/rdp/rdplog.h"
 
 QStringList LocalPathsFromMime(const QMimeData& mime) {

@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-#include "principal/rdp/clipboard/clipfilelist.h"
+#include "principal/rdp/session/clipboard/clipfilelist.h"
 
 class QMimeData;
 

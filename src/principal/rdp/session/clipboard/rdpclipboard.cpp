@@ -1,4 +1,4 @@
-#include "principal/rdp/clipboard/rdpclipboard.h"
+#include "principal/rdp/session/clipboard/rdpclipboard.h"
 
 #include <freerdp/client/cliprdr.h>
 
@@ -16,12 +16,12 @@
 #include <thread>
 
 #include "core/handoff.h"
-#include "principal/rdp/clipboard/cliplimits.h"
-#include "principal/rdp/clipboard/clippicture.h"
-#include "principal/rdp/clipboard/cliptext.h"
-#include "principal/rdp/clipboard/filefetcher.h"
-#include "principal/rdp/clipboard/localfiles.h"
-#include "principal/rdp/clipboard/remotemimedata.h"
+#include "principal/rdp/session/clipboard/cliplimits.h"
+#include "principal/rdp/session/clipboard/clippicture.h"
+#include "principal/rdp/session/clipboard/cliptext.h"
+#include "principal/rdp/session/clipboard/filefetcher.h"
+#include "principal/rdp/session/clipboard/localfiles.h"
+#include "principal/rdp/session/clipboard/remotemimedata.h"
 #include "principal/rdp/rdplog.h"
 #include "shell/boxes.h"
 

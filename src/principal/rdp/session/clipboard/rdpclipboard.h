@@ -12,9 +12,9 @@
 #include <mutex>
 #include <optional>
 
-#include "principal/rdp/clipboard/clipformats.h"
-#include "principal/rdp/clipboard/cliplimits.h"
-#include "principal/rdp/clipboard/filefetcher.h"
+#include "principal/rdp/session/clipboard/clipformats.h"
+#include "principal/rdp/session/clipboard/cliplimits.h"
+#include "principal/rdp/session/clipboard/filefetcher.h"
 
 class QClipboard;
 class QMimeData;

@@ -1,12 +1,12 @@
-#include "principal/rdp/clipboard/remotemimedata.h"
+#include "principal/rdp/session/clipboard/remotemimedata.h"
 
 #include <QImage>
 #include <QUrl>
 
-#include "principal/rdp/clipboard/cliplimits.h"
-#include "principal/rdp/clipboard/clippicture.h"
-#include "principal/rdp/clipboard/cliptext.h"
-#include "principal/rdp/clipboard/rdpclipboard.h"
+#include "principal/rdp/session/clipboard/cliplimits.h"
+#include "principal/rdp/session/clipboard/clippicture.h"
+#include "principal/rdp/session/clipboard/cliptext.h"
+#include "principal/rdp/session/clipboard/rdpclipboard.h"
 #include "principal/rdp/rdplog.h"
 
 TRemoteMimeData::TRemoteMimeData(TRdpClipboard* owner, const RemoteOffer& offer)

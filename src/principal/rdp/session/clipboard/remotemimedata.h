@@ -6,7 +6,7 @@
 #include <QPointer>
 #include <QVariant>
 
-#include "principal/rdp/clipboard/clipformats.h"
+#include "principal/rdp/session/clipboard/clipformats.h"
 
 class TRdpClipboard;
 

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QRegion>
+#include <memory>
+#include <mutex>
+
+#include "principal/rdp/rdpframe.h"
+
+typedef struct rdp_context rdpContext;
+typedef struct rdp_freerdp freerdp;
+
+// Our side of FreeRDP's drawing for one connection: the frame it draws into, the lock from
+// BeginPaint to EndPaint, the changed areas after each update, and the bound on the desktop size
+// that the server chooses. Callbacks run on whatever thread FreeRDP paints on.
+class TRdpFrameSink {
+ public:
+  // What the sink reports, from the painting thread.
+  class Listener {
+   public:
+    virtual ~Listener() = default;
+    // A new image replaces the old one (connect, or the server changed the desktop size).
+    virtual void FrameReplaced(const RdpFrame& frame) = 0;
+    // These desktop areas were drawn (the lock has just been released).
+    virtual void FrameChanged(const QRegion& region) = 0;
+  };
+
+  explicit TRdpFrameSink(Listener& listener);
+  ~TRdpFrameSink();
+  TRdpFrameSink(const TRdpFrameSink&) = delete;
+  TRdpFrameSink& operator=(const TRdpFrameSink&) = delete;
+
+  // After connecting: the first frame at the size the server settled on, FreeRDP's software
+  // drawing into it and our paint and resize callbacks. The context must lead to this sink
+  // (SessionFrameSink). False when the size is refused or memory runs out; see Refusal().
+  [[nodiscard]] bool Attach(freerdp* instance);
+  // After disconnecting: FreeRDP's drawing goes; the last frame stays with whoever shows it.
+  void Detach(freerdp* instance);
+
+  // The disconnect reason when the sink refused the server's desktop, 0 otherwise.
+  [[nodiscard]] int Refusal() const { return refusal_; }
+  [[nodiscard]] const RdpFrame& Frame() const { return frame_; }
+
+ private:
+  friend struct RdpFrameCallbacks;
+  bool NewFrame(rdpContext* context, int width, int height);
+
+  Listener& listener_;
+  std::shared_ptr<std::mutex> lock_ = std::make_shared<std::mutex>();
+  // Held from BeginPaint to EndPaint. FreeRDP serialises those pairs itself, so only the
+  // painting thread touches this.
+  std::unique_lock<std::mutex> painting_;
+  RdpFrame frame_;
+  int refusal_ = 0;
+};
