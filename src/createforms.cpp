@@ -12,6 +12,7 @@
 #include "principal/frmprincipal.h"
 #include "principal/keyboard/keyboardlayouts.h"
 #include "principal/rdp/irdpsession.h"
+#include "principal/rdp/rdpsessionloader.h"
 #include "shell/application.h"
 #include "shell/form.h"
 

@@ -136,20 +136,19 @@ void TFrmLogin::SignIn() {
   const QString address =
       QString::fromLatin1(ui_->CheckBox1->isChecked() ? kLookupUrlAlternative : kLookupUrl) +
       EncodeUserKey(key);
-  const LookupReply reply = SplitLookupReply(http1_->Get(address));
+  const TLookupReply reply = SplitLookupReply(http1_->Get(address));
   if (reply.host.isEmpty() || reply.port.isEmpty()) {
     ShowMessage(QString::fromUtf16(kMsgUsuarioNaoEncontrado));
     return;
   }
 
+  // The desktop size is the record's own, 1024 x 768.
   TConnectionParameters connection;
   connection.port = PortFromText(reply.port);
   connection.userName = ui_->Edit1->text();
   connection.password = ui_->Edit2->text();
-  connection.desktopWidth = kSessionDesktopWidth;
-  connection.desktopHeight = kSessionDesktopHeight;
   connection.server = reply.host;
-  FrmPrincipal->SetConnectionParameters(connection);
+  FrmPrincipal->SetConnectionParameters(std::move(connection));
 
   FrmPrincipal->BecomeMainForm();
   FrmPrincipal->Show();

@@ -51,5 +51,3 @@ inline constexpr char16_t kMsgParametrosIncorretos[] =
     u"Parâmetros incorretos ou sem acesso à internet";
 inline constexpr char16_t kSpecialAccount[] = u"merovia";
 inline constexpr char16_t kSpecialAccountSiteSuffix[] = u"_zirevuvar";
-inline constexpr int kSessionDesktopWidth = 1024;
-inline constexpr int kSessionDesktopHeight = 768;

@@ -30,7 +30,7 @@ QString EncodeUserKey(const QString& key) {
   return QString::fromLatin1(key.toUtf8().toPercentEncoding());
 }
 
-LookupReply SplitLookupReply(const QString& reply) {
+TLookupReply SplitLookupReply(const QString& reply) {
   const qsizetype separator = reply.indexOf(u';');
   if (separator < 0) return {QString(), reply};
   return {reply.left(separator), reply.mid(separator + 1)};

@@ -14,11 +14,11 @@
 
 // The lookup reply split at its first ";": no ";" leaves the host empty and the whole reply as
 // the port. Nothing is trimmed.
-struct LookupReply {
+struct TLookupReply {
   QString host;
   QString port;
 };
-[[nodiscard]] LookupReply SplitLookupReply(const QString& reply);
+[[nodiscard]] TLookupReply SplitLookupReply(const QString& reply);
 
 // The port text as one integer: leading blanks, one sign, then decimal digits or hexadecimal
 // digits after "$", "x", "X", "0x" or "0X". Anything else fails (Exception).

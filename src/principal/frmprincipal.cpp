@@ -69,10 +69,10 @@ TTouchKeyboard* TFrmPrincipal::TouchKeyboard1() const {
   return ui_->TouchKeyboard1;
 }
 
-void TFrmPrincipal::SetConnectionParameters(const TConnectionParameters& parameters) {
+void TFrmPrincipal::SetConnectionParameters(TConnectionParameters parameters) {
   TMsRdpClient* client = ui_->MsRdpClient71;
   client->SetUserName(parameters.userName);
-  client->AdvancedSettings2()->SetClearTextPassword(parameters.password);
+  client->AdvancedSettings2()->SetClearTextPassword(std::move(parameters.password));
   client->SetDesktopWidth(parameters.desktopWidth);
   client->SetDesktopHeight(parameters.desktopHeight);
   client->SetServer(parameters.server);

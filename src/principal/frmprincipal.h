@@ -4,6 +4,7 @@
 #include <QString>
 #include <memory>
 
+#include "principal/rdp/rdpconnection.h"
 #include "shell/form.h"
 
 namespace Ui {
@@ -12,16 +13,6 @@ class TFrmPrincipal;
 class TDesktopAlert;
 class TMsRdpClient;
 class TTouchKeyboard;
-
-// What sign-in found out: whom to connect to and as whom.
-struct TConnectionParameters {
-  QString userName;
-  QString password;
-  int desktopWidth = 1024;
-  int desktopHeight = 768;
-  QString server;  // from the lookup reply: the control refuses anything but a name or address
-  int port = 3389;
-};
 
 // The session window: the remote desktop control under a toolbar, the on-screen keyboard below
 // it, the connection status alert, and the version label.
@@ -32,9 +23,10 @@ class TFrmPrincipal : public TForm {
   TFrmPrincipal();
   ~TFrmPrincipal() override;
 
-  // Hands the connection over to the control, for the Connect that showing the window starts.
-  // A value the control refuses throws (ERdpControlError); the window is then not to be shown.
-  void SetConnectionParameters(const TConnectionParameters& parameters);
+  // Hands the connection over to the control, for the Connect that showing the window starts;
+  // the password moves into the control. A value the control refuses throws (ERdpControlError);
+  // the window is then not to be shown.
+  void SetConnectionParameters(TConnectionParameters parameters);
 
   // Makes this window the application's main window; nothing is shown, hidden or re-created.
   void BecomeMainForm();

@@ -15,14 +15,16 @@
 #include <mutex>
 #include <vector>
 
+#include "principal/rdp/rdpconnection.h"
 #include "principal/rdp/rdpdisplay.h"
 #include "principal/rdp/rdpframe.h"
 
-// The session behind the control: what the control asks of a connection (connect, disconnect,
-// input) and what a connection tells the control (connected, disconnected with a reason,
-// frames, the pointer, certificate questions). The program ships one implementation, FreeRDP's
-// (TRdpSession); a test installs a factory of its own to drive the control and the windows above
-// it without a network.
+// The seam between the program and the session library: what the control asks of a connection
+// (connect, disconnect, input) and what a connection tells the control (connected, disconnected
+// with a reason, frames, the pointer, certificate questions). Only what both sides share is here;
+// the session reads nothing of the program's but its parameters. The program ships one
+// implementation, FreeRDP's (TRdpSession, in session/); rdpsessionloader.h finds it, and a test
+// installs a factory of its own to drive the control and the windows above it without a network.
 
 // A certificate question of one connection: the session asks it and waits, the control shows it
 // and answers. It belongs to the connection that asked: when that stops waiting first (Disconnect,
@@ -78,7 +80,7 @@ class TRdpSessionEvents {
   // it back on its own; SessionConnected or SessionDisconnected follows.
   virtual void SessionReconnecting() = 0;
   virtual void SessionDisconnected(int reason) = 0;
-  virtual void SessionFrame(const RdpFrame& frame) = 0;
+  virtual void SessionFrame(const TRdpFrame& frame) = 0;
   virtual void SessionInvalidated(const QRegion& region) = 0;
   // The pointer shape the remote side asks for: its image and hot spot; a null image means the
   // default arrow, visible false hides the pointer.
@@ -91,14 +93,11 @@ class TRdpSessionEvents {
       const std::shared_ptr<TCertificateQuestion>& question) = 0;
 };
 
-// What one connection needs.
-struct RdpConnectParams {
-  QString server;
-  QString userName;
-  QString password;
-  int port = 3389;
+// What one connection needs: the connection itself, and what the control adds to it at Connect.
+// The session reads nothing of the program's but this.
+struct TRdpConnectParams : TConnectionParameters {
   // The desktop asked for at connection (and at each reconnection, then the latest one wanted).
-  RdpDisplayLayout layout;
+  TRdpDisplayLayout layout;
   std::uint32_t keyboardLayout = 0;  // a Windows layout id; 0 lets the server choose
   // Redirection switches; the devices behind them are gathered on the session thread.
   bool redirectDrives = false;
@@ -111,22 +110,15 @@ struct RdpConnectParams {
   // The provider's own registrable domains (from the build's lookup and web hosts): a server
   // inside one of them may be vouched for by the system's authorities.
   QStringList providerDomains;
+  // The pauses before the attempts to get a lost connection back, one per attempt; none, no
+  // attempt.
+  std::vector<std::chrono::milliseconds> reconnectDelays;
 };
 
 // Reason numbers of OnDisconnected that are ours; every other number is the server's error-info
 // code or FreeRDP's error code for what ended the session.
 inline constexpr int kDiscReasonLocal = 1;   // Disconnect was called
 inline constexpr int kDiscReasonRemote = 2;  // the connection closed without a stated reason
-
-// The pauses before the attempts to get a lost connection back, one per attempt (FreeRDP's
-// reconnection: the server's auto-reconnect cookie when it sent one, else the same logon).
-[[nodiscard]] std::vector<std::chrono::milliseconds> RdpReconnectDelays();
-// Replaces the pauses (a test's shorter schedule); an empty list brings back the shipped one.
-void SetRdpReconnectDelays(std::vector<std::chrono::milliseconds> delays);
-
-// Overwrites a password held only here (a QString shared with others is left to them: writing
-// to it would only copy it), then lets it go.
-void WipePassword(QString& password);
 
 class IRdpSession {
  public:
@@ -151,45 +143,21 @@ class IRdpSession {
   virtual void SendLockState(bool capsLock, bool numLock, bool scrollLock) = 0;
   // The desktop the view wants now: sent to a server that takes new layouts while connected
   // (paced, the last one always sent), and asked for at the next reconnection.
-  virtual void SetDisplayLayout(const RdpDisplayLayout& layout) = 0;
+  virtual void SetDisplayLayout(const TRdpDisplayLayout& layout) = 0;
 };
 
 // Reason numbers of ours for a session that could not start: the FreeRDP session library was not
 // found or did not load (an incomplete installation).
 inline constexpr int kDiscReasonNoSessionLibrary = 0x7A03;
 
-// Makes the session for one Connect. Reports go to events on receiver's thread.
-using RdpSessionFactory = std::function<std::unique_ptr<IRdpSession>(
-    RdpConnectParams params, QObject* receiver, TRdpSessionEvents* events)>;
-
-// The session for one Connect, from the installed factory (FreeRDP's unless a test installed
-// another).
-[[nodiscard]] std::unique_ptr<IRdpSession> MakeRdpSession(RdpConnectParams params,
-                                                          QObject* receiver,
-                                                          TRdpSessionEvents* events);
-// Installs a factory; an empty one brings back FreeRDP's.
-void SetRdpSessionFactory(RdpSessionFactory factory);
-
-// What a reason number of SessionDisconnected means, in words (FreeRDP's texts for its own and the
-// server's codes).
-[[nodiscard]] QString RdpReasonText(int reason);
-// The Windows keyboard layout id of the local keyboard, for the server.
-[[nodiscard]] std::uint32_t RdpLocalKeyboardLayout();
-
-// FreeRDP and the hundred libraries behind it (codecs, sound, Kerberos) are not needed before the
-// first connection, and loading them takes longer than showing the login window: they live in a
-// library of their own, loaded the first time a session is made. This loads it ahead, on a thread
-// of its own, so the first Connect does not wait for it.
-void PreloadRdpSessionLibrary();
-
 // The session library's one entry point: what the program asks of FreeRDP.
-struct RdpSessionLibrary {
-  std::unique_ptr<IRdpSession> (*create)(RdpConnectParams params, QObject* receiver,
+struct TRdpSessionLibrary {
+  std::unique_ptr<IRdpSession> (*create)(TRdpConnectParams params, QObject* receiver,
                                          TRdpSessionEvents* events);
   QString (*reasonText)(int reason);
   std::uint32_t (*localKeyboardLayout)();
 };
-// The library's one exported function (extern "C"), which returns its RdpSessionLibrary.
+// The library's one exported function (extern "C"), which returns its TRdpSessionLibrary.
 inline constexpr char kRdpSessionLibraryEntry[] = "zentra_rdp_session_library";
 // The text for kDiscReasonNoSessionLibrary.
 inline constexpr char16_t kNoSessionLibraryText[] =

@@ -27,6 +27,7 @@
 #include "principal/rdp/rdpfullscreen.h"
 #include "principal/rdp/rdpgeometry.h"
 #include "principal/rdp/rdplog.h"
+#include "principal/rdp/rdpsessionloader.h"
 #include "service/endpoints.h"
 #include "shell/boxes.h"
 #include "shell/events.h"
@@ -111,7 +112,7 @@ class TRdpSessionBridge : public TRdpSessionEvents {
     client_.Emit(&TMsRdpClient::OnConnecting);
   }
   void SessionDisconnected(int reason) override { client_.SessionEnded(reason); }
-  void SessionFrame(const RdpFrame& frame) override { client_.SetFrame(frame); }
+  void SessionFrame(const TRdpFrame& frame) override { client_.SetFrame(frame); }
   void SessionInvalidated(const QRegion& region) override { client_.Invalidate(region); }
   void SessionCursor(const QImage& image, QPoint hotSpot, bool visible) override {
     if (!visible)
@@ -135,21 +136,27 @@ class TRdpSessionBridge : public TRdpSessionEvents {
 
 // ---- advanced settings
 
-TMsRdpClientAdvancedSettings::~TMsRdpClientAdvancedSettings() {
-  password_.fill(QChar(0));
+TMsRdpClientAdvancedSettings::~TMsRdpClientAdvancedSettings() = default;
+
+int TMsRdpClientAdvancedSettings::RDPPort() const {
+  return owner_.connection_.port;
+}
+
+const QString& TMsRdpClientAdvancedSettings::ClearTextPassword() const {
+  return owner_.connection_.password;
 }
 
 void TMsRdpClientAdvancedSettings::SetRDPPort(int port) {
   owner_.RefuseWhileActive();
   if (port < kMinPort || port > kMaxPort)
     throw ERdpControlError(QString::fromUtf16(kBadPortText), kResultInvalidArgument);
-  port_ = port;
+  owner_.connection_.port = port;
 }
 
-void TMsRdpClientAdvancedSettings::SetClearTextPassword(const QString& password) {
+void TMsRdpClientAdvancedSettings::SetClearTextPassword(QString password) {
   owner_.RefuseWhileActive();
-  password_.fill(QChar(0));
-  password_ = password;
+  WipePassword(owner_.connection_.password);
+  owner_.connection_.password = std::move(password);
 }
 
 void TMsRdpClientAdvancedSettings::SetRedirectDrives(bool on) {
@@ -194,6 +201,7 @@ TMsRdpClient::~TMsRdpClient() {
     (void)session_->Wait(kSessionEndWaitMs);
     session_.reset();
   }
+  WipePassword(connection_.password);
 }
 
 void TMsRdpClient::RefuseWhileActive() const {
@@ -205,7 +213,7 @@ void TMsRdpClient::SetServer(const QString& server) {
   RefuseWhileActive();
   if (!server.isEmpty() && !ValidServerName(server))
     throw ERdpControlError(QString::fromUtf16(kBadServerText), kResultInvalidArgument);
-  server_ = server;
+  connection_.server = server;
 }
 
 bool TMsRdpClient::ValidServerName(const QString& text) {
@@ -226,21 +234,21 @@ bool TMsRdpClient::ValidServerName(const QString& text) {
 
 void TMsRdpClient::SetUserName(const QString& userName) {
   RefuseWhileActive();
-  userName_ = userName;
+  connection_.userName = userName;
 }
 
 void TMsRdpClient::SetDesktopWidth(int width) {
   RefuseWhileActive();
   if (width < kMinDesktopSize || width > kMaxDesktopSize)
     throw ERdpControlError(QString::fromUtf16(kBadDesktopSizeText), kResultInvalidArgument);
-  desktopWidth_ = width;
+  connection_.desktopWidth = width;
 }
 
 void TMsRdpClient::SetDesktopHeight(int height) {
   RefuseWhileActive();
   if (height < kMinDesktopSize || height > kMaxDesktopSize)
     throw ERdpControlError(QString::fromUtf16(kBadDesktopSizeText), kResultInvalidArgument);
-  desktopHeight_ = height;
+  connection_.desktopHeight = height;
 }
 
 bool TMsRdpClient::FullScreen() const {
@@ -286,7 +294,7 @@ void TMsRdpClient::CloseFullScreenWindow() {
 void TMsRdpClient::Connect() {
   if (connected_ != kNotConnected)
     throw ERdpControlError(QString::fromUtf16(kAlreadyConnectedText), kResultUnexpected);
-  if (server_.isEmpty())
+  if (connection_.server.isEmpty())
     throw ERdpControlError(QString::fromUtf16(kNoServerText), kResultInvalidArgument);
   if (session_) {
     // The previous session has reported its end; its thread is finishing or finished.
@@ -295,11 +303,9 @@ void TMsRdpClient::Connect() {
     session_.reset();
   }
 
-  RdpConnectParams params;
-  params.server = server_;
-  params.userName = userName_;
-  params.password = advanced_.password_;
-  params.port = advanced_.port_;
+  // The password goes to the session without a copy of its characters: the control keeps it
+  // for the next Connect, and whichever of the two lets it go last wipes it.
+  TRdpConnectParams params{connection_};
   params.layout = WantedLayout();
   params.keyboardLayout = KeyboardLayoutToAnnounce();
   params.redirectDrives = advanced_.redirectDrives_;
@@ -307,6 +313,7 @@ void TMsRdpClient::Connect() {
   params.redirectPorts = advanced_.redirectPorts_;
   params.sound = true;
   params.providerDomains = ProviderDomains();
+  params.reconnectDelays = RdpReconnectDelays();
   params.configFolder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
   // FreeRDP makes only the last folder of the path; the rest must be there.
   if (!params.configFolder.isEmpty()) (void)QDir().mkpath(params.configFolder);
@@ -366,7 +373,7 @@ void TMsRdpClient::SessionEnded(int reason) {
     CloseFullScreenWindow();
     fullScreenWanted_ = wanted;
   }
-  SetFrame(RdpFrame());
+  SetFrame(TRdpFrame());
   viewport()->unsetCursor();
   if (reason == kDiscReasonNoSessionLibrary) {
     // Standard error is not where a person looks: the box says it, after the window has shown
@@ -412,7 +419,7 @@ QRect TMsRdpClient::DesktopRect() const {
   return TargetIn(viewport()).toRect();
 }
 
-RdpDisplayLayout TMsRdpClient::WantedLayout() const {
+TRdpDisplayLayout TMsRdpClient::WantedLayout() const {
   if (fullScreen_) return DisplayLayoutFor(fullScreen_->size(), fullScreen_->devicePixelRatioF());
   if (fullScreenWanted_) {
     // Full screen comes once the session is up, on the monitor the window is on.
@@ -421,21 +428,21 @@ RdpDisplayLayout TMsRdpClient::WantedLayout() const {
     if (screen != nullptr) return DisplayLayoutFor(screen->size(), screen->devicePixelRatio());
   }
   if (isVisible()) return DisplayLayoutFor(viewport()->size(), viewport()->devicePixelRatioF());
-  RdpDisplayLayout layout;
-  layout.size = QSize(desktopWidth_, desktopHeight_);
+  TRdpDisplayLayout layout;
+  layout.size = QSize(connection_.desktopWidth, connection_.desktopHeight);
   return layout;
 }
 
 void TMsRdpClient::UpdateDisplayLayout() {
   // Also while a lost connection is being got back: the next attempt asks for it.
   if (!session_ || connected_ == kNotConnected) return;
-  const RdpDisplayLayout layout = WantedLayout();
+  const TRdpDisplayLayout layout = WantedLayout();
   if (toldLayout_ == layout) return;
   toldLayout_ = layout;
   session_->SetDisplayLayout(layout);
 }
 
-void TMsRdpClient::SetFrame(const RdpFrame& frame) {
+void TMsRdpClient::SetFrame(const TRdpFrame& frame) {
   frame_ = frame;
   image_ = frame_.Image();
   viewport()->update();

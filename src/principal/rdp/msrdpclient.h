@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "principal/rdp/msrdpclientadvancedsettings.h"
+#include "principal/rdp/rdpconnection.h"
 #include "principal/rdp/rdpdisplay.h"
 #include "principal/rdp/rdpframe.h"
 
@@ -55,13 +56,13 @@ class TMsRdpClient : public QAbstractScrollArea {
   // IP literal (ERdpControlError). The desktop size is asked only while no view shows the
   // desktop (the control hidden); otherwise the view's own size is.
   void SetServer(const QString& server);
-  [[nodiscard]] const QString& Server() const { return server_; }
+  [[nodiscard]] const QString& Server() const { return connection_.server; }
   void SetUserName(const QString& userName);
-  [[nodiscard]] const QString& UserName() const { return userName_; }
+  [[nodiscard]] const QString& UserName() const { return connection_.userName; }
   void SetDesktopWidth(int width);
-  [[nodiscard]] int DesktopWidth() const { return desktopWidth_; }
+  [[nodiscard]] int DesktopWidth() const { return connection_.desktopWidth; }
   void SetDesktopHeight(int height);
-  [[nodiscard]] int DesktopHeight() const { return desktopHeight_; }
+  [[nodiscard]] int DesktopHeight() const { return connection_.desktopHeight; }
 
   // The whole screen for the remote desktop; Ctrl+Alt+Enter or the bar at the top edge returns.
   void SetFullScreen(bool on);
@@ -92,7 +93,7 @@ class TMsRdpClient : public QAbstractScrollArea {
   [[nodiscard]] QRect DesktopRect() const;
   // The desktop the view would ask for now: its size in device pixels and the screen's scale;
   // the desktop size properties while the control is hidden.
-  [[nodiscard]] RdpDisplayLayout WantedLayout() const;
+  [[nodiscard]] TRdpDisplayLayout WantedLayout() const;
   // Whether text names a server the control connects to: a host name (letters, digits, '-' and
   // '.'), an IPv4 literal or a bracketed IPv6 literal, at most 253 characters. The name comes
   // from the network, and FreeRDP reads some other forms as local descriptors and sockets.
@@ -129,7 +130,7 @@ class TMsRdpClient : public QAbstractScrollArea {
 
   void RefuseWhileActive() const;
   void Emit(void (TMsRdpClient::*signal)());
-  void SetFrame(const RdpFrame& frame);
+  void SetFrame(const TRdpFrame& frame);
   // Where the desktop sits on a surface (this view's viewport or the full-screen window): in its
   // device pixels, and in its own coordinates.
   [[nodiscard]] QRect DeviceTarget(const QWidget* surface) const;
@@ -164,10 +165,8 @@ class TMsRdpClient : public QAbstractScrollArea {
   void ShowFullScreenWindow();
   void CloseFullScreenWindow();
 
-  QString server_;
-  QString userName_;
-  int desktopWidth_ = kFallbackDesktopSize.width();
-  int desktopHeight_ = kFallbackDesktopSize.height();
+  // The connection properties, the advanced settings' port and password among them.
+  TConnectionParameters connection_;
   short connected_ = kNotConnected;
   // Disconnect was called for the current attempt: a success reported after it is not one.
   bool disconnectRequested_ = false;
@@ -177,9 +176,9 @@ class TMsRdpClient : public QAbstractScrollArea {
   std::shared_ptr<TCertificateQuestion> question_;
   std::unique_ptr<TOpenBox> questionBox_;
   std::unique_ptr<IRdpSession> session_;
-  RdpFrame frame_;
+  TRdpFrame frame_;
   QImage image_;  // frame_'s pixels without a copy; drawn only under frame_'s lock
-  std::optional<RdpDisplayLayout> toldLayout_;  // the last layout handed to the session
+  std::optional<TRdpDisplayLayout> toldLayout_;  // the last layout handed to the session
   bool fullScreenWanted_ = false;
   QPoint lastMouseAt_{-1, -1};  // where the remote pointer was last sent
   std::set<std::pair<std::uint16_t, bool>> heldKeys_;

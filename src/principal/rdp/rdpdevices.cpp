@@ -52,7 +52,7 @@ QString DriveLabel(const QString& text) {
 
 }  // namespace
 
-std::vector<DeviceChannel> RdpDeviceChannels(const RedirectionInputs& inputs) {
+std::vector<DeviceChannel> RdpDeviceChannels(const TRedirectionInputs& inputs) {
   std::vector<DeviceChannel> channels;
   if (inputs.drives) {
     QSet<QString> used;
@@ -91,14 +91,14 @@ std::vector<DeviceChannel> RdpDeviceChannels(const RedirectionInputs& inputs) {
   return channels;
 }
 
-std::vector<SharedFolder> RemovableMountsFrom(const QString& mountsText) {
+std::vector<TSharedFolder> RemovableMountsFrom(const QString& mountsText) {
   static const QSet<QString> kMediaFileSystems = {
       QStringLiteral("vfat"),   QStringLiteral("exfat"),   QStringLiteral("ntfs"),
       QStringLiteral("ntfs3"),  QStringLiteral("fuseblk"), QStringLiteral("ext2"),
       QStringLiteral("ext3"),   QStringLiteral("ext4"),    QStringLiteral("iso9660"),
       QStringLiteral("udf"),    QStringLiteral("btrfs"),   QStringLiteral("xfs"),
       QStringLiteral("hfsplus")};
-  std::vector<SharedFolder> mounts;
+  std::vector<TSharedFolder> mounts;
   QSet<QString> seen;
   const auto lines = mountsText.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
   for (const auto& line : lines) {
@@ -116,10 +116,10 @@ std::vector<SharedFolder> RemovableMountsFrom(const QString& mountsText) {
   return mounts;
 }
 
-std::vector<SharedFolder> UserFolderShares(const QStringList& realPaths, const QString& home,
-                                           const QStringList& privateFolders) {
+std::vector<TSharedFolder> UserFolderShares(const QStringList& realPaths, const QString& home,
+                                            const QStringList& privateFolders) {
   const QString homeClean = QDir::cleanPath(home);
-  std::vector<SharedFolder> shares;
+  std::vector<TSharedFolder> shares;
   QSet<QString> seen;
   for (const auto& raw : realPaths) {
     if (raw.isEmpty() || !QDir::isAbsolutePath(raw)) continue;
@@ -170,8 +170,8 @@ QStringList SerialCandidatesFrom(const QStringList& devEntries) {
   return found;
 }
 
-RedirectionInputs GatherRedirectionInputs(bool drives, bool printers, bool ports) {
-  RedirectionInputs inputs;
+TRedirectionInputs GatherRedirectionInputs(bool drives, bool printers, bool ports) {
+  TRedirectionInputs inputs;
   inputs.drives = drives;
   inputs.printers = printers;
   inputs.ports = ports;

@@ -16,7 +16,7 @@ constexpr double kMillimetresPerInch = 25.4;
 constexpr double kBaseDotsPerInch = 96.0;
 }  // namespace
 
-QSize RdpDisplayLayout::PhysicalMillimetres() const {
+QSize TRdpDisplayLayout::PhysicalMillimetres() const {
   const double dotsPerInch = kBaseDotsPerInch * desktopScale / 100.0;
   auto millimetres = [dotsPerInch](int pixels) {
     return std::clamp(static_cast<int>(std::lround(pixels * kMillimetresPerInch / dotsPerInch)),
@@ -53,8 +53,8 @@ int DeviceScaleFor(int desktopScale) {
   return 100;
 }
 
-RdpDisplayLayout DisplayLayoutFor(QSize logicalSize, double devicePixelRatio) {
-  RdpDisplayLayout layout;
+TRdpDisplayLayout DisplayLayoutFor(QSize logicalSize, double devicePixelRatio) {
+  TRdpDisplayLayout layout;
   const double ratio =
       std::isfinite(devicePixelRatio) && devicePixelRatio > 0 ? devicePixelRatio : 1.0;
   layout.size = BoundedLayoutSize(DeviceSize(logicalSize, ratio));
@@ -63,7 +63,7 @@ RdpDisplayLayout DisplayLayoutFor(QSize logicalSize, double devicePixelRatio) {
   return layout;
 }
 
-void TRdpLayoutPacer::Open(const RdpDisplayLayout& current) {
+void TRdpLayoutPacer::Open(const TRdpDisplayLayout& current) {
   open_ = true;
   sent_ = current;
   sentAt_.reset();
@@ -80,7 +80,7 @@ std::optional<TRdpLayoutPacer::Clock::duration> TRdpLayoutPacer::Pending(
   return std::max<Clock::duration>(Clock::duration::zero(), *sentAt_ + kLayoutInterval - now);
 }
 
-std::optional<RdpDisplayLayout> TRdpLayoutPacer::Take(Clock::time_point now) {
+std::optional<TRdpDisplayLayout> TRdpLayoutPacer::Take(Clock::time_point now) {
   const auto wait = Pending(now);
   if (!wait || *wait > Clock::duration::zero()) return std::nullopt;
   sent_ = *wanted_;

@@ -15,20 +15,20 @@ inline constexpr int kMaxLayoutSide = 8192;
 // The size asked when nothing shows the desktop yet.
 inline constexpr QSize kFallbackDesktopSize{1024, 768};
 
-struct RdpDisplayLayout {
+struct TRdpDisplayLayout {
   QSize size = kFallbackDesktopSize;  // device pixels
   int desktopScale = 100;             // percent, 100 to 500
   int deviceScale = 100;              // percent: 100, 140 or 180
   // The monitor's physical size in millimetres, derived from the scale.
   [[nodiscard]] QSize PhysicalMillimetres() const;
-  bool operator==(const RdpDisplayLayout&) const = default;
+  bool operator==(const TRdpDisplayLayout&) const = default;
 };
 
 // The layout for a surface of logicalSize (Qt's device-independent pixels) on a screen of the
 // given device pixel ratio: the surface's device pixels, within the protocol's bounds, and the
 // ratio as the desktop's scale, so a 200 % screen gets a remote desktop of twice the pixels that
 // draws its text at twice the size, sharp.
-[[nodiscard]] RdpDisplayLayout DisplayLayoutFor(QSize logicalSize, double devicePixelRatio);
+[[nodiscard]] TRdpDisplayLayout DisplayLayoutFor(QSize logicalSize, double devicePixelRatio);
 // A size within the protocol's bounds: each side clamped, the width made even (downwards).
 [[nodiscard]] QSize BoundedLayoutSize(QSize size);
 // The largest size of the same aspect within maxArea pixels (a server's limit; 0 is none), kept
@@ -48,19 +48,19 @@ class TRdpLayoutPacer {
   static constexpr std::chrono::milliseconds kLayoutInterval{200};
 
   // The server takes layouts from now on; current is what it shows now.
-  void Open(const RdpDisplayLayout& current);
+  void Open(const TRdpDisplayLayout& current);
   // The channel went away (a disconnection): nothing goes out until the next Open.
   void Close();
   [[nodiscard]] bool IsOpen() const { return open_; }
-  void Want(const RdpDisplayLayout& layout) { wanted_ = layout; }
+  void Want(const TRdpDisplayLayout& layout) { wanted_ = layout; }
   // The layout to send now, if one is due; it then counts as sent.
-  [[nodiscard]] std::optional<RdpDisplayLayout> Take(Clock::time_point now);
+  [[nodiscard]] std::optional<TRdpDisplayLayout> Take(Clock::time_point now);
   // How long until Take gives a layout; nothing when none waits.
   [[nodiscard]] std::optional<Clock::duration> Pending(Clock::time_point now) const;
 
  private:
   bool open_ = false;
-  std::optional<RdpDisplayLayout> wanted_;
-  RdpDisplayLayout sent_;
+  std::optional<TRdpDisplayLayout> wanted_;
+  TRdpDisplayLayout sent_;
   std::optional<Clock::time_point> sentAt_;
 };

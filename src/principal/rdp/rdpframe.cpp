@@ -3,12 +3,12 @@
 // The frame as the view reads it. The sink that fills it from FreeRDP is in rdpframesink.cpp, in
 // the session library: this part is in the program itself.
 
-std::unique_lock<std::mutex> RdpFrame::ReadLock() const {
+std::unique_lock<std::mutex> TRdpFrame::ReadLock() const {
   if (!lock) return {};
   return std::unique_lock<std::mutex>(*lock);
 }
 
-QImage RdpFrame::Image() const {
+QImage TRdpFrame::Image() const {
   if (IsNull()) return {};
   // The image keeps the pixels alive for as long as it (or a copy of it) is in use.
   auto* owner = new std::shared_ptr<std::uint8_t[]>(pixels);
@@ -17,7 +17,7 @@ QImage RdpFrame::Image() const {
       [](void* info) { delete static_cast<std::shared_ptr<std::uint8_t[]>*>(info); }, owner);
 }
 
-QImage RdpFrame::Copy() const {
+QImage TRdpFrame::Copy() const {
   const auto held = ReadLock();
   return Image().copy();
 }

@@ -22,7 +22,7 @@ inline constexpr char16_t kNoMemoryText[] =
 // The desktop image FreeRDP draws into, kept alive by whoever still shows it. FreeRDP writes it
 // on the session thread from BeginPaint to EndPaint with the lock held; whoever reads the pixels
 // takes the same lock, so nobody ever sees a half-drawn frame.
-struct RdpFrame {
+struct TRdpFrame {
   std::shared_ptr<std::uint8_t[]> pixels;
   std::shared_ptr<std::mutex> lock;  // one per session, shared by all its frames
   int width = 0;

@@ -15,6 +15,7 @@
 
 #include "principal/rdp/irdpsession.h"
 #include "principal/rdp/msrdpclient.h"
+#include "principal/rdp/rdpsessionloader.h"
 #include "rdptestserver.h"
 #include "testapp.h"
 

@@ -32,6 +32,7 @@
 #include "principal/rdp/rdpdevices.h"
 #include "principal/rdp/rdpfullscreen.h"
 #include "principal/rdp/rdpgeometry.h"
+#include "principal/rdp/rdpsessionloader.h"
 #include "rdptestserver.h"
 #include "testapp.h"
 

@@ -17,10 +17,10 @@
 namespace {
 
 void CheckFileList(const QByteArray& data) {
-  const FileListResult list = ParseFileList(data);
+  const TFileListResult list = ParseFileList(data);
   if (list.error != FileListError::None && !list.files.empty()) abort();
   if (list.files.size() > kMaxClipFiles) abort();
-  for (const ClipFile& file : list.files) {
+  for (const TClipFile& file : list.files) {
     if (file.path.isEmpty() || file.path.size() > kMaxClipPathUnits) abort();
     for (const QString& part : SafeLocalParts(file.path)) {
       if (part.isEmpty() || part == u"." || part == u".." || part.contains(u'/') ||
@@ -32,7 +32,7 @@ void CheckFileList(const QByteArray& data) {
 
 void CheckFormats(const QByteArray& data) {
   // Entries of a 4-byte number, a 1-byte name length and the name in UTF-8.
-  std::vector<ClipFormat> formats;
+  std::vector<TClipFormat> formats;
   qsizetype at = 0;
   while (at + 5 <= data.size()) {
     const quint32 id = qFromLittleEndian<quint32>(data.constData() + at);
@@ -41,11 +41,11 @@ void CheckFormats(const QByteArray& data) {
     formats.push_back({id, QString::fromUtf8(data.mid(at, length))});
     at += length;
   }
-  const RemoteOffer offer = OfferFromFormats(formats);
+  const TRemoteOffer offer = OfferFromFormats(formats);
   for (const std::uint32_t id : {offer.text, offer.html, offer.picture, offer.files}) {
     if (id == 0) continue;
     bool listed = false;
-    for (const ClipFormat& f : formats) listed = listed || f.id == id;
+    for (const TClipFormat& f : formats) listed = listed || f.id == id;
     if (!listed) abort();
   }
 }

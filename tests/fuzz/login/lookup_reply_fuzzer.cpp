@@ -12,7 +12,7 @@ void Check(bool holds) {
 }
 
 void SplitAndRead(const QString& reply) {
-  const LookupReply split = SplitLookupReply(reply);
+  const TLookupReply split = SplitLookupReply(reply);
   // The split loses nothing and cuts at the first ";" only.
   Check(!split.host.contains(u';'));
   if (reply.contains(u';'))

@@ -218,8 +218,8 @@ TEST(ClipPicture, HostileDibsAreRefused) {
 TEST(ClipFormats, RemoteListOffersTheBestOfEachKind) {
   struct Case {
     const char* what;
-    std::vector<ClipFormat> formats;
-    RemoteOffer offer;
+    std::vector<TClipFormat> formats;
+    TRemoteOffer offer;
   };
   const Case cases[] = {
       {"unicode over ansi, in any order",
@@ -242,23 +242,23 @@ TEST(ClipFormats, RemoteListOffersTheBestOfEachKind) {
       {"nothing we know", {{2, {}}, {0xC001, QStringLiteral("Rich Text Format")}}, {}},
   };
   // All of a kind, best first, for when the server refuses the best one.
-  const RemoteOffer all = OfferFromFormats({{kCfDib, {}},
-                                            {kCfText, {}},
-                                            {kCfDibV5, {}},
-                                            {0xC123, QStringLiteral("PNG")},
-                                            {kCfUnicodeText, {}},
-                                            {kCfDib, {}}});
+  const TRemoteOffer all = OfferFromFormats({{kCfDib, {}},
+                                             {kCfText, {}},
+                                             {kCfDibV5, {}},
+                                             {0xC123, QStringLiteral("PNG")},
+                                             {kCfUnicodeText, {}},
+                                             {kCfDib, {}}});
   EXPECT_EQ(all.pictures, (std::vector<std::uint32_t>{kCfDibV5, 0xC123, kCfDib}));
   EXPECT_EQ(all.texts, (std::vector<std::uint32_t>{kCfUnicodeText, kCfText}));
   for (const Case& c : cases) {
-    const RemoteOffer got = OfferFromFormats(c.formats);
+    const TRemoteOffer got = OfferFromFormats(c.formats);
     EXPECT_EQ(got.text, c.offer.text) << c.what;
     EXPECT_EQ(got.html, c.offer.html) << c.what;
     EXPECT_EQ(got.picture, c.offer.picture) << c.what;
     EXPECT_EQ(got.files, c.offer.files) << c.what;
   }
   // Past the bound, entries are not looked at.
-  std::vector<ClipFormat> many(300, ClipFormat{2, {}});
+  std::vector<TClipFormat> many(300, TClipFormat{2, {}});
   many.push_back({kCfUnicodeText, {}});
   EXPECT_TRUE(OfferFromFormats(many).Empty());
   EXPECT_TRUE(OfferFromFormats({{0xC0AA, QString(300, u'x')}}).Empty());

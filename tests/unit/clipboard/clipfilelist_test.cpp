@@ -10,7 +10,7 @@
 namespace {
 
 TEST(ClipFileList, RoundTripKeepsNamesFoldersHugeSizesAndTimes) {
-  std::vector<ClipFile> files(3);
+  std::vector<TClipFile> files(3);
   files[0].path = QStringLiteral("Relatório São Paulo ✓.txt");
   files[0].size = 12;
   files[0].sizeKnown = true;
@@ -24,7 +24,7 @@ TEST(ClipFileList, RoundTripKeepsNamesFoldersHugeSizesAndTimes) {
 
   const QByteArray data = BuildFileList(files);
   ASSERT_EQ(data.size(), 4 + 3 * 592);
-  const FileListResult back = ParseFileList(data);
+  const TFileListResult back = ParseFileList(data);
   ASSERT_EQ(back.error, FileListError::None);
   ASSERT_EQ(back.files.size(), 3u);
   for (size_t i = 0; i < files.size(); ++i) {
@@ -38,7 +38,7 @@ TEST(ClipFileList, RoundTripKeepsNamesFoldersHugeSizesAndTimes) {
 }
 
 TEST(ClipFileList, HostileListsAreRefusedWhole) {
-  std::vector<ClipFile> one(1);
+  std::vector<TClipFile> one(1);
   one[0].path = QStringLiteral("a.txt");
   const QByteArray good = BuildFileList(one);
 
@@ -70,7 +70,7 @@ TEST(ClipFileList, HostileListsAreRefusedWhole) {
       {"empty name", emptyName, FileListError::Name},
   };
   for (const Case& c : cases) {
-    const FileListResult result = ParseFileList(c.data);
+    const TFileListResult result = ParseFileList(c.data);
     EXPECT_EQ(result.error, c.error) << c.what;
     EXPECT_TRUE(result.files.empty()) << c.what;
   }

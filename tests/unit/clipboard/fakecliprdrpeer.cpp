@@ -66,10 +66,10 @@ void TFakeCliprdrPeer::SendMonitorReady() {
   });
 }
 
-void TFakeCliprdrPeer::SendFormatList(const std::vector<ClipFormat>& formats) {
+void TFakeCliprdrPeer::SendFormatList(const std::vector<TClipFormat>& formats) {
   Post([this, formats] {
     std::vector<QByteArray> names;
-    for (const ClipFormat& f : formats) names.push_back(f.name.toUtf8());
+    for (const TClipFormat& f : formats) names.push_back(f.name.toUtf8());
     std::vector<CLIPRDR_FORMAT> entries;
     for (size_t i = 0; i < formats.size(); ++i)
       entries.push_back({formats[i].id, formats[i].name.isEmpty() ? nullptr : names[i].data()});
@@ -119,7 +119,7 @@ UINT TFakeCliprdrPeer::ClientCapabilities(CliprdrClientContext* c,
 }
 
 UINT TFakeCliprdrPeer::ClientFormatList(CliprdrClientContext* c, const CLIPRDR_FORMAT_LIST* list) {
-  std::vector<ClipFormat> formats;
+  std::vector<TClipFormat> formats;
   for (UINT32 i = 0; i < list->numFormats; ++i)
     formats.push_back(
         {list->formats[i].formatId, list->formats[i].formatName != nullptr

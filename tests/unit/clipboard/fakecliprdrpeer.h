@@ -33,7 +33,7 @@ class TFakeCliprdrPeer {
 
   // Server messages, delivered from the peer's thread.
   void SendMonitorReady();
-  void SendFormatList(const std::vector<ClipFormat>& formats);
+  void SendFormatList(const std::vector<TClipFormat>& formats);
   void SendDataRequest(std::uint32_t formatId);
   void SendFileContentsRequest(std::uint32_t streamId, std::uint32_t index, std::uint32_t flags,
                                std::uint64_t position, std::uint32_t requested);
@@ -49,7 +49,7 @@ class TFakeCliprdrPeer {
   std::unique_lock<std::mutex> Lock() { return std::unique_lock(mutex_); }
   int capabilities = 0;
   std::uint32_t capabilityFlags = 0;
-  std::vector<std::vector<ClipFormat>> formatLists;
+  std::vector<std::vector<TClipFormat>> formatLists;
   int formatListResponses = 0;
   std::vector<std::optional<QByteArray>> dataAnswers;  // nullopt for a failure
   std::vector<FileAnswer> fileAnswers;

@@ -86,7 +86,7 @@ qint64 PeakResidentKiB() {
 
 // A remote file: its list entry and its bytes (or, for a large one, a size and the pattern).
 struct RemoteFile {
-  ClipFile entry;
+  TClipFile entry;
   QByteArray bytes;
   bool pattern = false;
 };
@@ -117,7 +117,7 @@ class RdpClipboardTest : public ::testing::Test {
     auto lock = peer_.Lock();
     return peer_.formatLists.size();
   }
-  std::vector<ClipFormat> LastFormatList() {
+  std::vector<TClipFormat> LastFormatList() {
     auto lock = peer_.Lock();
     return peer_.formatLists.back();
   }
@@ -154,7 +154,7 @@ class RdpClipboardTest : public ::testing::Test {
     return answer;
   }
   // The server announces a copy and the local clipboard takes it.
-  void ServerCopies(const std::vector<ClipFormat>& formats) {
+  void ServerCopies(const std::vector<TClipFormat>& formats) {
     peer_.SendFormatList(formats);
     ASSERT_TRUE(WaitFor([] {
       return qobject_cast<const TRemoteMimeData*>(QGuiApplication::clipboard()->mimeData()) !=
@@ -176,7 +176,7 @@ class RdpClipboardTest : public ::testing::Test {
   // The server holds these files under its file list format. The answers change on the peer's
   // thread, which reads them (a request of an earlier paste may still be in its hands).
   void ServerHoldsFiles(std::vector<RemoteFile> files, std::optional<std::uint64_t> failAt = {}) {
-    std::vector<ClipFile> entries;
+    std::vector<TClipFile> entries;
     for (const RemoteFile& f : files) entries.push_back(f.entry);
     const QByteArray list = BuildFileList(entries);
     peer_.RunOnPeer([&] {
@@ -269,7 +269,7 @@ TEST_F(RdpClipboardTest, LocalTextIsAnnouncedOnceAndReadByTheServer) {
   QGuiApplication::clipboard()->setText(kText);
   ASSERT_TRUE(WaitFor([&] { return FormatLists() == 2; }));
   const auto formats = LastFormatList();
-  EXPECT_NE(std::find(formats.begin(), formats.end(), ClipFormat{kCfUnicodeText, {}}),
+  EXPECT_NE(std::find(formats.begin(), formats.end(), TClipFormat{kCfUnicodeText, {}}),
             formats.end());
   EXPECT_EQ(ServerReads(kCfUnicodeText),
             Utf16Z(QStringLiteral("Olá, São Paulo ✓\r\nsegunda linha")));
@@ -286,8 +286,8 @@ TEST_F(RdpClipboardTest, PicturesCrossBothWays) {
   QGuiApplication::clipboard()->setImage(picture);
   ASSERT_TRUE(WaitFor([&] { return FormatLists() == 2; }));
   const auto formats = LastFormatList();
-  EXPECT_NE(std::find(formats.begin(), formats.end(), ClipFormat{kCfDibV5, {}}), formats.end());
-  EXPECT_NE(std::find(formats.begin(), formats.end(), ClipFormat{kCfDib, {}}), formats.end());
+  EXPECT_NE(std::find(formats.begin(), formats.end(), TClipFormat{kCfDibV5, {}}), formats.end());
+  EXPECT_NE(std::find(formats.begin(), formats.end(), TClipFormat{kCfDib, {}}), formats.end());
   const auto v5 = ServerReads(kCfDibV5);
   ASSERT_TRUE(v5.has_value());
   const auto back = PictureFromDib(*v5);
@@ -327,12 +327,12 @@ TEST_F(RdpClipboardTest, LocalFilesAndFolderAreReadBackByteForByte) {
   ASSERT_TRUE(WaitFor([&] { return FormatLists() == 2; }));
   const auto formats = LastFormatList();
   ASSERT_NE(std::find(formats.begin(), formats.end(),
-                      ClipFormat{kOurFileListFormat, QStringLiteral("FileGroupDescriptorW")}),
+                      TClipFormat{kOurFileListFormat, QStringLiteral("FileGroupDescriptorW")}),
             formats.end());
 
   const auto listData = ServerReads(kOurFileListFormat);
   ASSERT_TRUE(listData.has_value());
-  const FileListResult list = ParseFileList(*listData);
+  const TFileListResult list = ParseFileList(*listData);
   ASSERT_EQ(list.error, FileListError::None);
   std::map<QString, QByteArray> expected = {
       {QStringLiteral("um.txt"), "primeiro\n"},
@@ -341,7 +341,7 @@ TEST_F(RdpClipboardTest, LocalFilesAndFolderAreReadBackByteForByte) {
   };
   std::map<QString, bool> seen;
   for (std::uint32_t i = 0; i < list.files.size(); ++i) {
-    const ClipFile& f = list.files[i];
+    const TClipFile& f = list.files[i];
     seen[f.path] = f.directory;
     if (f.directory) continue;
     const auto size = ServerReadsFile(i, FILECONTENTS_SIZE, 0, 8);
@@ -530,7 +530,7 @@ TEST_F(RdpClipboardTest, FailedOrCancelledPasteLeavesNoFile) {
     remoteFiles_[1].entry.size = 40ull * 1024 * 1024;
     if (c.hostileList) {
       peer_.answerData = [](std::uint32_t) -> std::optional<QByteArray> {
-        QByteArray list = BuildFileList({ClipFile{QStringLiteral("x"), false, 1, true, {}}});
+        QByteArray list = BuildFileList({TClipFile{QStringLiteral("x"), false, 1, true, {}}});
         qToLittleEndian<quint32>(2, list.data());
         return list;
       };
@@ -669,7 +669,7 @@ TEST_F(RdpClipboardTest, PasteLimits) {
     ASSERT_TRUE(WaitFor([&] { return FormatLists() == lists + 1; }));
     const auto listData = ServerReads(kOurFileListFormat);
     ASSERT_TRUE(listData.has_value());
-    const FileListResult list = ParseFileList(*listData);
+    const TFileListResult list = ParseFileList(*listData);
     ASSERT_EQ(list.error, FileListError::None);
     std::map<QString, QByteArray> served;
     for (std::uint32_t i = 0; i < list.files.size(); ++i) {
@@ -702,8 +702,8 @@ TEST_F(RdpClipboardTest, PasteLimits) {
 TEST_F(RdpClipboardTest, SilentServerNeverFreezesTheWindow) {
   peer_.answerData = nullptr;  // never answers
   for (const auto& formats :
-       {std::vector<ClipFormat>{{kCfUnicodeText, {}}, {kCfText, {}}},
-        std::vector<ClipFormat>{{kRemoteFileListId, QStringLiteral("FileGroupDescriptorW")}}}) {
+       {std::vector<TClipFormat>{{kCfUnicodeText, {}}, {kCfText, {}}},
+        std::vector<TClipFormat>{{kRemoteFileListId, QStringLiteral("FileGroupDescriptorW")}}}) {
     ServerCopies(formats);
     int ticks = 0;
     QTimer ticker;

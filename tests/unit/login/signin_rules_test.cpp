@@ -32,7 +32,7 @@ TEST(SignInRules, ReplySplitsAtTheFirstSemicolonWithoutTrimming) {
       {u"a;b;c", u"a", u"b;c"},
   };
   for (const auto& c : cases) {
-    const LookupReply split = SplitLookupReply(QString::fromUtf16(c.reply));
+    const TLookupReply split = SplitLookupReply(QString::fromUtf16(c.reply));
     EXPECT_EQ(split.host, QString::fromUtf16(c.host));
     EXPECT_EQ(split.port, QString::fromUtf16(c.port));
   }

@@ -11,8 +11,8 @@
 
 namespace {
 
-RedirectionInputs Facts() {
-  RedirectionInputs in;
+TRedirectionInputs Facts() {
+  TRedirectionInputs in;
   in.userFolders = {{QStringLiteral("Documentos"), QStringLiteral("/home/maria/Documentos")}};
   in.removable = {{QStringLiteral("PENDRIVE"), QStringLiteral("/media/maria/PENDRIVE")},
                   {QStringLiteral("Fotos: 2024"), QStringLiteral("/run/media/maria/Fotos: 2024")}};
@@ -24,7 +24,7 @@ RedirectionInputs Facts() {
 }
 
 std::vector<QStringList> Channels(bool drives, bool printers, bool ports, std::uint32_t mode = 0) {
-  RedirectionInputs in = Facts();
+  TRedirectionInputs in = Facts();
   in.drives = drives;
   in.printers = printers;
   in.ports = ports;
@@ -56,7 +56,7 @@ TEST(RdpDeviceChannels, EachSwitchHandsOverItsOwnDevices) {
 }
 
 TEST(RdpDeviceChannels, EdgesOfTheFacts) {
-  RedirectionInputs in;
+  TRedirectionInputs in;
   in.drives = in.printers = true;
   in.userFolders = {{QStringLiteral("Downloads"), QStringLiteral("/home/ana/Downloads")}};
   // Two media with one label get two names; no default printer means none in default mode.

@@ -50,7 +50,7 @@ TEST(RdpGeometry, LogicalAndDevicePixels) {
   EXPECT_EQ(DeviceSize({101, 101}, 1.5), QSize(151, 151));
 }
 
-TEST(RdpDisplayLayout, TheViewsDevicePixelsAndTheScreensScaleWithinTheProtocolsBounds) {
+TEST(TRdpDisplayLayout, TheViewsDevicePixelsAndTheScreensScaleWithinTheProtocolsBounds) {
   struct Case {
     QSize logical;
     double ratio;
@@ -69,7 +69,7 @@ TEST(RdpDisplayLayout, TheViewsDevicePixelsAndTheScreensScaleWithinTheProtocolsB
       {{800, 600}, 0.5, {400, 300}, 100, 100},      // never below 100 %
   };
   for (const Case& c : cases) {
-    const RdpDisplayLayout layout = DisplayLayoutFor(c.logical, c.ratio);
+    const TRdpDisplayLayout layout = DisplayLayoutFor(c.logical, c.ratio);
     EXPECT_EQ(layout.size, c.size)
         << c.logical.width() << "x" << c.logical.height() << " @" << c.ratio;
     EXPECT_EQ(layout.desktopScale, c.desktopScale) << c.ratio;
@@ -88,7 +88,7 @@ TEST(RdpLayoutPacer, AtMostOneLayoutPerIntervalAndTheLastAlwaysSent) {
   using namespace std::chrono_literals;
   const auto t0 = TRdpLayoutPacer::Clock::time_point{} + 1h;
   auto layout = [](int width, int height, int scale = 100) {
-    RdpDisplayLayout l;
+    TRdpDisplayLayout l;
     l.size = QSize(width, height);
     l.desktopScale = scale;
     l.deviceScale = DeviceScaleFor(scale);

@@ -9,7 +9,7 @@ namespace {
 TEST(RdpReconnectDecision, OnlyABrokenConnectionIsTriedAgain) {
   const struct {
     const char* what;
-    RdpSessionEnd end;
+    TRdpSessionEnd end;
     bool retried;
   } cases[] = {
       // The network or the server went away under the session.

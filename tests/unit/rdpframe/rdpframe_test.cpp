@@ -21,14 +21,14 @@
 #include "principal/rdp/session/rdpsession.h"
 
 struct TMsRdpClientFrameProbe {
-  static void Show(TMsRdpClient& client, const RdpFrame& frame) { client.SetFrame(frame); }
+  static void Show(TMsRdpClient& client, const TRdpFrame& frame) { client.SetFrame(frame); }
 };
 
 namespace {
 
 class Recorder : public TRdpFrameSink::Listener {
  public:
-  void FrameReplaced(const RdpFrame& frame) override {
+  void FrameReplaced(const TRdpFrame& frame) override {
     std::lock_guard lock(mutex);
     frames.push_back(frame);
   }
@@ -36,13 +36,13 @@ class Recorder : public TRdpFrameSink::Listener {
     std::lock_guard lock(mutex);
     changed += region;
   }
-  RdpFrame Last() {
+  TRdpFrame Last() {
     std::lock_guard lock(mutex);
-    return frames.empty() ? RdpFrame() : frames.back();
+    return frames.empty() ? TRdpFrame() : frames.back();
   }
 
   std::mutex mutex;
-  std::vector<RdpFrame> frames;
+  std::vector<TRdpFrame> frames;
   QRegion changed;
 };
 
@@ -52,9 +52,9 @@ class Connection {
   Connection() {
     instance = freerdp_new();
     if (instance == nullptr) return;
-    instance->ContextSize = sizeof(SessionContext);
+    instance->ContextSize = sizeof(TSessionContext);
     if (!freerdp_context_new(instance)) return;
-    auto* context = reinterpret_cast<SessionContext*>(instance->context);
+    auto* context = reinterpret_cast<TSessionContext*>(instance->context);
     context->session = nullptr;
     context->frame = &sink;
     made = true;
@@ -136,7 +136,7 @@ TEST(FrameSink, DesktopSizesFromTheServerAreBoundedBeforeAnyAllocation) {
 TEST_F(FrameSinkTest, ANewSizeReplacesTheFrameOnceUnderTheFrameLock) {
   connection_.SetDesktopSize(1024, 768);
   ASSERT_TRUE(sink_.Attach(instance_));
-  const RdpFrame first = recorder_.Last();
+  const TRdpFrame first = recorder_.Last();
   EXPECT_TRUE(connection_.ServerResizes(1024, 768));
   EXPECT_EQ(recorder_.frames.size(), 1u);
   EXPECT_EQ(sink_.Frame().pixels, first.pixels);

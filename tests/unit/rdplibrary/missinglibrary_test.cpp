@@ -4,13 +4,14 @@
 
 #include "principal/rdp/irdpsession.h"
 #include "principal/rdp/msrdpclient.h"
+#include "principal/rdp/rdpsessionloader.h"
 #include "testapp.h"
 
 namespace {
 
 // A broken installation is a failed connection that says why, not a crash or a silent window;
 // the control stays usable for the next try.
-TEST(RdpSessionLibrary, WhenItCannotBeLoadedConnectingEndsWithAReasonThatSaysSo) {
+TEST(TRdpSessionLibrary, WhenItCannotBeLoadedConnectingEndsWithAReasonThatSaysSo) {
   TMsRdpClient client;
   std::vector<int> reasons;
   int connecting = 0;

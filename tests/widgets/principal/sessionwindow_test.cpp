@@ -19,6 +19,7 @@
 #include "principal/frmprincipal.h"
 #include "principal/rdp/irdpsession.h"
 #include "principal/rdp/msrdpclient.h"
+#include "principal/rdp/rdpsessionloader.h"
 #include "shell/application.h"
 #include "testapp.h"
 
@@ -31,7 +32,7 @@ namespace {
 // tells it to, on the UI thread as the real one does.
 class FakeSession : public IRdpSession {
  public:
-  FakeSession(RdpConnectParams connectParams, QObject* receiver, TRdpSessionEvents* events)
+  FakeSession(TRdpConnectParams connectParams, QObject* receiver, TRdpSessionEvents* events)
       : params(std::move(connectParams)), receiver_(receiver), events_(events) {}
 
   void Start() override { started = true; }
@@ -46,7 +47,7 @@ class FakeSession : public IRdpSession {
   void SendMouseButton(Qt::MouseButton, bool, QPoint) override {}
   void SendWheel(int, bool, QPoint) override {}
   void SendLockState(bool, bool, bool) override { ++lockStates; }
-  void SetDisplayLayout(const RdpDisplayLayout& layout) override { layouts.push_back(layout); }
+  void SetDisplayLayout(const TRdpDisplayLayout& layout) override { layouts.push_back(layout); }
 
   // Queues a report, as a session thread would.
   void Report(std::function<void(TRdpSessionEvents&)> report) {
@@ -72,12 +73,12 @@ class FakeSession : public IRdpSession {
     Report([question](TRdpSessionEvents& e) { e.SessionCertificateQuestionOver(question); });
   }
 
-  RdpConnectParams params;
+  TRdpConnectParams params;
   bool started = false;
   bool aborted = false;
   int lockStates = 0;
   std::vector<std::shared_ptr<TCertificateQuestion>> questions;
-  std::vector<RdpDisplayLayout> layouts;  // what the view asked for while connected
+  std::vector<TRdpDisplayLayout> layouts;  // what the view asked for while connected
 
  private:
   QObject* receiver_;
@@ -93,7 +94,7 @@ class SessionWindowFakeTest : public ::testing::Test {
   void SetUp() override {
     qputenv("XDG_CONFIG_HOME", config_.path().toUtf8());
     testing_support::ClearBoxes();
-    SetRdpSessionFactory([this](RdpConnectParams params, QObject* receiver,
+    SetRdpSessionFactory([this](TRdpConnectParams params, QObject* receiver,
                                 TRdpSessionEvents* events) -> std::unique_ptr<IRdpSession> {
       auto session = std::make_unique<FakeSession>(std::move(params), receiver, events);
       sessions_.push_back(session.get());

@@ -49,10 +49,10 @@ QString TakeText(char* text) {
 
 }  // namespace
 
-std::optional<ServerCertificate> ReadServerCertificate(const BYTE* pem, size_t length) {
+std::optional<TServerCertificate> ReadServerCertificate(const BYTE* pem, size_t length) {
   X509Ptr cert = ParsePem(pem, length);
   if (!cert) return std::nullopt;
-  ServerCertificate facts;
+  TServerCertificate facts;
   facts.subject = TakeText(crypto_cert_subject(cert.get()));
   facts.issuer = TakeText(crypto_cert_issuer(cert.get()));
   facts.fingerprint = TakeText(crypto_cert_fingerprint_by_hash(cert.get(), "sha256"));

@@ -10,15 +10,15 @@
 // The server certificate as FreeRDP hands it to us (PEM), and what we can say about it.
 // Private to the control: FreeRDP and OpenSSL types.
 
-struct ServerCertificate {
+struct TServerCertificate {
   QString subject;
   QString issuer;
   QString fingerprint;  // SHA-256, colon-separated hex, as FreeRDP writes it
 };
 
 // Reads one PEM certificate; nothing when the bytes are not one.
-[[nodiscard]] std::optional<ServerCertificate> ReadServerCertificate(const BYTE* pem,
-                                                                     size_t length);
+[[nodiscard]] std::optional<TServerCertificate> ReadServerCertificate(const BYTE* pem,
+                                                                      size_t length);
 
 // The server's PEM holds its certificate and the chain it sent after it. Whether that
 // certificate is valid now, chains to a trusted authority and names host (a host name or an IP

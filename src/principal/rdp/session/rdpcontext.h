@@ -8,7 +8,7 @@ class TRdpFrameSink;
 
 // FreeRDP allocates this in place of its plain context (ContextSize), so that callbacks find the
 // session and the frame sink of their connection.
-struct SessionContext {
+struct TSessionContext {
   rdpContext base;
   TRdpSession::Impl* session;
   TRdpFrameSink* frame;

@@ -16,7 +16,7 @@ constexpr int kBytesPerPixel = 4;
 // FreeRDP's plain function pointers, reaching the sink through the connection's context.
 struct RdpFrameCallbacks {
   static TRdpFrameSink& Of(rdpContext* context) {
-    return *reinterpret_cast<SessionContext*>(context)->frame;
+    return *reinterpret_cast<TSessionContext*>(context)->frame;
   }
 
   static BOOL BeginPaint(rdpContext* context) {
@@ -73,7 +73,7 @@ bool TRdpFrameSink::NewFrame(rdpContext* context, int width, int height) {
   }
   // A reactivation that kept the size keeps the frame: nothing is reallocated or drawn again.
   if (context->gdi != nullptr && frame_.width == width && frame_.height == height) return true;
-  RdpFrame next;
+  TRdpFrame next;
   next.lock = lock_;
   next.width = width;
   next.height = height;

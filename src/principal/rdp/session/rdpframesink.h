@@ -19,7 +19,7 @@ class TRdpFrameSink {
    public:
     virtual ~Listener() = default;
     // A new image replaces the old one (connect, or the server changed the desktop size).
-    virtual void FrameReplaced(const RdpFrame& frame) = 0;
+    virtual void FrameReplaced(const TRdpFrame& frame) = 0;
     // These desktop areas were drawn (the lock has just been released).
     virtual void FrameChanged(const QRegion& region) = 0;
   };
@@ -38,7 +38,7 @@ class TRdpFrameSink {
 
   // The disconnect reason when the sink refused the server's desktop, 0 otherwise.
   [[nodiscard]] int Refusal() const { return refusal_; }
-  [[nodiscard]] const RdpFrame& Frame() const { return frame_; }
+  [[nodiscard]] const TRdpFrame& Frame() const { return frame_; }
 
  private:
   friend struct RdpFrameCallbacks;
@@ -49,6 +49,6 @@ class TRdpFrameSink {
   // Held from BeginPaint to EndPaint. FreeRDP serialises those pairs itself, so only the
   // painting thread touches this.
   std::unique_lock<std::mutex> painting_;
-  RdpFrame frame_;
+  TRdpFrame frame_;
   int refusal_ = 0;
 };

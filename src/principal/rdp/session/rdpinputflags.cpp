@@ -14,7 +14,7 @@ std::uint16_t Clamp16(int value) {
   return static_cast<std::uint16_t>(std::clamp(value, 0, 0xFFFF));
 }
 
-std::optional<RdpMouseFlags> MouseButtonFlags(Qt::MouseButton button, bool down) {
+std::optional<TRdpMouseFlags> MouseButtonFlags(Qt::MouseButton button, bool down) {
   std::uint16_t flags = 0;
   switch (button) {
     case Qt::LeftButton:
@@ -27,16 +27,16 @@ std::optional<RdpMouseFlags> MouseButtonFlags(Qt::MouseButton button, bool down)
       flags = PTR_FLAGS_BUTTON3;
       break;
     case Qt::BackButton:
-      return RdpMouseFlags{
+      return TRdpMouseFlags{
           static_cast<std::uint16_t>(PTR_XFLAGS_BUTTON1 | (down ? PTR_XFLAGS_DOWN : 0)), true};
     case Qt::ForwardButton:
-      return RdpMouseFlags{
+      return TRdpMouseFlags{
           static_cast<std::uint16_t>(PTR_XFLAGS_BUTTON2 | (down ? PTR_XFLAGS_DOWN : 0)), true};
     default:
       return std::nullopt;
   }
   if (down) flags |= PTR_FLAGS_DOWN;
-  return RdpMouseFlags{flags, false};
+  return TRdpMouseFlags{flags, false};
 }
 
 std::vector<std::uint16_t> WheelFlags(int delta, bool horizontal) {

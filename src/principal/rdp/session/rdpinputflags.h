@@ -9,7 +9,7 @@
 // protocol's input events. Pure functions, so the encoding can be read and checked on its own.
 
 // One mouse event's flags; extended events carry the back and forward buttons.
-struct RdpMouseFlags {
+struct TRdpMouseFlags {
   std::uint16_t flags = 0;
   bool extended = false;
 };
@@ -17,7 +17,7 @@ struct RdpMouseFlags {
 // A desktop coordinate as the protocol carries it.
 [[nodiscard]] std::uint16_t Clamp16(int value);
 // The flags of a button press or release; nothing for a button the protocol has no word for.
-[[nodiscard]] std::optional<RdpMouseFlags> MouseButtonFlags(Qt::MouseButton button, bool down);
+[[nodiscard]] std::optional<TRdpMouseFlags> MouseButtonFlags(Qt::MouseButton button, bool down);
 // Wheel rotation in eighths of a degree (120 a notch), positive away from the user / right, as
 // the mouse events that carry it.
 [[nodiscard]] std::vector<std::uint16_t> WheelFlags(int delta, bool horizontal);

@@ -42,7 +42,7 @@ void TRdpSession::Impl::Run() {
   bool contextMade = false;
   int reason = kDiscReasonRemote;
   if (inst != nullptr) {
-    inst->ContextSize = sizeof(SessionContext);
+    inst->ContextSize = sizeof(TSessionContext);
     inst->PreConnect = PreConnect;
     inst->PostConnect = PostConnect;
     inst->PostDisconnect = PostDisconnect;
@@ -51,8 +51,8 @@ void TRdpSession::Impl::Run() {
     contextMade = freerdp_context_new(inst) != FALSE;
   }
   if (contextMade) {
-    reinterpret_cast<SessionContext*>(inst->context)->session = this;
-    reinterpret_cast<SessionContext*>(inst->context)->frame = &frameSink;
+    reinterpret_cast<TSessionContext*>(inst->context)->session = this;
+    reinterpret_cast<TSessionContext*>(inst->context)->frame = &frameSink;
     const bool configured = Configure(inst);
     {
       std::lock_guard lock(instanceMutex);
@@ -125,7 +125,7 @@ void TRdpSession::Impl::Loop(freerdp* inst) {
 void TRdpSession::Impl::DrainInput(freerdp* inst) {
   // The loop turns many times a frame while the screen moves; most turns bring no input.
   if (!inputPending.exchange(false)) return;
-  std::deque<InputEvent> pending;
+  std::deque<TInputEvent> pending;
   {
     std::lock_guard lock(inputMutex);
     pending.swap(input);
@@ -133,31 +133,31 @@ void TRdpSession::Impl::DrainInput(freerdp* inst) {
   }
   rdpInput* in = inst->input;
   for (size_t i = 0; i < pending.size(); ++i) {
-    const InputEvent& event = pending[i];
+    const TInputEvent& event = pending[i];
     switch (event.kind) {
-      case InputEvent::Kind::Keyboard:
+      case TInputEvent::Kind::Keyboard:
         freerdp_input_send_keyboard_event_ex(in, event.down ? TRUE : FALSE,
                                              MAKE_RDP_SCANCODE(event.a, event.flags != 0));
         break;
-      case InputEvent::Kind::Mouse:
+      case TInputEvent::Kind::Mouse:
         // Only the last of a run of moves matters; the rest would only delay the clicks.
         if (event.flags == PTR_FLAGS_MOVE && i + 1 < pending.size() &&
-            pending[i + 1].kind == InputEvent::Kind::Mouse &&
+            pending[i + 1].kind == TInputEvent::Kind::Mouse &&
             pending[i + 1].flags == PTR_FLAGS_MOVE)
           break;
         freerdp_input_send_mouse_event(in, event.flags, event.a, event.b);
         break;
-      case InputEvent::Kind::ExtendedMouse:
+      case TInputEvent::Kind::ExtendedMouse:
         freerdp_input_send_extended_mouse_event(in, event.flags, event.a, event.b);
         break;
-      case InputEvent::Kind::Synchronize:
+      case TInputEvent::Kind::Synchronize:
         freerdp_input_send_synchronize_event(in, event.flags);
         break;
     }
   }
 }
 
-void TRdpSession::Impl::Enqueue(const InputEvent& event) {
+void TRdpSession::Impl::Enqueue(const TInputEvent& event) {
   std::lock_guard lock(inputMutex);
   input.push_back(event);
   inputPending = true;
@@ -192,13 +192,13 @@ void TRdpSession::Impl::PaceLayout(freerdp* inst) {
   }
   if (!pacer.IsOpen()) {
     // What the server shows now, which a server may have chosen otherwise than asked.
-    RdpDisplayLayout current = connectLayout;
+    TRdpDisplayLayout current = connectLayout;
     current.size =
         QSize(static_cast<int>(freerdp_settings_get_uint32(inst->settings, FreeRDP_DesktopWidth)),
               static_cast<int>(freerdp_settings_get_uint32(inst->settings, FreeRDP_DesktopHeight)));
     pacer.Open(current);
   }
-  RdpDisplayLayout wanted = wantedLayout;
+  TRdpDisplayLayout wanted = wantedLayout;
   wanted.size = WithinArea(BoundedLayoutSize(wanted.size), dispMaxArea);
   pacer.Want(wanted);
   const auto layout = pacer.Take(TRdpLayoutPacer::Clock::now());
@@ -236,7 +236,7 @@ UINT TRdpSession::Impl::DisplayControlCaps(DispClientContext* context, UINT32 ma
   return CHANNEL_RC_OK;
 }
 
-void TRdpSession::Impl::FrameReplaced(const RdpFrame& frame) {
+void TRdpSession::Impl::FrameReplaced(const TRdpFrame& frame) {
   Post([frame](TRdpSessionEvents& e) { e.SessionFrame(frame); });
 }
 
@@ -305,7 +305,7 @@ void ReportSessionCursor(rdpContext* context, const QImage& image, QPoint hotSpo
   });
 }
 
-TRdpSession::TRdpSession(RdpConnectParams params, QObject* receiver, TRdpSessionEvents* events)
+TRdpSession::TRdpSession(TRdpConnectParams params, QObject* receiver, TRdpSessionEvents* events)
     : impl_(std::make_shared<Impl>()) {
   impl_->params = std::move(params);
   impl_->wantedLayout = impl_->params.layout;
@@ -355,27 +355,27 @@ void TRdpSession::Detach() {
 
 void TRdpSession::SendScanCode(std::uint16_t code, bool extended, bool down) {
   impl_->Enqueue(
-      {InputEvent::Kind::Keyboard, static_cast<std::uint16_t>(extended ? 1 : 0), code, 0, down});
+      {TInputEvent::Kind::Keyboard, static_cast<std::uint16_t>(extended ? 1 : 0), code, 0, down});
 }
 
 void TRdpSession::SendMouseMove(QPoint at) {
   impl_->Enqueue(
-      {InputEvent::Kind::Mouse, PTR_FLAGS_MOVE, Clamp16(at.x()), Clamp16(at.y()), false});
+      {TInputEvent::Kind::Mouse, PTR_FLAGS_MOVE, Clamp16(at.x()), Clamp16(at.y()), false});
 }
 
 void TRdpSession::SendMouseButton(Qt::MouseButton button, bool down, QPoint at) {
   const auto flags = MouseButtonFlags(button, down);
   if (!flags) return;
-  impl_->Enqueue({flags->extended ? InputEvent::Kind::ExtendedMouse : InputEvent::Kind::Mouse,
+  impl_->Enqueue({flags->extended ? TInputEvent::Kind::ExtendedMouse : TInputEvent::Kind::Mouse,
                   flags->flags, Clamp16(at.x()), Clamp16(at.y()), down});
 }
 
 void TRdpSession::SendWheel(int delta, bool horizontal, QPoint at) {
   for (const std::uint16_t flags : WheelFlags(delta, horizontal))
-    impl_->Enqueue({InputEvent::Kind::Mouse, flags, Clamp16(at.x()), Clamp16(at.y()), false});
+    impl_->Enqueue({TInputEvent::Kind::Mouse, flags, Clamp16(at.x()), Clamp16(at.y()), false});
 }
 
-void TRdpSession::SetDisplayLayout(const RdpDisplayLayout& layout) {
+void TRdpSession::SetDisplayLayout(const TRdpDisplayLayout& layout) {
   {
     std::lock_guard lock(impl_->displayMutex);
     impl_->wantedLayout = layout;
@@ -385,7 +385,7 @@ void TRdpSession::SetDisplayLayout(const RdpDisplayLayout& layout) {
 
 void TRdpSession::SendLockState(bool capsLock, bool numLock, bool scrollLock) {
   impl_->Enqueue(
-      {InputEvent::Kind::Synchronize, LockStateFlags(capsLock, numLock, scrollLock), 0, 0, false});
+      {TInputEvent::Kind::Synchronize, LockStateFlags(capsLock, numLock, scrollLock), 0, 0, false});
 }
 
 QString TRdpSession::ReasonText(int reason) {

@@ -14,7 +14,7 @@
 // implementation file.
 
 // How a connection ended: what we did, and what the server and FreeRDP said about it.
-struct RdpSessionEnd {
+struct TRdpSessionEnd {
   bool ourDisconnect = false;  // Disconnect was called
   bool refusedHere = false;    // we ended it: a certificate refused, a desktop we cannot hold
   // The server closed the connection while it checked the name and password (NLA): how a server
@@ -28,7 +28,7 @@ class TRdpSession : public IRdpSession {
  public:
   // Reports go to events through receiver's thread (the UI thread); receiver must outlive the
   // session or Detach it first.
-  TRdpSession(RdpConnectParams params, QObject* receiver, TRdpSessionEvents* events);
+  TRdpSession(TRdpConnectParams params, QObject* receiver, TRdpSessionEvents* events);
   ~TRdpSession() override;
   TRdpSession(const TRdpSession&) = delete;
   TRdpSession& operator=(const TRdpSession&) = delete;
@@ -50,12 +50,12 @@ class TRdpSession : public IRdpSession {
   void SendWheel(int delta, bool horizontal, QPoint at) override;
   // Lock-key state for the remote side (after focus returns to the view).
   void SendLockState(bool capsLock, bool numLock, bool scrollLock) override;
-  void SetDisplayLayout(const RdpDisplayLayout& layout) override;
+  void SetDisplayLayout(const TRdpDisplayLayout& layout) override;
 
   // Whether a connection that ended so is tried again on its own: only one that broke under the
   // session (the network, a server that went away), never one that the server ended (a logoff,
   // an administrator's disconnect), a logon the server refused, or one we ended.
-  [[nodiscard]] static bool WorthReconnecting(const RdpSessionEnd& end);
+  [[nodiscard]] static bool WorthReconnecting(const TRdpSessionEnd& end);
   // Texts for reason numbers of OnDisconnected.
   [[nodiscard]] static QString ReasonText(int reason);
   // The Windows keyboard layout id of the local keyboard.

@@ -34,7 +34,7 @@ inline constexpr auto kAbortPoll = std::chrono::milliseconds(100);
 // The session loop wakes at least this often even when nothing happens.
 inline constexpr DWORD kLoopTimeoutMs = 1000;
 
-struct InputEvent {
+struct TInputEvent {
   enum class Kind { Keyboard, Mouse, ExtendedMouse, Synchronize } kind;
   std::uint16_t flags = 0;
   std::uint16_t a = 0;  // scan code, or x
@@ -51,7 +51,7 @@ void RegisterStaticChannels();
 
 struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
                            TRdpFrameSink::Listener {
-  RdpConnectParams params;
+  TRdpConnectParams params;
 
   // The UI side. Only touched under linkMutex by the session thread; read on the UI thread.
   std::mutex linkMutex;
@@ -72,7 +72,7 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
 
   HANDLE wake = nullptr;
   std::mutex inputMutex;
-  std::deque<InputEvent> input;
+  std::deque<TInputEvent> input;
   // Set with the queue's first event, so the busy loop looks at the queue only when it has one.
   std::atomic<bool> inputPending = false;
 
@@ -99,13 +99,13 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
   DispClientContext* disp = nullptr;
   bool dispReady = false;  // the server said it takes layouts (its capabilities came)
   std::uint64_t dispMaxArea = 0;
-  RdpDisplayLayout wantedLayout;
+  TRdpDisplayLayout wantedLayout;
   // A new wanted layout or the channel's readiness wakes the loop (set under inputMutex, with
   // wake); the loop looks at the channel only then, or while a layout waits for its turn.
   std::atomic<bool> layoutPending = false;
   // Session thread only: the layouts sent, and the scale asked at the last (re)connection.
   TRdpLayoutPacer pacer;
-  RdpDisplayLayout connectLayout;
+  TRdpDisplayLayout connectLayout;
 
   // The person said no to a certificate question (session thread): reconnecting stops there.
   bool certificateRefused = false;
@@ -125,14 +125,14 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
   int Reason(freerdp* inst) const;
   void Loop(freerdp* inst);
   // What ended the connection, as the session and FreeRDP tell it now.
-  RdpSessionEnd End(freerdp* inst) const;
+  TRdpSessionEnd End(freerdp* inst) const;
   bool ShouldReconnect(freerdp* inst) const;
   bool Reconnect(freerdp* inst);
   // Sleeps for delay unless Abort comes first; false when it did.
   bool Pause(std::chrono::milliseconds delay) const;
   static bool DropFailedChannel(rdpContext* context);
   void DrainInput(freerdp* inst);
-  void Enqueue(const InputEvent& event);
+  void Enqueue(const TInputEvent& event);
   // The layout for the next (re)connection: the latest one the view wants.
   bool ApplyConnectLayout(rdpSettings* settings);
   // Sends the view's layout through the display control channel when one is due.
@@ -140,7 +140,7 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
   void WakeForLayout();
   // How long the loop may wait: less than kLoopTimeoutMs while a layout waits for its turn.
   DWORD LoopWaitMs();
-  void FrameReplaced(const RdpFrame& frame) override;
+  void FrameReplaced(const TRdpFrame& frame) override;
   void FrameChanged(const QRegion& region) override;
   // Asks the person on the UI thread and waits for the answer, Abort, the server's going or the
   // time limit; whatever ends the wait first withdraws the question and closes its box.
@@ -167,7 +167,7 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
 };
 
 inline TRdpSession::Impl* SessionOf(rdpContext* context) {
-  return reinterpret_cast<SessionContext*>(context)->session;
+  return reinterpret_cast<TSessionContext*>(context)->session;
 }
 inline TRdpSession::Impl* SessionOf(freerdp* inst) {
   return SessionOf(inst->context);

@@ -6,17 +6,17 @@
 
 namespace {
 
-std::unique_ptr<IRdpSession> CreateSession(RdpConnectParams params, QObject* receiver,
+std::unique_ptr<IRdpSession> CreateSession(TRdpConnectParams params, QObject* receiver,
                                            TRdpSessionEvents* events) {
   return std::make_unique<TRdpSession>(std::move(params), receiver, events);
 }
 
-constexpr RdpSessionLibrary kLibrary{&CreateSession, &TRdpSession::ReasonText,
-                                     &TRdpSession::LocalKeyboardLayout};
+constexpr TRdpSessionLibrary kLibrary{&CreateSession, &TRdpSession::ReasonText,
+                                      &TRdpSession::LocalKeyboardLayout};
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) const RdpSessionLibrary*
+extern "C" __attribute__((visibility("default"))) const TRdpSessionLibrary*
 zentra_rdp_session_library() {
   return &kLibrary;
 }

@@ -10,8 +10,8 @@
 
 // What ended a connection, whether it is worth getting back, and the attempts that get it back.
 
-RdpSessionEnd TRdpSession::Impl::End(freerdp* inst) const {
-  RdpSessionEnd end;
+TRdpSessionEnd TRdpSession::Impl::End(freerdp* inst) const {
+  TRdpSessionEnd end;
   end.ourDisconnect = abortRequested;
   end.refusedHere = certificateRefused || frameSink.Refusal() != 0;
   end.closedDuringLogon = freerdp_get_state(inst->context) == CONNECTION_STATE_NLA;
@@ -21,7 +21,7 @@ RdpSessionEnd TRdpSession::Impl::End(freerdp* inst) const {
 }
 
 bool TRdpSession::Impl::ShouldReconnect(freerdp* inst) const {
-  const RdpSessionEnd end = End(inst);
+  const TRdpSessionEnd end = End(inst);
   if (WorthReconnecting(end)) return true;
   if (!end.ourDisconnect)
     qCInfo(lcRdp) << "the session was ended, not lost: no new attempt (error info" << end.errorInfo
@@ -42,7 +42,7 @@ bool TRdpSession::Impl::Pause(std::chrono::milliseconds delay) const {
 bool TRdpSession::Impl::Reconnect(freerdp* inst) {
   qCInfo(lcRdp) << "the connection was lost; reconnecting";
   Post([](TRdpSessionEvents& e) { e.SessionReconnecting(); });
-  const auto delays = RdpReconnectDelays();
+  const auto& delays = params.reconnectDelays;
   for (size_t attempt = 0; attempt < delays.size(); ++attempt) {
     if (!Pause(delays[attempt])) return false;
     {
@@ -87,7 +87,7 @@ bool TRdpSession::Impl::DropFailedChannel(rdpContext* context) {
   return true;
 }
 
-bool TRdpSession::WorthReconnecting(const RdpSessionEnd& end) {
+bool TRdpSession::WorthReconnecting(const TRdpSessionEnd& end) {
   if (end.ourDisconnect || end.refusedHere || end.closedDuringLogon) return false;
   // A server that ends the session says why (a logoff, an administrator's disconnect, a refusal);
   // FreeRDP files a disconnection notice that came without a reason as one of these too. It also

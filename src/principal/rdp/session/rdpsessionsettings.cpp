@@ -27,12 +27,6 @@ void WipeSettingsPassword(rdpSettings* settings) {
   (void)freerdp_settings_set_string(settings, FreeRDP_Password, nullptr);
 }
 
-void WipePassword(QString& password) {
-  if (password.isDetached())
-    WipeBytes(password.data(), sizeof(QChar) * static_cast<size_t>(password.size()));
-  password = QString();
-}
-
 void RegisterStaticChannels() {
   static std::once_flag once;
   std::call_once(once, [] { freerdp_register_addin_provider(RdpChannelAddinEntry, 0); });

@@ -45,8 +45,8 @@ QString CutName(const QString& name) {
 
 }  // namespace
 
-FileListResult ParseFileList(const QByteArray& data) {
-  FileListResult result;
+TFileListResult ParseFileList(const QByteArray& data) {
+  TFileListResult result;
   if (data.size() < 4) {
     result.error = FileListError::Short;
     return result;
@@ -80,7 +80,7 @@ FileListResult ParseFileList(const QByteArray& data) {
       result.error = FileListError::Name;
       return result;
     }
-    ClipFile file;
+    TClipFile file;
     file.path = name;
     file.directory = (flags & kFdAttributes) != 0 && (attributes & kAttributeDirectory) != 0;
     file.sizeKnown = (flags & kFdFileSize) != 0;
@@ -91,11 +91,11 @@ FileListResult ParseFileList(const QByteArray& data) {
   return result;
 }
 
-QByteArray BuildFileList(const std::vector<ClipFile>& files) {
+QByteArray BuildFileList(const std::vector<TClipFile>& files) {
   QByteArray data(4 + static_cast<qsizetype>(files.size()) * kDescriptorSize, '\0');
   qToLittleEndian<quint32>(static_cast<quint32>(files.size()), data.data());
   for (size_t i = 0; i < files.size(); ++i) {
-    const ClipFile& file = files[i];
+    const TClipFile& file = files[i];
     char* d = data.data() + 4 + static_cast<qsizetype>(i) * kDescriptorSize;
     quint32 flags = kFdAttributes | kFdFileSize | kFdProgressUi | kFdUnicode;
     if (file.lastWrite.isValid()) flags |= kFdWritesTime;

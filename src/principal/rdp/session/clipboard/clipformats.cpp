@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-QStringList RemoteOffer::MimeTypes() const {
+QStringList TRemoteOffer::MimeTypes() const {
   QStringList types;
   if (files != 0) types << kMimeUriList << kMimeGnomeFiles;
   if (html != 0) types << kMimeHtml;
@@ -13,13 +13,13 @@ QStringList RemoteOffer::MimeTypes() const {
   return types;
 }
 
-RemoteOffer OfferFromFormats(const std::vector<ClipFormat>& formats) {
-  RemoteOffer offer;
+TRemoteOffer OfferFromFormats(const std::vector<TClipFormat>& formats) {
+  TRemoteOffer offer;
   // Rank within a kind, so the best comes first whatever order the server lists them in.
   std::vector<std::pair<int, std::uint32_t>> texts;
   std::vector<std::pair<int, std::uint32_t>> pictures;
   int seen = 0;
-  for (const ClipFormat& format : formats) {
+  for (const TClipFormat& format : formats) {
     if (++seen > kMaxClipFormats) break;
     if (format.name.size() > kMaxClipFormatNameLength) continue;
     if (format.id == 0) continue;
@@ -71,8 +71,8 @@ RemoteOffer OfferFromFormats(const std::vector<ClipFormat>& formats) {
   return offer;
 }
 
-std::vector<ClipFormat> FormatsForOffer(const LocalOffer& offer) {
-  std::vector<ClipFormat> formats;
+std::vector<TClipFormat> FormatsForOffer(const TLocalOffer& offer) {
+  std::vector<TClipFormat> formats;
   if (offer.files) formats.push_back({kOurFileListFormat, kFileListFormatName});
   if (offer.html) formats.push_back({kOurHtmlFormat, kHtmlFormatName});
   if (offer.text) formats.push_back({kCfUnicodeText, {}});

@@ -35,16 +35,16 @@ inline const QString kMimeGnomeFiles = QStringLiteral("x-special/gnome-copied-fi
 inline const QString kMimeKdeCut = QStringLiteral("application/x-kde-cutselection");
 
 // One entry of a format list: a number and, for a registered format, its name.
-struct ClipFormat {
+struct TClipFormat {
   std::uint32_t id = 0;
   QString name;
-  bool operator==(const ClipFormat&) const = default;
+  bool operator==(const TClipFormat&) const = default;
 };
 
 // What the remote side's format list offers, reduced to what we can take, each with the format
 // number to ask for (0 when it is not offered). The best of several is chosen: Unicode text over
 // the 8-bit ones, DIBV5 (which carries alpha) over PNG over DIB.
-struct RemoteOffer {
+struct TRemoteOffer {
   std::uint32_t text = 0;  // CF_UNICODETEXT, CF_TEXT or CF_OEMTEXT
   std::uint32_t html = 0;
   std::uint32_t picture = 0;  // CF_DIBV5, PNG or CF_DIB
@@ -61,10 +61,10 @@ struct RemoteOffer {
 
 // A format list from the server; names longer than the bound and entries past the count limit
 // are ignored, as are formats we cannot read.
-[[nodiscard]] RemoteOffer OfferFromFormats(const std::vector<ClipFormat>& formats);
+[[nodiscard]] TRemoteOffer OfferFromFormats(const std::vector<TClipFormat>& formats);
 
 // What the local clipboard holds, reduced to what we can give.
-struct LocalOffer {
+struct TLocalOffer {
   bool text = false;
   bool html = false;
   bool picture = false;
@@ -72,4 +72,4 @@ struct LocalOffer {
 };
 
 // The format list that announces a local clipboard.
-[[nodiscard]] std::vector<ClipFormat> FormatsForOffer(const LocalOffer& offer);
+[[nodiscard]] std::vector<TClipFormat> FormatsForOffer(const TLocalOffer& offer);

@@ -27,8 +27,8 @@ bool PrivateFolder(const QByteArray& path) {
   return true;
 }
 
-FetchResult Fail(FetchResult result, const QString& targetFolder, const QString& error,
-                 FetchFault fault = FetchFault::Remote) {
+TFetchResult Fail(TFetchResult result, const QString& targetFolder, const QString& error,
+                  FetchFault fault = FetchFault::Remote) {
   result.error = error;
   result.fault = result.cancelled ? FetchFault::Cancelled : fault;
   result.topLevel.clear();
@@ -55,10 +55,10 @@ std::optional<std::uint64_t> FreeBytes(const QString& path) {
 
 }  // namespace
 
-FetchResult FetchFiles(const std::vector<ClipFile>& files, const QString& targetFolder,
-                       TFileContentsSource& source, const FetchProgress& progress,
-                       const std::atomic<bool>& cancel) {
-  FetchResult result;
+TFetchResult FetchFiles(const std::vector<TClipFile>& files, const QString& targetFolder,
+                        TFileContentsSource& source, const FetchProgress& progress,
+                        const std::atomic<bool>& cancel) {
+  TFetchResult result;
   if (files.size() > kMaxClipFiles) return Fail(result, targetFolder, QStringLiteral("too many"));
 
   // Every local name is decided before a byte is written.
@@ -67,7 +67,7 @@ FetchResult FetchFiles(const std::vector<ClipFile>& files, const QString& target
   QSet<QString> used;
   std::uint64_t total = 0;
   for (std::uint32_t i = 0; i < files.size(); ++i) {
-    const ClipFile& file = files[i];
+    const TClipFile& file = files[i];
     const QStringList parts = SafeLocalParts(file.path);
     const QString local = targetFolder + u'/' + parts.join(u'/');
     if (used.contains(local))

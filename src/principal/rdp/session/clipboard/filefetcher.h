@@ -36,7 +36,7 @@ enum class FetchFault {
   Remote,      // the remote side did not answer, refused, or sent something broken
 };
 
-struct FetchResult {
+struct TFetchResult {
   QStringList topLevel;  // the local paths of what was copied (the list's first-level entries)
   bool cancelled = false;
   FetchFault fault = FetchFault::None;
@@ -54,10 +54,10 @@ using FetchProgress = std::function<void(std::uint64_t done, std::uint64_t total
 // would leave less than the spare room (kPasteSpareBytes and a fiftieth of the paste) free on the
 // folder's disk is refused before anything is written. On failure or cancellation everything
 // written below targetFolder, and the folder itself, is removed again.
-[[nodiscard]] FetchResult FetchFiles(const std::vector<ClipFile>& files,
-                                     const QString& targetFolder, TFileContentsSource& source,
-                                     const FetchProgress& progress,
-                                     const std::atomic<bool>& cancel);
+[[nodiscard]] TFetchResult FetchFiles(const std::vector<TClipFile>& files,
+                                      const QString& targetFolder, TFileContentsSource& source,
+                                      const FetchProgress& progress,
+                                      const std::atomic<bool>& cancel);
 
 // The private folder pasted remote files go to: the cache folder's zentra/clipboard
 // ($XDG_CACHE_HOME, normally ~/.cache, on disk: the runtime folder is a small memory file system

@@ -10,9 +10,9 @@
 #include <QMimeData>
 #include <QUrl>
 
+#include "principal/rdp/rdplog.h"
 #include "principal/rdp/session/clipboard/clipformats.h"
 #include "principal/rdp/session/clipboard/cliplimits.h"
-#include "principal/rdp/rdplog.h"
 
 QStringList LocalPathsFromMime(const QMimeData& mime) {
   QList<QUrl> urls = mime.urls();
@@ -74,7 +74,7 @@ void TLocalFileList::Add(const QString& localPath, const QString& remotePath) {
   const QFileInfo info(localPath);
   struct stat st {};
   if (::stat(QFile::encodeName(localPath).constData(), &st) != 0) return;
-  ClipFile file;
+  TClipFile file;
   file.path = remotePath;
   file.directory = S_ISDIR(st.st_mode);
   file.size = file.directory ? 0 : static_cast<std::uint64_t>(st.st_size);

@@ -31,7 +31,7 @@ class TLocalFileList {
   // the remote side's descriptor are left out; the walk stops at the entry limit.
   [[nodiscard]] static TLocalFileList FromPaths(const QStringList& paths);
 
-  [[nodiscard]] const std::vector<ClipFile>& Files() const { return files_; }
+  [[nodiscard]] const std::vector<TClipFile>& Files() const { return files_; }
   [[nodiscard]] QByteArray Descriptors() const { return BuildFileList(files_); }
   [[nodiscard]] bool Truncated() const { return truncated_; }
 
@@ -61,7 +61,7 @@ class TLocalFileList {
   // A descriptor of entry index's file when its path still names the file listed; -1 otherwise.
   [[nodiscard]] int OpenListed(std::uint32_t index) const;
 
-  std::vector<ClipFile> files_;
+  std::vector<TClipFile> files_;
   std::vector<Source> sources_;
   bool truncated_ = false;
   // The last file read stays open: the remote side reads one file from start to end.

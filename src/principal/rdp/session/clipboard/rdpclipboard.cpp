@@ -16,13 +16,13 @@
 #include <thread>
 
 #include "core/handoff.h"
+#include "principal/rdp/rdplog.h"
 #include "principal/rdp/session/clipboard/cliplimits.h"
 #include "principal/rdp/session/clipboard/clippicture.h"
 #include "principal/rdp/session/clipboard/cliptext.h"
 #include "principal/rdp/session/clipboard/filefetcher.h"
 #include "principal/rdp/session/clipboard/localfiles.h"
 #include "principal/rdp/session/clipboard/remotemimedata.h"
-#include "principal/rdp/rdplog.h"
 #include "shell/boxes.h"
 
 namespace {
@@ -86,7 +86,7 @@ struct ChannelCallbacks {
   static UINT ServerFormatList(CliprdrClientContext* context, const CLIPRDR_FORMAT_LIST* list) {
     TRdpClipboard* self = Of(context);
     if (self == nullptr || list == nullptr) return CHANNEL_RC_OK;
-    std::vector<ClipFormat> formats;
+    std::vector<TClipFormat> formats;
     const UINT32 count = std::min<UINT32>(list->numFormats, kMaxClipFormats);
     for (UINT32 i = 0; list->formats != nullptr && i < count; ++i) {
       const CLIPRDR_FORMAT& f = list->formats[i];
@@ -97,10 +97,10 @@ struct ChannelCallbacks {
       }
       formats.push_back({f.formatId, name});
     }
-    const RemoteOffer offer = OfferFromFormats(formats);
+    const TRemoteOffer offer = OfferFromFormats(formats);
     if (lcRdp().isDebugEnabled()) {
       QStringList listed;
-      for (const ClipFormat& f : formats)
+      for (const TClipFormat& f : formats)
         listed << QString::number(f.id, 16) + (f.name.isEmpty() ? QString() : u' ' + f.name);
       qCDebug(lcRdp) << "clipboard: server offers" << listed << "we take" << offer.MimeTypes();
     }
@@ -203,7 +203,7 @@ class TRdpClipboard::ChannelSource : public TFileContentsSource {
 struct TRdpClipboard::PasteRun {
   std::uint32_t formatId = 0;
   bool done = false;
-  FetchResult result;
+  TFetchResult result;
   std::shared_ptr<DataWait> list;  // while the list is asked for
   bool listTimedOut = false;
   std::unique_ptr<QProgressDialog> progress;
@@ -311,7 +311,7 @@ void TRdpClipboard::OnLocalChanged() {
   const QMimeData* mime = clipboard_->mimeData(QClipboard::Clipboard);
   // The server's own copy, put there by us: announcing it back would loop.
   if (qobject_cast<const TRemoteMimeData*>(mime) != nullptr) return;
-  LocalOffer offer;
+  TLocalOffer offer;
   localPaths_.clear();
   if (mime != nullptr) {
     localPaths_ = LocalPathsFromMime(*mime);
@@ -325,11 +325,11 @@ void TRdpClipboard::OnLocalChanged() {
   SendFormatList(FormatsForOffer(offer));
 }
 
-void TRdpClipboard::OnServerFormats(const RemoteOffer& offer) {
+void TRdpClipboard::OnServerFormats(const TRemoteOffer& offer) {
   PostToThreadOf(this, [this, offer] { ApplyRemoteOffer(offer); });
 }
 
-void TRdpClipboard::ApplyRemoteOffer(const RemoteOffer& offer) {
+void TRdpClipboard::ApplyRemoteOffer(const TRemoteOffer& offer) {
   if (clipboard_ == nullptr || detached_) return;
   // A remote copy of nothing we can take leaves the local clipboard as it is.
   if (offer.Empty()) return;
@@ -405,11 +405,11 @@ void TRdpClipboard::AnswerDataRequest(std::uint32_t formatId) {
   SendDataResponse(false, {});
 }
 
-bool TRdpClipboard::SendFormatList(const std::vector<ClipFormat>& formats) {
+bool TRdpClipboard::SendFormatList(const std::vector<TClipFormat>& formats) {
   std::vector<QByteArray> names;
   std::vector<CLIPRDR_FORMAT> entries;
   names.reserve(formats.size());
-  for (const ClipFormat& f : formats) names.push_back(f.name.toUtf8());
+  for (const TClipFormat& f : formats) names.push_back(f.name.toUtf8());
   for (size_t i = 0; i < formats.size(); ++i)
     entries.push_back({formats[i].id, formats[i].name.isEmpty() ? nullptr : names[i].data()});
   CLIPRDR_FORMAT_LIST list{};
@@ -666,7 +666,7 @@ void TRdpClipboard::StartPaste(std::uint32_t formatId) {
   cancel_ = false;
   paste_->list = AskData(formatId);
   if (!paste_->list) {
-    FetchResult failed;
+    TFetchResult failed;
     failed.fault = FetchFault::Remote;
     failed.error = QStringLiteral("the file list could not be asked for");
     FinishPaste(failed);
@@ -697,7 +697,7 @@ void TRdpClipboard::ContinuePaste() {
   disconnect(this, &TRdpClipboard::Woken, this, &TRdpClipboard::ContinuePaste);
   const auto list = std::move(run->list);
   run->list.reset();
-  FetchResult failed;
+  TFetchResult failed;
   failed.fault = FetchFault::Remote;
   if (cancel_) {
     failed.cancelled = true;
@@ -712,7 +712,7 @@ void TRdpClipboard::ContinuePaste() {
     FinishPaste(failed);
     return;
   }
-  FileListResult parsed = ParseFileList(list->data);
+  TFileListResult parsed = ParseFileList(list->data);
   if (parsed.error != FileListError::None) {
     failed.error = QStringLiteral("refused the server's file list, fault %1")
                        .arg(static_cast<int>(parsed.error));
@@ -744,7 +744,7 @@ void TRdpClipboard::ContinuePaste() {
   run->worker = std::thread([this, files = std::move(parsed.files), folder] {
     ChannelSource source(this);
     int lastStep = -1;
-    FetchResult result = FetchFiles(
+    TFetchResult result = FetchFiles(
         files, folder, source,
         [this, &lastStep](std::uint64_t done, std::uint64_t total) {
           const int step =
@@ -760,7 +760,7 @@ void TRdpClipboard::ContinuePaste() {
   });
 }
 
-void TRdpClipboard::FinishPaste(FetchResult result) {
+void TRdpClipboard::FinishPaste(TFetchResult result) {
   const auto run = paste_;
   if (!run || run->done) return;
   if (run->worker.joinable()) run->worker.join();
@@ -768,7 +768,7 @@ void TRdpClipboard::FinishPaste(FetchResult result) {
   run->result = std::move(result);
   run->done = true;
   transferring_ = false;
-  const FetchResult& r = run->result;
+  const TFetchResult& r = run->result;
   if (!r.Ok()) {
     qCWarning(lcRdp) << "clipboard: paste of remote files ended:" << r.error;
     QString text;

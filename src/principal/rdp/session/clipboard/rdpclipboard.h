@@ -110,17 +110,17 @@ class TRdpClipboard : public QObject {
   std::shared_ptr<DataWait> AskData(std::uint32_t formatId);
   void StartPaste(std::uint32_t formatId);
   void ContinuePaste();
-  void FinishPaste(FetchResult result);
+  void FinishPaste(TFetchResult result);
   void DeleteIfLetGo();
   // Emits Woken on our thread, from any thread.
   void Wake();
   void OnLocalChanged();
   void OnMonitorReady();
-  void ApplyRemoteOffer(const RemoteOffer& offer);
+  void ApplyRemoteOffer(const TRemoteOffer& offer);
   void AnswerDataRequest(std::uint32_t formatId);
 
   // Any thread: a message to the server; false when the channel is gone or refused it.
-  bool SendFormatList(const std::vector<ClipFormat>& formats);
+  bool SendFormatList(const std::vector<TClipFormat>& formats);
   bool SendDataResponse(bool ok, const QByteArray& data);
   bool SendFileContentsResponse(std::uint32_t streamId, bool ok, const QByteArray& data);
   void ServeFileContents(std::uint32_t streamId, std::uint32_t index, std::uint32_t flags,
@@ -131,7 +131,7 @@ class TRdpClipboard : public QObject {
 
   // FreeRDP's callbacks (session thread), in the implementation file.
   friend struct ChannelCallbacks;
-  void OnServerFormats(const RemoteOffer& offer);
+  void OnServerFormats(const TRemoteOffer& offer);
   void OnDataResponse(bool ok, const unsigned char* data, std::uint32_t size);
   void OnFileContentsResponse(std::uint32_t streamId, bool ok, const unsigned char* data,
                               std::uint32_t size);
@@ -158,7 +158,7 @@ class TRdpClipboard : public QObject {
   std::shared_ptr<PasteRun> paste_;   // the file paste under way or the last one
   // A server copy that came while a paste was running; it replaces the clipboard afterwards, not
   // under the paste's feet.
-  std::optional<RemoteOffer> pendingOffer_;
+  std::optional<TRemoteOffer> pendingOffer_;
   QStringList localPaths_;  // the files of the last local announcement
   std::atomic<bool> cancel_ = false;
 

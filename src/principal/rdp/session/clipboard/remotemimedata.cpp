@@ -3,13 +3,13 @@
 #include <QImage>
 #include <QUrl>
 
+#include "principal/rdp/rdplog.h"
 #include "principal/rdp/session/clipboard/cliplimits.h"
 #include "principal/rdp/session/clipboard/clippicture.h"
 #include "principal/rdp/session/clipboard/cliptext.h"
 #include "principal/rdp/session/clipboard/rdpclipboard.h"
-#include "principal/rdp/rdplog.h"
 
-TRemoteMimeData::TRemoteMimeData(TRdpClipboard* owner, const RemoteOffer& offer)
+TRemoteMimeData::TRemoteMimeData(TRdpClipboard* owner, const TRemoteOffer& offer)
     : owner_(owner), offer_(offer) {}
 
 QStringList TRemoteMimeData::formats() const {

@@ -16,9 +16,9 @@ class TRemoteMimeData : public QMimeData {
   Q_OBJECT
 
  public:
-  TRemoteMimeData(TRdpClipboard* owner, const RemoteOffer& offer);
+  TRemoteMimeData(TRdpClipboard* owner, const TRemoteOffer& offer);
 
-  [[nodiscard]] const RemoteOffer& Offer() const { return offer_; }
+  [[nodiscard]] const TRemoteOffer& Offer() const { return offer_; }
   [[nodiscard]] QStringList formats() const override;
   [[nodiscard]] bool hasFormat(const QString& mimeType) const override;
 
@@ -32,7 +32,7 @@ class TRemoteMimeData : public QMimeData {
                                       const QVariant& value);
 
   QPointer<TRdpClipboard> owner_;
-  RemoteOffer offer_;
+  TRemoteOffer offer_;
   mutable QHash<QString, QVariant> cache_;
   // Types that came to nothing a moment ago, until when they are not asked for again.
   mutable QHash<QString, QDeadlineTimer> failedAt_;
