@@ -22,6 +22,11 @@ struct TKeyColors {
 };
 [[nodiscard]] TKeyColors KeyColors(TKeyDrawState state);
 
+// Who holds a key down (TCustomKeyboardButton::ID): the mouse, a touch point by its own id, or
+// nobody.
+inline constexpr int kMousePointer = 0;
+inline constexpr int kNoPointer = -1;
+
 // One key of the on-screen keyboard: a copy of the layout's key, its cell and what it shows.
 class TCustomKeyboardButton {
  public:
@@ -35,8 +40,8 @@ class TCustomKeyboardButton {
   std::uint8_t KeyImage = kKeyImageNone;  // symbol currently shown, kKeyImageNone = text
   std::uint16_t FontSize = 14;            // label size in points
   TKeyDrawState State = TKeyDrawState::dsNormal;
-  bool Down = false;  // latched
-  int ID = -1;        // pointer holding the key: 0 the mouse, a touch point's id, -1 none
+  bool Down = false;                             // latched
+  int ID = kNoPointer;                           // the pointer holding the key
   int Left = 0, Top = 0, Width = 0, Height = 0;  // the cell
   int TopMargin = 0, BottomMargin = 0;           // the row's
   int Row = 0;                                   // index of the layout row

@@ -9,8 +9,6 @@
 namespace {
 
 constexpr int kChangeInterval = 100;  // ms before a typed key's face returns to normal
-constexpr int kMousePointer = 0;
-constexpr int kNoPointer = -1;
 
 // Codes the latch list is read by.
 constexpr int kVkShift = 16, kVkLeftShift = 0xA0, kVkRightShift = 0xA1, kVkControl = 17,

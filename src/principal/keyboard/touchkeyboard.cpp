@@ -21,9 +21,6 @@ namespace {
 // available from the free metric-compatible fonts.
 constexpr char16_t kDialogFontFamily[] = u"Tahoma";
 
-constexpr int kMousePointer = 0;
-constexpr int kNoPointer = -1;
-
 }  // namespace
 
 TCustomTouchKeyboard::TCustomTouchKeyboard(QWidget* parent)
