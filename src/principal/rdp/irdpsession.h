@@ -146,10 +146,6 @@ class IRdpSession {
   virtual void SetDisplayLayout(const TRdpDisplayLayout& layout) = 0;
 };
 
-// Reason numbers of ours for a session that could not start: the FreeRDP session library was not
-// found or did not load (an incomplete installation).
-inline constexpr int kDiscReasonNoSessionLibrary = 0x7A03;
-
 // The session library's one entry point: what the program asks of FreeRDP.
 struct TRdpSessionLibrary {
   std::unique_ptr<IRdpSession> (*create)(TRdpConnectParams params, QObject* receiver,
@@ -159,6 +155,3 @@ struct TRdpSessionLibrary {
 };
 // The library's one exported function (extern "C"), which returns its TRdpSessionLibrary.
 inline constexpr char kRdpSessionLibraryEntry[] = "zentra_rdp_session_library";
-// The text for kDiscReasonNoSessionLibrary.
-inline constexpr char16_t kNoSessionLibraryText[] =
-    u"The remote desktop component of this program is missing or damaged; reinstall the program";

@@ -52,8 +52,8 @@ QString DriveLabel(const QString& text) {
 
 }  // namespace
 
-std::vector<DeviceChannel> RdpDeviceChannels(const TRedirectionInputs& inputs) {
-  std::vector<DeviceChannel> channels;
+std::vector<TDeviceChannel> RdpDeviceChannels(const TRedirectionInputs& inputs) {
+  std::vector<TDeviceChannel> channels;
   if (inputs.drives) {
     QSet<QString> used;
     auto addDrive = [&](const QString& wanted, const QString& path) {

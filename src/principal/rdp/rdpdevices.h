@@ -38,12 +38,12 @@ inline constexpr std::uint32_t kAllPrinters = 0xFFFFFFFFu;
 
 // One device channel as FreeRDP's device-channel call takes it: {"drive", NAME, PATH},
 // {"printer", QUEUE}, {"serial", "COM1", PATH}.
-using DeviceChannel = QStringList;
+using TDeviceChannel = QStringList;
 
 // The device channels for the given switches and facts: each of the person's folders and each
 // removable medium as a named drive; the default printer (every printer, the default first, in
 // all-printers mode); one serial port per device, named COM1, COM2, ... in order.
-[[nodiscard]] std::vector<DeviceChannel> RdpDeviceChannels(const TRedirectionInputs& inputs);
+[[nodiscard]] std::vector<TDeviceChannel> RdpDeviceChannels(const TRedirectionInputs& inputs);
 
 // Removable media among the mounts listed in /proc/self/mounts form ("dev dir type opts 0 0"):
 // real file systems mounted under /media or /run/media (the desktop's automounter puts them

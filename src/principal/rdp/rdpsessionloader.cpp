@@ -91,8 +91,8 @@ class TUnavailableRdpSession : public IRdpSession {
   std::shared_ptr<bool> detached_ = std::make_shared<bool>(false);
 };
 
-RdpSessionFactory& InstalledFactory() {
-  static RdpSessionFactory factory;
+TRdpSessionFactory& InstalledFactory() {
+  static TRdpSessionFactory factory;
   return factory;
 }
 
@@ -150,7 +150,7 @@ void PreloadRdpSessionLibrary() {
   static std::future<void> preload = std::async(std::launch::async, [] { (void)SessionLibrary(); });
 }
 
-void SetRdpSessionFactory(RdpSessionFactory factory) {
+void SetRdpSessionFactory(TRdpSessionFactory factory) {
   InstalledFactory() = std::move(factory);
 }
 

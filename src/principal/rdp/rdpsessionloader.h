@@ -13,8 +13,16 @@
 // The program's side of the seam: the session for each Connect, from the session library
 // loaded at run time (or a test's factory), and what the library answers besides.
 
+// The reason number of ours (beside the frame's, rdpframe.h) for a session that could not start:
+// the FreeRDP session library was not found or did not load (an incomplete installation).
+inline constexpr int kDiscReasonNoSessionLibrary = 0x7A03;
+
+// The text for kDiscReasonNoSessionLibrary.
+inline constexpr char16_t kNoSessionLibraryText[] =
+    u"The remote desktop component of this program is missing or damaged; reinstall the program";
+
 // Makes the session for one Connect. Reports go to events on receiver's thread.
-using RdpSessionFactory = std::function<std::unique_ptr<IRdpSession>(
+using TRdpSessionFactory = std::function<std::unique_ptr<IRdpSession>(
     TRdpConnectParams params, QObject* receiver, TRdpSessionEvents* events)>;
 
 // The session for one Connect, from the installed factory (FreeRDP's unless a test installed
@@ -23,7 +31,7 @@ using RdpSessionFactory = std::function<std::unique_ptr<IRdpSession>(
                                                           QObject* receiver,
                                                           TRdpSessionEvents* events);
 // Installs a factory; an empty one brings back FreeRDP's.
-void SetRdpSessionFactory(RdpSessionFactory factory);
+void SetRdpSessionFactory(TRdpSessionFactory factory);
 
 // What a reason number of SessionDisconnected means, in words (FreeRDP's texts for its own and the
 // server's codes).

@@ -146,6 +146,10 @@ TEST_F(SessionWindowFakeTest, ConnectedAndDisconnectedReachThePerson) {
   EXPECT_TRUE(Session().params.redirectDrives && Session().params.redirectPrinters &&
               Session().params.redirectPorts);
   EXPECT_FALSE(Session().params.configFolder.isEmpty());
+  // The session library reads nothing of the program's but its parameters: the reconnection
+  // pauses the program decides travel in them.
+  EXPECT_FALSE(Session().params.reconnectDelays.empty());
+  EXPECT_EQ(Session().params.reconnectDelays, RdpReconnectDelays());
   ASSERT_TRUE(WaitFor([&] { return Alert()->Showing(); }));
   EXPECT_EQ(Alert()->MessageText(), QString::fromUtf16(kAlertConectando));
 

@@ -56,7 +56,7 @@ std::optional<std::uint64_t> FreeBytes(const QString& path) {
 }  // namespace
 
 TFetchResult FetchFiles(const std::vector<TClipFile>& files, const QString& targetFolder,
-                        TFileContentsSource& source, const FetchProgress& progress,
+                        TFileContentsSource& source, const TFetchProgress& progress,
                         const std::atomic<bool>& cancel) {
   TFetchResult result;
   if (files.size() > kMaxClipFiles) return Fail(result, targetFolder, QStringLiteral("too many"));

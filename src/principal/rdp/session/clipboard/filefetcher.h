@@ -47,7 +47,7 @@ struct TFetchResult {
 };
 
 // Called with the bytes done so far and the bytes expected in all.
-using FetchProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
+using TFetchProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
 
 // Fetches files into targetFolder (which must exist and be ours). Names are made safe with
 // SafeLocalParts and two entries that end up with one name are refused. A list whose total size
@@ -56,7 +56,7 @@ using FetchProgress = std::function<void(std::uint64_t done, std::uint64_t total
 // written below targetFolder, and the folder itself, is removed again.
 [[nodiscard]] TFetchResult FetchFiles(const std::vector<TClipFile>& files,
                                       const QString& targetFolder, TFileContentsSource& source,
-                                      const FetchProgress& progress,
+                                      const TFetchProgress& progress,
                                       const std::atomic<bool>& cancel);
 
 // The private folder pasted remote files go to: the cache folder's zentra/clipboard
