@@ -23,7 +23,6 @@
 #include "platform/windowskeyboardlayout.h"
 #include "principal/rdp/irdpsession.h"
 #include "principal/rdp/rdpcontrolerror.h"
-#include "principal/rdp/rdpdevices.h"
 #include "principal/rdp/rdpfullscreen.h"
 #include "principal/rdp/rdpgeometry.h"
 #include "principal/rdp/rdplog.h"

@@ -29,10 +29,10 @@
 #include "platform/registry.h"
 #include "principal/rdp/irdpsession.h"
 #include "principal/rdp/msrdpclient.h"
-#include "principal/rdp/rdpdevices.h"
 #include "principal/rdp/rdpfullscreen.h"
 #include "principal/rdp/rdpgeometry.h"
 #include "principal/rdp/rdpsessionloader.h"
+#include "principal/rdp/session/rdpdevices.h"
 #include "rdptestserver.h"
 #include "testapp.h"
 

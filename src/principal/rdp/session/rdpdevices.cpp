@@ -1,4 +1,4 @@
-#include "principal/rdp/rdpdevices.h"
+#include "principal/rdp/session/rdpdevices.h"
 
 #include <QDir>
 #include <QFile>

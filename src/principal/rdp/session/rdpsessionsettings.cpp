@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "platform/localdevices.h"
-#include "principal/rdp/rdpdevices.h"
 #include "principal/rdp/rdplog.h"
+#include "principal/rdp/session/rdpdevices.h"
 #include "principal/rdp/session/rdpdrorder.h"
 #include "principal/rdp/session/rdpsessionimpl.h"
 
