@@ -2,29 +2,20 @@
 
 #include <arpa/inet.h>
 
-#include <QApplication>
 #include <QCursor>
 #include <QDir>
 #include <QGuiApplication>
-#include <QKeyEvent>
 #include <QMetaObject>
-#include <QMouseEvent>
-#include <QPainter>
 #include <QPixmap>
 #include <QScreen>
-#include <QScrollBar>
 #include <QStandardPaths>
-#include <QWheelEvent>
 #include <algorithm>
-#include <cmath>
 
-#include "platform/scancodes.h"
 #include "platform/systemkeyboard.h"
 #include "platform/windowskeyboardlayout.h"
 #include "principal/rdp/irdpsession.h"
 #include "principal/rdp/rdpcontrolerror.h"
 #include "principal/rdp/rdpfullscreen.h"
-#include "principal/rdp/rdpgeometry.h"
 #include "principal/rdp/rdplog.h"
 #include "principal/rdp/rdpsessionloader.h"
 #include "service/endpoints.h"
