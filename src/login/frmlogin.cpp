@@ -142,7 +142,7 @@ void TFrmLogin::SignIn() {
     return;
   }
 
-  // The desktop size is the record's own, 1024 x 768.
+  // Sign-in asks for the record's default desktop size, 1024 x 768.
   TConnectionParameters connection;
   connection.port = PortFromText(reply.port);
   connection.userName = ui_->Edit1->text();
