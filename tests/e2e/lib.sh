@@ -126,16 +126,19 @@ wait_for_window() {
   fail "no window named '$name' within ${limit}s"
 }
 
+# Collects child process $1 once it has ended and sets E2E_EXIT to its exit code; false while it
+# runs. (Not in a command substitution: only this shell can collect its own children.)
+e2e_collect() {
+  kill -0 "$1" 2>/dev/null && return 1
+  E2E_EXIT=0
+  wait "$1" || E2E_EXIT=$?
+}
+
 # Waits up to $2 seconds for child process $1 to end and sets E2E_EXIT to its exit code.
-# (Not in a command substitution: only this shell can collect its own children.)
 wait_for_exit() {
   local pid=$1 limit=${2:-20} i
   for i in $(seq $((limit * 10))); do
-    if ! kill -0 "$pid" 2>/dev/null; then
-      E2E_EXIT=0
-      wait "$pid" || E2E_EXIT=$?
-      return 0
-    fi
+    e2e_collect "$pid" && return 0
     sleep 0.1
   done
   fail "process $pid still running after ${limit}s"
@@ -151,11 +154,7 @@ close_until_exit() {
     "$WM_CLOSE" "$window" 2>/dev/null || true
     local j
     for j in $(seq 20); do
-      if ! kill -0 "$pid" 2>/dev/null; then
-        E2E_EXIT=0
-        wait "$pid" || E2E_EXIT=$?
-        return 0
-      fi
+      e2e_collect "$pid" && return 0
       sleep 0.1
     done
   done

@@ -150,6 +150,14 @@ QProcess* TestRdpServer::Launch(const QString& program, const QStringList& argum
   return programs_.back().get();
 }
 
+bool TestRdpServer::WaitForWindow(const QStringList& searchOptions) {
+  return Run(QStringLiteral("timeout"),
+             QStringList{QStringLiteral("10"), QStringLiteral("xdotool"), QStringLiteral("search"),
+                         QStringLiteral("--sync")} +
+                 searchOptions,
+             12000) == 0;
+}
+
 bool TestRdpServer::PaintRoot(const QString& colour) {
   return Run(QStringLiteral("xsetroot"), {QStringLiteral("-solid"), colour}) == 0;
 }

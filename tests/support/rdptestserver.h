@@ -56,6 +56,9 @@ class TestRdpServer {
   int Run(const QString& program, const QStringList& arguments, int timeoutMs = 10000);
   // Starts a program on the server display that keeps running until the server goes.
   QProcess* Launch(const QString& program, const QStringList& arguments);
+  // Waits (at most 10 s) until xdotool finds a window on the server display by these search
+  // options ("--class", "xterm").
+  [[nodiscard]] bool WaitForWindow(const QStringList& searchOptions);
   // Fills the server's root window with a colour ("#RRGGBB").
   bool PaintRoot(const QString& colour);
 

@@ -8,12 +8,7 @@ TEST_F(RdpControlTest, TypedKeysArriveInAProgramOnTheServer) {
                             QStringLiteral("-e"), QStringLiteral("sh"), QStringLiteral("-c"),
                             QStringLiteral("cat > '%1'").arg(typed)}),
             nullptr);
-  ASSERT_EQ(
-      server_.Run(QStringLiteral("timeout"),
-                  {QStringLiteral("10"), QStringLiteral("xdotool"), QStringLiteral("search"),
-                   QStringLiteral("--sync"), QStringLiteral("--class"), QStringLiteral("xterm")},
-                  12000),
-      0);
+  ASSERT_TRUE(server_.WaitForWindow({QStringLiteral("--class"), QStringLiteral("xterm")}));
   Configure(QString::fromLatin1(TestRdpServer::kPassword));
   ASSERT_TRUE(ConnectAndWait());
   client_->setFocus();
@@ -49,17 +44,7 @@ TEST_F(RdpControlTest, TypedKeysArriveInAProgramOnTheServer) {
 
 TEST_F(RdpControlTest, ClicksAndWheelLandAtTheIntendedRemoteCoordinates) {
   const QString log = server_.Folder() + QStringLiteral("/xev.log");
-  QProcess* xev = server_.Launch(
-      QStringLiteral("sh"),
-      {QStringLiteral("-c"),
-       QStringLiteral("exec xev -geometry 1024x768+0+0 -event button > '%1'").arg(log)});
-  ASSERT_NE(xev, nullptr);
-  ASSERT_EQ(server_.Run(QStringLiteral("timeout"),
-                        {QStringLiteral("10"), QStringLiteral("xdotool"), QStringLiteral("search"),
-                         QStringLiteral("--sync"), QStringLiteral("--name"),
-                         QStringLiteral("Event Tester")},
-                        12000),
-            0);
+  ASSERT_TRUE(LaunchButtonLogger(log));
   Configure(QString::fromLatin1(TestRdpServer::kPassword));
   ASSERT_TRUE(ConnectAndWait());
 

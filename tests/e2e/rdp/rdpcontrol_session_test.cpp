@@ -87,17 +87,7 @@ TEST_F(RdpControlTest, FullScreenShowsTheDesktopWholeAndCtrlAltEnterReturns) {
 
   // A click on the scaled picture lands on the remote pixel under it.
   const QString log = server_.Folder() + QStringLiteral("/xev-full.log");
-  ASSERT_NE(server_.Launch(
-                QStringLiteral("sh"),
-                {QStringLiteral("-c"),
-                 QStringLiteral("exec xev -geometry 1024x768+0+0 -event button > '%1'").arg(log)}),
-            nullptr);
-  ASSERT_EQ(server_.Run(QStringLiteral("timeout"),
-                        {QStringLiteral("10"), QStringLiteral("xdotool"), QStringLiteral("search"),
-                         QStringLiteral("--sync"), QStringLiteral("--name"),
-                         QStringLiteral("Event Tester")},
-                        12000),
-            0);
+  ASSERT_TRUE(LaunchButtonLogger(log));
   const QPointF at(target.x() + target.width() / 2.0, target.y() + target.height() / 4.0);
   for (auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
     QMouseEvent event(type, at, screen->mapToGlobal(at), Qt::LeftButton,

@@ -154,6 +154,15 @@ class RdpControlTest : public ::testing::Test {
   }
 
   // Where the control keeps remembered certificates, and where FreeRDP's shared store would be.
+  // xev over the whole server screen, logging its mouse buttons into `log`; true once it is up.
+  [[nodiscard]] bool LaunchButtonLogger(const QString& log) {
+    return server_.Launch(
+               QStringLiteral("sh"),
+               {QStringLiteral("-c"),
+                QStringLiteral("exec xev -geometry 1024x768+0+0 -event button > '%1'").arg(log)}) !=
+               nullptr &&
+           server_.WaitForWindow({QStringLiteral("--name"), QStringLiteral("Event Tester")});
+  }
   [[nodiscard]] bool Remembered() const {
     QFile hosts(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) +
                 QStringLiteral("/known_hosts2"));
