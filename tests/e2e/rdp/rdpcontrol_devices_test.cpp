@@ -44,8 +44,7 @@ TEST_F(RdpControlTest, SessionWithPrintersRedirectedKeepsFlowing) {
 TEST(RdpDeviceRedirection, DevicesPerSwitchFromThisComputer) {
   QTemporaryDir home;
   ASSERT_TRUE(home.isValid());
-  qputenv("HOME", home.path().toUtf8());
-  qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
+  testing_support::UsePrivateHome(home);
   TestCupsScheduler cups;
   ASSERT_TRUE(cups.Start());
   ASSERT_TRUE(cups.AddQueue(QStringLiteral("Escritorio"), false));

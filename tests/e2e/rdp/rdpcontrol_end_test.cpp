@@ -36,8 +36,7 @@ TEST(RdpControlEnd, ClosingDuringAHandshakeWithASilentServerEndsTheAttempt) {
   ASSERT_TRUE(listener.Listen("127.0.0.1"));
 
   QTemporaryDir home;
-  qputenv("HOME", home.path().toUtf8());
-  qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
+  testing_support::UsePrivateHome(home);
   const int threadsBefore = ThreadCount();
   auto client = std::make_unique<TMsRdpClient>();
   std::vector<int> reasons;

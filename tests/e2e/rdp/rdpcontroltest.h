@@ -69,8 +69,7 @@ class RdpControlTest : public ::testing::Test {
   void SetUp() override {
     // The client's remembered certificates and settings belong to this test alone.
     ASSERT_TRUE(home_.isValid());
-    qputenv("HOME", home_.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", home_.filePath(QStringLiteral("config")).toUtf8());
+    testing_support::UsePrivateHome(home_);
     testing_support::ClearBoxes();
     SetRdpReconnectDelays(
         std::vector<std::chrono::milliseconds>(kTestReconnectAttempts, kTestReconnectPause));
