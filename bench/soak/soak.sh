@@ -42,16 +42,15 @@ source "$root/tests/e2e/provider.sh"
 trap 'provider_stop; e2e_cleanup' EXIT
 
 # Outside the namespace: the two X servers and the animation on the server's display.
-if [ "${ZENTRA_SOAK_NETNS:-}" != 1 ]; then
+if e2e_outside ZENTRA_SOAK_NETNS; then
   start_xvfb 1280x1024x24
   provider_init "$E2E_TMP/provider"
   provider_start_display
   provider_launch "$PROVIDER_DIR/animation.log" "$animation"
-  status=0
-  ZENTRA_SOAK_NETNS=1 ZENTRA_BUILD=$build "$root/tests/support/netns-run" \
+  export ZENTRA_BUILD=$build
+  e2e_run_inside ZENTRA_SOAK_NETNS "$root/tests/support/netns-run" \
     --hosts "127.0.0.1 $login_host $login2_host $web_host" --hosts "127.0.0.2 $rdp_host" -- \
-    bash "$0" "$@" || status=$?
-  exit $status
+    "$0" "$@"
 fi
 
 source "$root/tests/e2e/client.sh"

@@ -10,6 +10,7 @@
 // Qt first: Xlib's macros (Bool, Status) break Qt's headers.
 #include <QApplication>
 #include <QLabel>
+#include <QProcess>
 #include <QWidget>
 
 #include <X11/Xlib.h>
@@ -28,6 +29,9 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "childprocess.h"
+#include "xvfb.h"
 
 extern char** environ;
 
@@ -110,32 +114,6 @@ double Median(std::vector<double> values) {
   return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-// A display of our own, so no desktop's windows or window manager take part.
-pid_t StartXvfb(std::string& displayName) {
-  int pipeFds[2];
-  if (pipe(pipeFds) != 0) return 0;
-  const std::string fdText = std::to_string(pipeFds[1]);
-  std::vector<std::string> command = {"/usr/bin/Xvfb", "-displayfd", fdText, "-screen", "0",
-                                      "1280x1024x24",  "-nolisten",  "tcp"};
-  std::vector<char*> args;
-  for (auto& part : command) args.push_back(part.data());
-  args.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0) return 0;
-  close(pipeFds[1]);
-  std::string number;
-  char c = 0;
-  while (read(pipeFds[0], &c, 1) == 1 && c != '\n') number += c;
-  close(pipeFds[0]);
-  if (number.empty()) {
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-    return 0;
-  }
-  displayName = ":" + number;
-  return pid;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -144,10 +122,19 @@ int main(int argc, char** argv) {
                    std::string(argv[1]) == "--text");
   const int rounds = argc >= 2 ? std::max(1, std::atoi(argv[1])) : 10;
 
-  std::string displayName;
-  const pid_t xvfb = StartXvfb(displayName);
-  if (xvfb == 0) {
-    std::fprintf(stderr, "startup bench: no X display\n");
+  // A display of our own, so no desktop's windows or window manager take part; on a display
+  // number of its own, as the tests' servers are.
+  QCoreApplication application(argc, argv);
+  QProcess xvfb;
+  QString failure;
+  const std::string displayName =
+      StartXvfb(xvfb,
+                {QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1280x1024x24"),
+                 QStringLiteral("-nolisten"), QStringLiteral("tcp")},
+                failure)
+          .toStdString();
+  if (displayName.empty()) {
+    std::fprintf(stderr, "startup bench: no X display: %s\n", qPrintable(failure));
     return 1;
   }
   char home[] = "/tmp/zentra-startup-XXXXXX";
@@ -202,8 +189,7 @@ int main(int argc, char** argv) {
     oursCpu.push_back(o->cpuMs);
   }
   XCloseDisplay(display);
-  kill(xvfb, SIGTERM);
-  waitpid(xvfb, nullptr, 0);
+  StopChild(&xvfb);
   std::string cleanup = std::string("rm -rf '") + home + "'";
   (void)std::system(cleanup.c_str());
 

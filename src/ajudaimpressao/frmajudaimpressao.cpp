@@ -1,11 +1,9 @@
 #include "ajudaimpressao/frmajudaimpressao.h"
 
 #include <QPushButton>
-#include <QShowEvent>
 
 #include "ajudaimpressao/pdfprintercheck.h"
 #include "download/frmdownload.h"
-#include "platform/jpeg.h"
 #include "shell/application.h"
 #include "shell/boxes.h"
 #include "shell/events.h"
@@ -44,27 +42,14 @@ constexpr const char16_t* kMemoLines[] = {
 }  // namespace
 
 TFrmAjudaImpressao::TFrmAjudaImpressao()
-    : TForm(13), ui_(std::make_unique<Ui::TFrmAjudaImpressao>()) {}
+    : THelpForm(kPicture, kMemoLines), ui_(std::make_unique<Ui::TFrmAjudaImpressao>()) {}
 
 TFrmAjudaImpressao::~TFrmAjudaImpressao() = default;
 
 void TFrmAjudaImpressao::SetupLayout() {
   ui_->setupUi(this);
-  QStringList lines;
-  for (const char16_t* line : kMemoLines) lines << QString::fromUtf16(line);
-  ui_->Memo1->setPlainText(lines.join(u'\n'));
+  SetupHelp(ui_->Image1, ui_->Memo1);
   Bind(ui_->Button1, &QPushButton::clicked, this, &TFrmAjudaImpressao::Button1Click);
-}
-
-void TFrmAjudaImpressao::showEvent(QShowEvent* event) {
-  if (!event->spontaneous()) {
-    // The picture is decoded when the window is first opened, not at start-up with the others.
-    if (ui_->Image1->pixmap().isNull())
-      ui_->Image1->setPixmap(QPixmap::fromImage(LoadJpeg(QString::fromLatin1(kPicture))));
-    CentreOnScreen();
-    ui_->Memo1->setFocus(Qt::OtherFocusReason);
-  }
-  TForm::showEvent(event);
 }
 
 void TFrmAjudaImpressao::Button1Click() {

@@ -2,19 +2,15 @@
 
 #include <memory>
 
-#include "shell/form.h"
-
-class QShowEvent;
+#include "ajudatransferencia/helpform.h"
 
 namespace Ui {
 class TFrmAjudaImpressao;
 }
 
-// The printing help: a picture on the left, a fixed read-only text on the right and, along the
-// bottom, the button that checks for the PDF printer and offers to install it. Created once at
-// start-up and opened modally from the session window's toolbar; every opening shows it centred
-// in the work area with the text panel focused.
-class TFrmAjudaImpressao : public TForm {
+// The printing help: its picture and text and, along the bottom, the button that checks for the
+// PDF printer and offers to install it.
+class TFrmAjudaImpressao : public THelpForm {
   Q_OBJECT
 
  public:
@@ -27,7 +23,6 @@ class TFrmAjudaImpressao : public TForm {
 
  protected:
   void SetupLayout() override;
-  void showEvent(QShowEvent* event) override;
 
  private:
   std::unique_ptr<Ui::TFrmAjudaImpressao> ui_;

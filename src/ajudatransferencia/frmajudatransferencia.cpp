@@ -1,8 +1,5 @@
 #include "ajudatransferencia/frmajudatransferencia.h"
 
-#include <QShowEvent>
-
-#include "platform/jpeg.h"
 #include "shell/application.h"
 #include "ui_frmajudatransferencia.h"
 
@@ -41,24 +38,11 @@ constexpr const char16_t* kMemoLines[] = {
 }  // namespace
 
 TFrmAjudaTransferencia::TFrmAjudaTransferencia()
-    : TForm(13), ui_(std::make_unique<Ui::TFrmAjudaTransferencia>()) {}
+    : THelpForm(kPicture, kMemoLines), ui_(std::make_unique<Ui::TFrmAjudaTransferencia>()) {}
 
 TFrmAjudaTransferencia::~TFrmAjudaTransferencia() = default;
 
 void TFrmAjudaTransferencia::SetupLayout() {
   ui_->setupUi(this);
-  QStringList lines;
-  for (const char16_t* line : kMemoLines) lines << QString::fromUtf16(line);
-  ui_->Memo1->setPlainText(lines.join(u'\n'));
-}
-
-void TFrmAjudaTransferencia::showEvent(QShowEvent* event) {
-  if (!event->spontaneous()) {
-    // The picture is decoded when the window is first opened, not at start-up with the others.
-    if (ui_->Image1->pixmap().isNull())
-      ui_->Image1->setPixmap(QPixmap::fromImage(LoadJpeg(QString::fromLatin1(kPicture))));
-    CentreOnScreen();
-    ui_->Memo1->setFocus(Qt::OtherFocusReason);
-  }
-  TForm::showEvent(event);
+  SetupHelp(ui_->Image1, ui_->Memo1);
 }

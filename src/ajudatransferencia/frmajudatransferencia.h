@@ -2,18 +2,15 @@
 
 #include <memory>
 
-#include "shell/form.h"
-
-class QShowEvent;
+#include "ajudatransferencia/helpform.h"
 
 namespace Ui {
 class TFrmAjudaTransferencia;
 }
 
-// The file transfer help: a picture on the left and a fixed, read-only text on the right.
-// Created once at start-up and opened modally from the session window's toolbar; every opening
-// shows it centred in the work area with the text panel focused.
-class TFrmAjudaTransferencia : public TForm {
+// The file transfer help: how copying and pasting moves files between this computer and the
+// remote desktop, beside its picture.
+class TFrmAjudaTransferencia : public THelpForm {
   Q_OBJECT
 
  public:
@@ -22,7 +19,6 @@ class TFrmAjudaTransferencia : public TForm {
 
  protected:
   void SetupLayout() override;
-  void showEvent(QShowEvent* event) override;
 
  private:
   std::unique_ptr<Ui::TFrmAjudaTransferencia> ui_;

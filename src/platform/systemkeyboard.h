@@ -1,10 +1,10 @@
 #pragma once
 
-#include <QByteArray>
-#include <QHash>
 #include <QObject>
 #include <QString>
 #include <memory>
+
+#include "platform/xkblayouts.h"
 
 // The system keyboard layout, as the on-screen keyboard needs it: which Windows virtual-key code
 // and which PC scan code (set 1, make code without the E0 prefix) name a key, what a key types
@@ -37,13 +37,6 @@ struct TKeyLookupState {
   bool Shift = false;
   bool AltGr = false;     // the third level (Ctrl+Alt on the other platform)
   bool CapsLock = false;  // Caps Lock toggled on
-};
-
-// An xkeyboard-config layout by its names, as setxkbmap takes them ("us" and "intl").
-struct TXkbLayoutName {
-  QString layout;
-  QString variant;  // empty: the layout's default
-  friend bool operator==(const TXkbLayoutName&, const TXkbLayoutName&) = default;
 };
 
 class TSystemKeyboard : public QObject {
@@ -146,14 +139,3 @@ class TSystemKeyboard : public QObject {
 // Replaces the process-wide keyboard (tests: a keymap built from names). nullptr lets the next
 // SystemKeyboard() create the default again.
 void SetSystemKeyboard(std::unique_ptr<TSystemKeyboard> keyboard);
-
-// The language tag ("pt-BR") of an xkeyboard-config layout by its description, the group name an
-// X server reports ("Portuguese (Brazil)"), from the registry's XML; empty when it lists none.
-[[nodiscard]] QString LayoutLanguageTag(const QByteArray& registry, const QString& description);
-// The names of the layout or variant with that description; empty when the registry lists none.
-[[nodiscard]] TXkbLayoutName LayoutNameOf(const QByteArray& registry, const QString& description);
-// Every description the registry lists, with its tag, from reading all of it.
-[[nodiscard]] QHash<QString, QString> LayoutLanguageTags(const QByteArray& registry);
-
-// The tag of a locale name such as "pt_BR.UTF-8" ("pt-BR"); empty when it lacks a country.
-[[nodiscard]] QString LanguageTagFromLocaleName(const QString& localeName);

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -92,6 +93,17 @@ std::optional<QMargins> Extents(xcb_connection_t* c, xcb_window_t window, xcb_at
                   static_cast<int>(v[3]));
 }
 
+// Whether a window manager names itself on the first screen's root (_NET_SUPPORTING_WM_CHECK).
+bool WindowManagerRuns(xcb_connection_t* c) {
+  const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+  if (screen == nullptr) return false;
+  constexpr char kName[] = "_NET_SUPPORTING_WM_CHECK";
+  const XcbReply<xcb_intern_atom_reply_t> atom(xcb_intern_atom_reply(
+      c, xcb_intern_atom(c, 1, static_cast<std::uint16_t>(sizeof kName - 1), kName), nullptr));
+  if (!atom || atom->atom == XCB_ATOM_NONE) return false;
+  return !Property32(c, screen->root, atom->atom, XCB_ATOM_WINDOW).empty();
+}
+
 }  // namespace
 
 std::optional<QMargins> WindowManagerFrame(WId id) {
@@ -101,10 +113,10 @@ std::optional<QMargins> WindowManagerFrame(WId id) {
   if (x11 == nullptr || x11->connection() == nullptr || id == 0) return std::nullopt;
   if (QGuiApplication::platformName() != u"xcb") return std::nullopt;
   // The window was made on the toolkit's connection: a round trip there makes sure the server
-  // has it before our own connection names it.
+  // has it before our own connection names it. Asking there first whether a window manager runs
+  // at all is that round trip, and spares a bare X server the set-up of our own connection.
   xcb_connection_t* toolkit = x11->connection();
-  XcbReply<xcb_get_input_focus_reply_t>(
-      xcb_get_input_focus_reply(toolkit, xcb_get_input_focus(toolkit), nullptr));
+  if (!WindowManagerRuns(toolkit)) return std::nullopt;
 
   Connection& conn = SharedConnection();
   if (!conn.Ok()) return std::nullopt;
@@ -161,10 +173,18 @@ std::optional<QMargins> WindowManagerFrame(WId id) {
 
 namespace {
 
-xcb_atom_t Atom(xcb_connection_t* c, const char* name) {
-  const XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-      c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr));
-  return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+// The atoms of these names, asked for together: one round trip to the server, not one each.
+template <std::size_t N>
+std::array<xcb_atom_t, N> Atoms(xcb_connection_t* c, const std::array<const char*, N>& names) {
+  std::array<xcb_intern_atom_cookie_t, N> cookies{};
+  for (std::size_t i = 0; i < N; ++i)
+    cookies[i] = xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(names[i])), names[i]);
+  std::array<xcb_atom_t, N> atoms{};
+  for (std::size_t i = 0; i < N; ++i) {
+    const XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(c, cookies[i], nullptr));
+    atoms[i] = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+  }
+  return atoms;
 }
 
 }  // namespace
@@ -178,9 +198,11 @@ void MarkWindowRole(WId id, bool owned) {
   // keeps the states it finds on an unmapped window when it maps it, reads ours.
   xcb_connection_t* c = x11->connection();
   const auto window = static_cast<xcb_window_t>(id);
-  const xcb_atom_t state = Atom(c, "_NET_WM_STATE");
-  const xcb_atom_t skipTaskbar = Atom(c, "_NET_WM_STATE_SKIP_TASKBAR");
-  const xcb_atom_t skipPager = Atom(c, "_NET_WM_STATE_SKIP_PAGER");
+  const std::array<xcb_atom_t, 3> atoms =
+      Atoms<3>(c, {"_NET_WM_STATE", "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"});
+  const xcb_atom_t state = atoms[0];
+  const xcb_atom_t skipTaskbar = atoms[1];
+  const xcb_atom_t skipPager = atoms[2];
   if (state == XCB_ATOM_NONE || skipTaskbar == XCB_ATOM_NONE || skipPager == XCB_ATOM_NONE) return;
   std::vector<std::uint32_t> states = Property32(c, window, state, XCB_ATOM_ATOM);
   std::erase_if(states, [&](std::uint32_t a) { return a == skipTaskbar || a == skipPager; });

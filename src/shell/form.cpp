@@ -86,7 +86,13 @@ TForm::~TForm() = default;
 void TForm::Construct() {
   SetupLayout();
   ApplyTextSizeScaling();
-  if (CentredAtCreation()) CentreOnScreen();
+  if (CentredAtCreation()) {
+    CentreOnScreen();
+    // Asking the window manager for the frame needs a native window, and making one for every
+    // window at start-up, most of them shown much later or never, delays the first one: a window
+    // gets its native window when first shown, and is centred by its frame then.
+    if (!testAttribute(Qt::WA_WState_Created)) centredUnframed_ = geometry();
+  }
 }
 
 void TForm::ApplyTextSizeScaling() {
@@ -130,6 +136,7 @@ QMargins TForm::FrameMargins() {
             frame.right() - client.right(), frame.bottom() - client.bottom()};
   }
   // Before the first mapping Qt knows no frame: the window manager is asked, once.
+  if (!testAttribute(Qt::WA_WState_Created)) return {};
   if (!frameMargins_) {
     frameMargins_ = FrameSource() ? FrameSource()(winId()).value_or(QMargins()) : QMargins();
   }
@@ -230,6 +237,11 @@ void TForm::closeEvent(QCloseEvent* event) {
 }
 
 void TForm::showEvent(QShowEvent* event) {
+  // The native window exists from here on, and is mapped only after this event.
+  if (centredUnframed_ && !event->spontaneous()) {
+    if (geometry() == *centredUnframed_) CentreOnScreen();
+    centredUnframed_.reset();
+  }
   QWidget::showEvent(event);
   if (OnShow && !event->spontaneous()) Dispatch(this, OnShow);
 }

@@ -66,7 +66,8 @@ class TForm : public QWidget {
   void CentreOnScreen();
   // The frame the window manager puts around the window: the one it has once framed, else the
   // window manager's answer when asked (before the window is first mapped, when Qt does not know
-  // it yet); none without a window manager.
+  // it yet); none without a window manager, and none asked for while the window has no native
+  // window yet.
   [[nodiscard]] QMargins FrameMargins();
 
   std::function<void(TCloseAction&)> OnClose;
@@ -94,6 +95,9 @@ class TForm : public QWidget {
 
   int designedTextHeight_;
   std::optional<QMargins> frameMargins_;  // the window manager's answer, once asked
+  // Where creation centred the window without knowing the frame; at the first showing, a window
+  // still there is centred again, frame included.
+  std::optional<QRect> centredUnframed_;
   int modalResult_ = mrNone;
   QEventLoop* modalLoop_ = nullptr;
   std::vector<QPointer<TForm>> minimisedWithMe_;  // as the main window

@@ -22,6 +22,58 @@ e2e_report_failed_line() {
   trap '[ $BASH_SUBSHELL -gt 0 ] || echo "FAIL: line $LINENO: $BASH_COMMAND" >&2' ERR
 }
 
+# The two runs of a script that tests in a private network: the first, outside, starts what must
+# be started where every other run's X servers can be seen (the displays), then runs the script
+# again inside a private network and mount namespace (tests/support/netns-run) and ends with
+# that run's status. MARKER names the variable that tells the second run it is inside.
+#   if e2e_outside MARKER; then ...; e2e_run_inside MARKER NETNS_RUN [OPTION...] -- "$0" "$@"; fi
+e2e_outside() { [ "${!1:-}" != 1 ]; }
+e2e_run_inside() {
+  local marker=$1 netns_run=$2 options=() status=0
+  shift 2
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do
+    options+=("$1")
+    shift
+  done
+  shift
+  env "$marker=1" "$netns_run" "${options[@]}" -- bash "$@" || status=$?
+  exit $status
+}
+
+# What a failed script leaves behind, and its clean-up; call once, after sourcing client.sh (its
+# shot). Sets $artifacts, the folder for pictures worth keeping (ZENTRA_TEST_ARTIFACTS, else
+# ./NAME-test-artifacts). When the script fails (a skip, 77, is no failure): the screen of
+# $E2E_SCREEN (else $DISPLAY) at that moment into $artifacts/failure.png and the last lines of
+# each LOG (a pattern, expanded then); when it passes, $artifacts goes. Then STOP (a command, or
+# "" for none) ends the script's servers, and the programs and files of lib.sh go.
+#   e2e_report_at_exit NAME STOP [LOG...]
+E2E_STOP=
+E2E_FAILURE_LOGS=()
+e2e_report_at_exit() {
+  artifacts=${ZENTRA_TEST_ARTIFACTS:-$PWD/$1-test-artifacts}
+  mkdir -p "$artifacts"
+  E2E_STOP=$2
+  shift 2
+  E2E_FAILURE_LOGS=("$@")
+  trap e2e_at_exit EXIT
+}
+e2e_at_exit() {
+  local status=$? pattern log
+  if [ $status -eq 0 ] || [ $status -eq 77 ]; then
+    rm -rf "$artifacts"
+  else
+    DISPLAY=${E2E_SCREEN:-${DISPLAY:-}} shot "$artifacts/failure.png" 2>/dev/null || true
+    echo "== the screen at the failure: $artifacts/failure.png"
+    for pattern in "${E2E_FAILURE_LOGS[@]}"; do
+      for log in $pattern; do
+        [ -f "$log" ] && { echo "== $(basename "$log") (last lines)"; tail -30 "$log"; }
+      done
+    done
+  fi
+  [ -z "$E2E_STOP" ] || $E2E_STOP
+  e2e_cleanup
+}
+
 # Fails the script, after showing the logs the script's programs wrote into $E2E_TMP.
 fail() {
   local log
@@ -74,16 +126,19 @@ wait_for_window() {
   fail "no window named '$name' within ${limit}s"
 }
 
+# Collects child process $1 once it has ended and sets E2E_EXIT to its exit code; false while it
+# runs. (Not in a command substitution: only this shell can collect its own children.)
+e2e_collect() {
+  kill -0 "$1" 2>/dev/null && return 1
+  E2E_EXIT=0
+  wait "$1" || E2E_EXIT=$?
+}
+
 # Waits up to $2 seconds for child process $1 to end and sets E2E_EXIT to its exit code.
-# (Not in a command substitution: only this shell can collect its own children.)
 wait_for_exit() {
   local pid=$1 limit=${2:-20} i
   for i in $(seq $((limit * 10))); do
-    if ! kill -0 "$pid" 2>/dev/null; then
-      E2E_EXIT=0
-      wait "$pid" || E2E_EXIT=$?
-      return 0
-    fi
+    e2e_collect "$pid" && return 0
     sleep 0.1
   done
   fail "process $pid still running after ${limit}s"
@@ -99,11 +154,7 @@ close_until_exit() {
     "$WM_CLOSE" "$window" 2>/dev/null || true
     local j
     for j in $(seq 20); do
-      if ! kill -0 "$pid" 2>/dev/null; then
-        E2E_EXIT=0
-        wait "$pid" || E2E_EXIT=$?
-        return 0
-      fi
+      e2e_collect "$pid" && return 0
       sleep 0.1
     done
   done

@@ -1,11 +1,12 @@
 # The provider's side, on this machine: the lookup endpoint (tools/lookup_service) and a real RDP
-# server (freerdp-shadow-cli with NLA, one user checked against a SAM file) serving its own Xvfb
-# display. Used by the end-to-end session test and by scripts/demo: the X servers and the programs
-# on the server display start outside, the services inside a private network namespace whose
-# /etc/hosts maps the provider's names to loopback. (An X server started inside such a namespace
-# cannot see the displays already in use and would take over another's socket file; from inside,
-# a display is reached through its socket file in /tmp/.X11-unix.) The PROVIDER_ variables are
-# exported, so a script run in the namespace picks up the same folder and display.
+# server (tests/support/rdp-test-server: freerdp-shadow-cli with NLA, one user checked against a
+# SAM file) serving its own Xvfb display. Used by the end-to-end session test and by scripts/demo:
+# the X servers and the programs on the server display start outside, the services inside a
+# private network namespace whose /etc/hosts maps the provider's names to loopback. (An X server
+# started inside such a namespace cannot see the displays already in use and would take over
+# another's socket file; from inside, a display is reached through its socket file in
+# /tmp/.X11-unix.) The PROVIDER_ variables are exported, so a script run in the namespace picks up
+# the same folder and display.
 #
 # Source it after lib.sh (its end_process), then:
 #   provider_init DIR [USER PASSWORD]   a folder of its own; writes the SAM file
@@ -40,8 +41,7 @@ provider_init() {
   PROVIDER_USER=${2:-$PROVIDER_USER}
   PROVIDER_PASSWORD=${3:-$PROVIDER_PASSWORD}
   mkdir -p "$PROVIDER_DIR/server-home"
-  winpr-hash -u "$PROVIDER_USER" -p "$PROVIDER_PASSWORD" -f sam >"$PROVIDER_DIR/sam" ||
-    { echo "provider: winpr-hash failed" >&2; return 1; }
+  "$PROVIDER_RDP_SERVER" sam "$PROVIDER_DIR/sam" "$PROVIDER_USER" "$PROVIDER_PASSWORD"
 }
 
 # Waits until a TCP connection to ADDRESS:PORT succeeds.
@@ -79,19 +79,13 @@ provider_launch() {
   PROVIDER_PIDS+=($!)
 }
 
-PROVIDER_TEST_CA=$(cd "$(dirname "${BASH_SOURCE[0]}")/../support" && pwd)/test-ca
+PROVIDER_RDP_SERVER=$(cd "$(dirname "${BASH_SOURCE[0]}")/../support" && pwd)/rdp-test-server
 
-# Gives the server a certificate of PROVIDER_CA_DIR for PROVIDER_RDP_NAME, where
-# freerdp-shadow-cli looks for its own ($HOME/.config/freerdp/shadow), unless it has one.
+# Gives the server a certificate of PROVIDER_CA_DIR for PROVIDER_RDP_NAME, unless it has one.
 provider_install_certificate() {
-  local folder=$PROVIDER_DIR/server-home/.config/freerdp/shadow
   [ -n "${PROVIDER_CA_DIR:-}" ] && [ -n "${PROVIDER_RDP_NAME:-}" ] || return 0
-  [ -s "$folder/shadow.crt" ] && return 0
-  "$PROVIDER_TEST_CA" issue "$PROVIDER_CA_DIR" "$PROVIDER_RDP_NAME" "$PROVIDER_DIR/issued" ||
-    { echo "provider: test-ca issue failed" >&2; return 1; }
-  mkdir -p "$folder"
-  cp "$PROVIDER_DIR/issued/cert.pem" "$folder/shadow.crt"
-  cp "$PROVIDER_DIR/issued/key.pem" "$folder/shadow.key"
+  "$PROVIDER_RDP_SERVER" certificate "$PROVIDER_DIR/server-home" "$PROVIDER_CA_DIR" \
+    "$PROVIDER_RDP_NAME" "$PROVIDER_DIR/issued"
 }
 
 provider_start_rdp() {
@@ -99,9 +93,9 @@ provider_start_rdp() {
   provider_stop_rdp
   provider_install_certificate || return 1
   # Its certificate lives in its own home, so a restarted server shows the client the same one.
-  env -u XDG_CONFIG_HOME HOME="$PROVIDER_DIR/server-home" DISPLAY="$PROVIDER_DISPLAY" \
-    setpriv --pdeathsig TERM freerdp-shadow-cli "/port:$port" "/bind-address:$address" -auth "/sec:$PROVIDER_SECURITY" \
-    "/sam-file:$PROVIDER_DIR/sam" >>"$PROVIDER_DIR/rdp.log" 2>&1 &
+  setpriv --pdeathsig TERM "$PROVIDER_RDP_SERVER" run "$PROVIDER_DIR/server-home" \
+    "$PROVIDER_DISPLAY" "$address" "$port" "$PROVIDER_SECURITY" "$PROVIDER_DIR/sam" \
+    >>"$PROVIDER_DIR/rdp.log" 2>&1 &
   PROVIDER_RDP_PID=$!
   provider_wait_port "$address" "$port"
 }

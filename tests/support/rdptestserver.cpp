@@ -18,12 +18,6 @@ void StopProcess(QProcess* process) {
   StopChild(process, kStopTimeoutMs);
 }
 
-bool WriteFile(const QString& path, const QByteArray& content) {
-  QFile file(path);
-  return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-         file.write(content) == content.size();
-}
-
 }  // namespace
 
 TestRdpServer::TestRdpServer(Security security) : security_(security) {}
@@ -46,15 +40,22 @@ bool TestRdpServer::StartDisplay() {
 }
 
 bool TestRdpServer::UsePassword(const QString& password) {
-  QProcess hash;
-  hash.start(QStringLiteral("winpr-hash"),
-             {QStringLiteral("-u"), QString::fromLatin1(kUser), QStringLiteral("-p"), password,
-              QStringLiteral("-f"), QStringLiteral("sam")});
-  if (!hash.waitForFinished(kStartTimeoutMs) || hash.exitCode() != 0) {
-    failure_ = QStringLiteral("winpr-hash failed");
-    return false;
-  }
-  return WriteFile(dir_.filePath(QStringLiteral("sam")), hash.readAllStandardOutput());
+  return RunRecipe({QStringLiteral("sam"), dir_.filePath(QStringLiteral("sam")),
+                    QString::fromLatin1(kUser), password});
+}
+
+bool TestRdpServer::RunRecipe(const QStringList& arguments) {
+  QProcess recipe;
+  recipe.start(QStringLiteral(ZENTRA_RDP_TEST_SERVER_SCRIPT), arguments);
+  if (recipe.waitForFinished(kStartTimeoutMs) && recipe.exitStatus() == QProcess::NormalExit &&
+      recipe.exitCode() == 0)
+    return true;
+  failure_ =
+      QStringLiteral("rdp-test-server %1 failed: %2")
+          .arg(arguments.value(0), recipe.error() == QProcess::UnknownError
+                                       ? QString::fromUtf8(recipe.readAllStandardError()).trimmed()
+                                       : recipe.errorString());
+  return false;
 }
 
 bool TestRdpServer::Start() {
@@ -99,23 +100,8 @@ bool TestRdpServer::StartServer(const QString& serverHome) {
 bool TestRdpServer::InstallProviderCertificate(const QString& home) {
   const QString authority = QStringLiteral(ZENTRA_TEST_CA_DIR);
   if (authority.isEmpty()) return true;  // a build without the test authority: its own, then
-  // Where freerdp-shadow-cli keeps its certificate: $HOME/.config/freerdp/shadow.
-  const QString folder = home + QStringLiteral("/.config/freerdp/shadow");
-  if (QFile::exists(folder + QStringLiteral("/shadow.crt"))) return true;
-  const QString issued = dir_.filePath(QStringLiteral("issued"));
-  QProcess issue;
-  issue.start(QStringLiteral(ZENTRA_TEST_CA_SCRIPT),
-              {QStringLiteral("issue"), authority, QStringLiteral("127.0.0.1"), issued});
-  if (!issue.waitForFinished(kStartTimeoutMs) || issue.exitCode() != 0 || !QDir().mkpath(folder)) {
-    failure_ =
-        QStringLiteral("test-ca issue failed: ") + QString::fromUtf8(issue.readAllStandardError());
-    return false;
-  }
-  QFile::remove(folder + QStringLiteral("/shadow.crt"));
-  QFile::remove(folder + QStringLiteral("/shadow.key"));
-  return QFile::copy(issued + QStringLiteral("/cert.pem"),
-                     folder + QStringLiteral("/shadow.crt")) &&
-         QFile::copy(issued + QStringLiteral("/key.pem"), folder + QStringLiteral("/shadow.key"));
+  return RunRecipe({QStringLiteral("certificate"), home, authority, QStringLiteral("127.0.0.1"),
+                    dir_.filePath(QStringLiteral("issued"))});
 }
 
 bool TestRdpServer::LaunchServer(const QString& home) {
@@ -123,19 +109,13 @@ bool TestRdpServer::LaunchServer(const QString& home) {
   if (!ownCertificate_ && !InstallProviderCertificate(home)) return false;
   server_ = std::make_unique<QProcess>();
   DieWithTest(*server_);
-  auto env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("HOME"), home);
-  env.insert(QStringLiteral("DISPLAY"), display_);
-  env.remove(QStringLiteral("XDG_CONFIG_HOME"));
-  server_->setProcessEnvironment(env);
   server_->setStandardOutputFile(dir_.filePath(QStringLiteral("server.log")), QIODevice::Append);
   server_->setStandardErrorFile(dir_.filePath(QStringLiteral("server.log")), QIODevice::Append);
   server_->start(
-      QStringLiteral("freerdp-shadow-cli"),
-      {QStringLiteral("/port:%1").arg(port_), QStringLiteral("/bind-address:127.0.0.1"),
-       QStringLiteral("-auth"),
-       security_ == Security::Tls ? QStringLiteral("/sec:tls") : QStringLiteral("/sec:nla"),
-       QStringLiteral("/sam-file:") + dir_.filePath(QStringLiteral("sam"))});
+      QStringLiteral(ZENTRA_RDP_TEST_SERVER_SCRIPT),
+      {QStringLiteral("run"), home, display_, QStringLiteral("127.0.0.1"), QString::number(port_),
+       security_ == Security::Tls ? QStringLiteral("tls") : QStringLiteral("nla"),
+       dir_.filePath(QStringLiteral("sam"))});
   return server_->waitForStarted(kStartTimeoutMs);
 }
 
@@ -168,6 +148,14 @@ QProcess* TestRdpServer::Launch(const QString& program, const QStringList& argum
   if (!process->waitForStarted(kStartTimeoutMs)) return nullptr;
   programs_.push_back(std::move(process));
   return programs_.back().get();
+}
+
+bool TestRdpServer::WaitForWindow(const QStringList& searchOptions) {
+  return Run(QStringLiteral("timeout"),
+             QStringList{QStringLiteral("10"), QStringLiteral("xdotool"), QStringLiteral("search"),
+                         QStringLiteral("--sync")} +
+                 searchOptions,
+             12000) == 0;
 }
 
 bool TestRdpServer::PaintRoot(const QString& colour) {

@@ -11,6 +11,7 @@
 
 // A real RDP server for tests: its own Xvfb display served by freerdp-shadow-cli on an ephemeral
 // loopback port, with NLA checking one user's password against a SAM file, or TLS only. The
+// server is tests/support/rdp-test-server's, the recipe the end-to-end scripts use too. The
 // display, the server and the programs on the display end with the test.
 class TestRdpServer {
  public:
@@ -55,11 +56,16 @@ class TestRdpServer {
   int Run(const QString& program, const QStringList& arguments, int timeoutMs = 10000);
   // Starts a program on the server display that keeps running until the server goes.
   QProcess* Launch(const QString& program, const QStringList& arguments);
+  // Waits (at most 10 s) until xdotool finds a window on the server display by these search
+  // options ("--class", "xterm").
+  [[nodiscard]] bool WaitForWindow(const QStringList& searchOptions);
   // Fills the server's root window with a colour ("#RRGGBB").
   bool PaintRoot(const QString& colour);
 
  private:
   bool StartDisplay();
+  // Runs one step of tests/support/rdp-test-server to its end; its complaint becomes Failure().
+  bool RunRecipe(const QStringList& arguments);
   bool LaunchServer(const QString& home);
   // Puts a certificate of the test authority where the server looks for its own.
   bool InstallProviderCertificate(const QString& home);

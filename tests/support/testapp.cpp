@@ -52,6 +52,11 @@ RealBoxes::~RealBoxes() {
   SetBoxInterceptor(RecordBox);
 }
 
+void UsePrivateHome(const QTemporaryDir& home) {
+  qputenv("HOME", home.path().toUtf8());
+  qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
+}
+
 bool WaitForImpl(const std::function<bool()>& pred, int timeoutMs) {
   QElapsedTimer clock;
   clock.start();

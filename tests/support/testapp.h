@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <deque>
 #include <functional>
 #include <ostream>
@@ -23,6 +24,10 @@ std::vector<BoxRequest>& ShownBoxes();
 // Answers for the next boxes, by button index; without one, a box takes its default button.
 void AnswerNextBox(int buttonIndex);
 void ClearBoxes();
+
+// The program's remembered certificates and settings belong to this test alone: HOME is the
+// folder, XDG_CONFIG_HOME its "config".
+void UsePrivateHome(const QTemporaryDir& home);
 
 // While one lives, boxes are real Qt message boxes (offscreen unless QT_QPA_PLATFORM says
 // otherwise), for tests of a box's own life; the recorder comes back when it ends.

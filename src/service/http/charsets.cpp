@@ -95,16 +95,6 @@ const TCharset* FindCharset(const QString& name) {
   return nullptr;
 }
 
-QString DecodeAscii(const QByteArray& body) {
-  QString text(body.size(), Qt::Uninitialized);
-  QChar* out = text.data();
-  for (const char byte : body) {
-    const auto code = static_cast<unsigned char>(byte);
-    *out++ = QChar(code > 0x7F ? u'?' : char16_t(code));
-  }
-  return text;
-}
-
 // iconv into UTF-16; a byte sequence the charset does not have becomes U+FFFD.
 QString DecodeIconv(const QByteArray& body, const char* iconvName) {
   iconv_t converter = iconv_open("UTF-16LE", iconvName);
@@ -135,6 +125,16 @@ QString DecodeIconv(const QByteArray& body, const char* iconvName) {
 }
 
 }  // namespace
+
+QString DecodeAscii(const QByteArray& bytes) {
+  QString text(bytes.size(), Qt::Uninitialized);
+  QChar* out = text.data();
+  for (const char byte : bytes) {
+    const auto code = static_cast<unsigned char>(byte);
+    *out++ = QChar(code > 0x7F ? u'?' : char16_t(code));
+  }
+  return text;
+}
 
 QString DefaultCharsetFor(const QString& mediaType) {
   const QString type = mediaType.toLower();

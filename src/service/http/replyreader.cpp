@@ -3,22 +3,13 @@
 #include <cstring>
 #include <limits>
 
+#include "service/http/charsets.h"
 #include "service/http/httperrors.h"
 
 namespace {
 
 [[noreturn]] void Refuse(const char* text) {
   throw EHttpReplyError(QString::fromLatin1(text));
-}
-
-QString AsciiLine(const QByteArray& bytes) {
-  QString text(bytes.size(), Qt::Uninitialized);
-  QChar* out = text.data();
-  for (const char byte : bytes) {
-    const auto code = static_cast<unsigned char>(byte);
-    *out++ = QChar(code > 0x7F ? u'?' : char16_t(code));
-  }
-  return text;
 }
 
 bool IsBlank(char c) {
@@ -253,7 +244,7 @@ void TReplyReader::AddHeaderLine(TReplyHead& head, const QByteArray& line) {
   if (++headerLines_ > kMaxHeaderLines || headerBytes_ > kMaxHeaderBlockBytes) {
     Refuse(kReplyHeaderTooLarge);
   }
-  const QString text = AsciiLine(line);
+  const QString text = DecodeAscii(line);
   if (!line.isEmpty() && IsBlank(line.front())) {
     // A continuation right after the status line continues nothing: the head is not a head.
     if (head.headerLines.isEmpty()) Refuse(kMalformedReplyHeader);
@@ -275,7 +266,7 @@ TReplyHead TReplyReader::ReadHead() {
   }
   if (!IsHttp1StatusLine(line)) Refuse(kInvalidStatusLine);
   headerBytes_ = line.size();
-  head.statusLine = AsciiLine(line);
+  head.statusLine = DecodeAscii(line);
   head.statusCode = StatusCodeOf(head.statusLine);
   head.minorVersion = line.at(7) - '0';
   for (;;) {

@@ -65,8 +65,7 @@ class RdpLeakTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(home_.isValid());
-    qputenv("HOME", home_.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", home_.filePath(QStringLiteral("config")).toUtf8());
+    testing_support::UsePrivateHome(home_);
     // Reconnection tries every half second, long enough to span a server restart.
     SetRdpReconnectDelays(
         std::vector<std::chrono::milliseconds>(40, std::chrono::milliseconds(500)));

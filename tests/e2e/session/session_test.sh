@@ -20,7 +20,7 @@ e2e_report_failed_line
 
 # Outside the namespace: the X servers (the client's screen and the server's display) and the
 # programs on the server's display; then the rest of this script inside the namespace.
-if [ "${ZENTRA_SESSION_TEST_NETNS:-}" != 1 ]; then
+if e2e_outside ZENTRA_SESSION_TEST_NETNS; then
   start_xvfb 1280x1024x24
   provider_init "$E2E_TMP/provider"
   provider_start_display
@@ -32,32 +32,14 @@ if [ "${ZENTRA_SESSION_TEST_NETNS:-}" != 1 ]; then
   DISPLAY=$PROVIDER_DISPLAY timeout 60 xdotool search --sync --onlyvisible --class xterm >/dev/null
   DISPLAY=$PROVIDER_DISPLAY timeout 60 xdotool search --sync --onlyvisible --name 'Event Tester' \
     >/dev/null
-  status=0
-  ZENTRA_SESSION_TEST_NETNS=1 "$netns_run" --hosts "127.0.0.1 $5 $6 $7" \
-    --hosts "127.0.0.2 $rdp_host" -- bash "$0" "$@" || status=$?
-  exit $status
+  e2e_run_inside ZENTRA_SESSION_TEST_NETNS "$netns_run" --hosts "127.0.0.1 $5 $6 $7" \
+    --hosts "127.0.0.2 $rdp_host" -- "$0" "$@"
 fi
 typed=$PROVIDER_DIR/typed.txt
 buttons=$PROVIDER_DIR/buttons.log
-# Screenshots of a failed run are kept beside the test's output.
-artifacts=${ZENTRA_TEST_ARTIFACTS:-$PWD/session-test-artifacts}
-mkdir -p "$artifacts"
-on_exit() {
-  local status=$?
-  if [ $status -ne 0 ]; then
-    shot "$artifacts/failure.png" 2>/dev/null || true
-    echo "== the screen at the failure: $artifacts/failure.png"
-    echo "== the program's output (last lines)"
-    tail -40 "$E2E_TMP/zentra.log" 2>/dev/null || true
-    echo "== the RDP server's output (last lines)"
-    tail -20 "$PROVIDER_DIR/rdp.log" 2>/dev/null || true
-  fi
-  provider_stop
-  e2e_cleanup
-}
-trap on_exit EXIT
-
 source "$here/../client.sh"
+# Screenshots of a failed run are kept beside the test's output.
+e2e_report_at_exit session provider_stop "$E2E_TMP/zentra.log" "$PROVIDER_DIR/rdp.log"
 
 # True when the window on the server logged a press of button $3 at root position $1,$2.
 pressed_at() {
@@ -210,5 +192,4 @@ WM_CLOSE=$wm_close close_until_exit "$CLIENT" "$MAIN_ID" 30
 log "ended $((SECONDS - closed_at)) s after the close"
 grep -q 'ERROR: AddressSanitizer\|runtime error:' "$E2E_TMP/zentra.log" &&
   { cat "$E2E_TMP/zentra.log"; fail "sanitizer report"; }
-rm -rf "$artifacts"
 echo "session test passed"

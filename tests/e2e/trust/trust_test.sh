@@ -36,35 +36,17 @@ source "$here/../provider.sh"
 trap 'provider_stop; e2e_cleanup' EXIT
 e2e_report_failed_line
 
-if [ "${ZENTRA_TRUST_TEST_NETNS:-}" != 1 ]; then
+if e2e_outside ZENTRA_TRUST_TEST_NETNS; then
   start_xvfb 1280x1024x24
   provider_init "$E2E_TMP/provider"
   provider_start_display
   provider_show_pattern
-  status=0
-  ZENTRA_TRUST_TEST_NETNS=1 "$netns_run" --hosts "127.0.0.1 $6 $7 $8" \
-    --hosts "127.0.0.2 $rdp_host" --hosts "127.0.0.3 $kForeignHost" -- bash "$0" "$@" ||
-    status=$?
-  exit $status
+  e2e_run_inside ZENTRA_TRUST_TEST_NETNS "$netns_run" --hosts "127.0.0.1 $6 $7 $8" \
+    --hosts "127.0.0.2 $rdp_host" --hosts "127.0.0.3 $kForeignHost" -- "$0" "$@"
 fi
 
 source "$here/../client.sh"
-artifacts=${ZENTRA_TEST_ARTIFACTS:-$PWD/trust-test-artifacts}
-mkdir -p "$artifacts"
-on_exit() {
-  local status=$?
-  if [ $status -ne 0 ]; then
-    shot "$artifacts/failure.png" 2>/dev/null || true
-    echo "== the screen at the failure: $artifacts/failure.png"
-    echo "== the program's output (last lines)"
-    tail -40 "$E2E_TMP/zentra.log" 2>/dev/null || true
-    echo "== the RDP server's output (last lines)"
-    tail -20 "$PROVIDER_DIR/rdp.log" 2>/dev/null || true
-  fi
-  provider_stop
-  e2e_cleanup
-}
-trap on_exit EXIT
+e2e_report_at_exit trust provider_stop "$E2E_TMP/zentra.log" "$PROVIDER_DIR/rdp.log"
 
 readonly kCatchAll="Parâmetros incorretos ou sem acesso à internet"
 mkdir -p "$E2E_TMP/home"
@@ -322,5 +304,4 @@ for name in ${ZENTRA_TRUST_CASES:-lookup tls hostile system silent}; do "case_$n
 
 grep -q 'ERROR: AddressSanitizer\|runtime error:' "$E2E_TMP/zentra.log" &&
   { cat "$E2E_TMP/zentra.log"; fail "sanitizer report"; }
-rm -rf "$artifacts"
 echo "trust test passed"

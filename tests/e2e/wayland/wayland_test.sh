@@ -29,7 +29,9 @@ rdp_host="rdp1.${7#*.}"
 readonly kSkip=77
 readonly kQtWaylandPlugin=/usr/lib/x86_64-linux-gnu/qt6/plugins/platforms/libqwayland-generic.so
 
-if [ "${ZENTRA_WAYLAND_TEST_NETNS:-}" != 1 ]; then
+source "$here/../lib.sh"
+
+if e2e_outside ZENTRA_WAYLAND_TEST_NETNS; then
   [ "$(id -u)" -eq 0 ] || { echo "SKIP: xrdp's sesman switches users: run as root"; exit $kSkip; }
   for tool in xrdp Xvnc mutter Xwayland dbus-daemon setxkbmap; do
     command -v $tool >/dev/null ||
@@ -39,8 +41,8 @@ if [ "${ZENTRA_WAYLAND_TEST_NETNS:-}" != 1 ]; then
   [ "$provider_ca" = "$test_ca/ca.pem" ] ||
     { echo "SKIP: this build does not trust the test authority (configure with -DZENTRA_TEST_CA=ON)"; exit $kSkip; }
   # Everything, the compositor included, in one private network, mount and process namespace.
-  exec env ZENTRA_WAYLAND_TEST_NETNS=1 "$netns_run" --hosts "127.0.0.1 ${login_hosts[*]}" \
-    --hosts "127.0.0.2 $rdp_host" -- bash "$0" "$@"
+  e2e_run_inside ZENTRA_WAYLAND_TEST_NETNS "$netns_run" --hosts "127.0.0.1 ${login_hosts[*]}" \
+    --hosts "127.0.0.2 $rdp_host" -- "$0" "$@"
 fi
 
 # This namespace's /tmp is its own: mutter gives XWayland the first display number whose lock
@@ -48,7 +50,8 @@ fi
 # stale (its process is not visible from here); the servers of other runs must not see ours
 # either.
 # What this test runs may itself live under /tmp (a clone there, its build): those folders come
-# back into the new /tmp through a handle on the old one.
+# back into the new /tmp through a handle on the old one. lib.sh's folder moves into the new one.
+rmdir "$E2E_TMP"
 exec {old_tmp}</tmp
 mount -t tmpfs -o mode=1777 tmpfs /tmp
 for path in "$here" "$zentra" "$lookup_service" "$wm_close" "$netns_run" "$test_ca" "$provider_ca" \
@@ -62,7 +65,7 @@ for path in "$here" "$zentra" "$lookup_service" "$wm_close" "$netns_run" "$test_
   mount --no-canonicalize --bind "/proc/self/fd/$old_tmp/${top#/tmp/}" "$top"
 done
 exec {old_tmp}<&-
-source "$here/../lib.sh"
+E2E_TMP=$(mktemp -d)
 source "$here/../../support/xrdp-server.sh"
 e2e_report_failed_line
 source "$here/../client.sh"
@@ -74,27 +77,14 @@ readonly kAlertW=329 kAlertH=76
 readonly kTransferHelpX=380
 readonly kTransferHelpCaption="Ajuda para transferência de arquivos"
 server=$E2E_TMP/xrdp
-artifacts=${ZENTRA_TEST_ARTIFACTS:-$PWD/wayland-test-artifacts}
-mkdir -p "$artifacts"
-
-on_exit() {
-  local status=$?
-  if [ $status -ne 0 ] && [ $status -ne $kSkip ]; then
-    DISPLAY=${HOST_DISPLAY:-$DISPLAY} shot "$artifacts/failure.png" 2>/dev/null || true
-    echo "== the screen at the failure: $artifacts/failure.png"
-    for log in "$E2E_TMP"/zentra.log "$E2E_TMP"/mutter.log "$server"/xrdp.log "$server"/sesman.log; do
-      [ -f "$log" ] && { echo "== $(basename "$log") (last lines)"; tail -25 "$log"; }
-    done
-  fi
-  xrdp_stop
-  e2e_cleanup
-}
-trap on_exit EXIT
+e2e_report_at_exit wayland xrdp_stop "$E2E_TMP/zentra.log" "$E2E_TMP/mutter.log" \
+  "$server/xrdp.log" "$server/sesman.log"
 
 
 log "mutter --nested --wayland on its own Xvfb, with XWayland"
 start_xvfb 1280x1024x24
 HOST_DISPLAY=$DISPLAY
+E2E_SCREEN=$HOST_DISPLAY
 # The desktop starts with a US keyboard: the person switches to Brazilian later.
 setxkbmap -display "$HOST_DISPLAY" us
 host() { DISPLAY=$HOST_DISPLAY "$@"; }
@@ -289,6 +279,5 @@ end_process "$native"
 
 grep -q 'ERROR: AddressSanitizer\|runtime error:' "$E2E_TMP/zentra.log" &&
   { cat "$E2E_TMP/zentra.log"; fail "sanitizer report"; }
-rm -rf "$artifacts"
 echo "wayland test passed"
 

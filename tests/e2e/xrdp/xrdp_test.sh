@@ -61,12 +61,10 @@ e2e_report_failed_line
 
 # Outside the namespace: the client's X server; then the rest of this script inside it, as root
 # (no user namespace), where xrdp may switch to the test user.
-if [ "${ZENTRA_XRDP_TEST_NETNS:-}" != 1 ]; then
+if e2e_outside ZENTRA_XRDP_TEST_NETNS; then
   start_xvfb $((1280 * scale))x$((1024 * scale))x24
-  status=0
-  ZENTRA_XRDP_TEST_NETNS=1 "$netns_run" --hosts "127.0.0.1 ${login_hosts[*]}" \
-    --hosts "127.0.0.2 $rdp_host" -- bash "$0" "$@" || status=$?
-  exit $status
+  e2e_run_inside ZENTRA_XRDP_TEST_NETNS "$netns_run" --hosts "127.0.0.1 ${login_hosts[*]}" \
+    --hosts "127.0.0.2 $rdp_host" -- "$0" "$@"
 fi
 
 source "$here/../client.sh"
@@ -74,23 +72,8 @@ readonly kUser=zentra
 readonly kPassword=Xrdp-teste-7
 server=$E2E_TMP/xrdp
 typed=$server/home/$kUser/typed.txt
-artifacts=${ZENTRA_TEST_ARTIFACTS:-$PWD/xrdp-test-artifacts}
-mkdir -p "$artifacts"
-on_exit() {
-  local status=$?
-  if [ $status -ne 0 ] && [ $status -ne $kSkip ]; then
-    shot "$artifacts/failure.png" 2>/dev/null || true
-    echo "== the screen at the failure: $artifacts/failure.png"
-    echo "== the program's output (last lines)"
-    tail -40 "$E2E_TMP/zentra.log" 2>/dev/null || true
-    for log in "$server"/xrdp.log "$server"/sesman.log "$server"/chansrv/*.log; do
-      [ -f "$log" ] && { echo "== $(basename "$log") (last lines)"; tail -20 "$log"; }
-    done
-  fi
-  xrdp_stop
-  e2e_cleanup
-}
-trap on_exit EXIT
+e2e_report_at_exit xrdp xrdp_stop "$E2E_TMP/zentra.log" "$server/xrdp.log" "$server/sesman.log" \
+  "$server/chansrv/*.log"
 
 file_is() { [ -f "$1" ] && [ "$(cat "$1")" = "$2" ]; }
 session_started() { [ -n "$(xrdp_session_display)" ]; }
@@ -448,5 +431,4 @@ eventually 10 bash -c "[ \"\$(ss -Htn state established '( sport = :$kRdpPort )'
   fail "the RDP connection outlived the program"
 grep -q 'ERROR: AddressSanitizer\|runtime error:' "$E2E_TMP/zentra.log" &&
   { cat "$E2E_TMP/zentra.log"; fail "sanitizer report"; }
-rm -rf "$artifacts"
 echo "xrdp test passed"
