@@ -114,12 +114,9 @@ class TRdpSessionBridge : public TRdpSessionEvents {
   void SessionFrame(const RdpFrame& frame) override { client_.SetFrame(frame); }
   void SessionInvalidated(const QRegion& region) override { client_.Invalidate(region); }
   void SessionCursor(const QImage& image, QPoint hotSpot, bool visible) override {
-    if (!visible)
-      client_.SetRemoteCursor(QCursor(Qt::BlankCursor));
-    else if (image.isNull())
-      client_.SetRemoteCursor(QCursor(Qt::ArrowCursor));
-    else
-      client_.SetRemoteCursor(QCursor(QPixmap::fromImage(image), hotSpot.x(), hotSpot.y()));
+    using Kind = TMsRdpClient::RemotePointer::Kind;
+    const Kind kind = !visible ? Kind::Hidden : image.isNull() ? Kind::Arrow : Kind::Image;
+    client_.SetRemotePointer({kind, image, hotSpot});
   }
   void SessionAskCertificate(const std::shared_ptr<TCertificateQuestion>& question) override {
     client_.AskCertificate(question);
@@ -261,7 +258,6 @@ void TMsRdpClient::ShowFullScreenWindow() {
   auto* screen =
       window()->screen() != nullptr ? window()->screen() : QGuiApplication::primaryScreen();
   fullScreen_ = new TRdpFullScreen(*this);
-  fullScreen_->setCursor(viewport()->cursor());
   if (screen != nullptr) {
     fullScreen_->setScreen(screen);
     fullScreen_->setGeometry(screen->geometry());
@@ -269,6 +265,8 @@ void TMsRdpClient::ShowFullScreenWindow() {
   fullScreen_->showFullScreen();
   fullScreen_->activateWindow();
   fullScreen_->setFocus(Qt::ActiveWindowFocusReason);
+  fullScreenPointer_ = {};
+  ApplyRemotePointer();
   UpdateDisplayLayout();
 }
 
@@ -367,7 +365,7 @@ void TMsRdpClient::SessionEnded(int reason) {
     fullScreenWanted_ = wanted;
   }
   SetFrame(RdpFrame());
-  viewport()->unsetCursor();
+  SetRemotePointer({});
   if (reason == kDiscReasonNoSessionLibrary) {
     // Standard error is not where a person looks: the box says it, after the window has shown
     // the end of the attempt.
@@ -440,6 +438,8 @@ void TMsRdpClient::SetFrame(const RdpFrame& frame) {
   image_ = frame_.Image();
   viewport()->update();
   if (fullScreen_) fullScreen_->update();
+  // Another desktop size may be shown at another scale.
+  ApplyRemotePointer();
 }
 
 QRect TMsRdpClient::DeviceTarget(const QWidget* surface) const {
@@ -475,9 +475,55 @@ void TMsRdpClient::InvalidateIn(QWidget* surface, const QRegion& desktopRegion) 
   surface->update(dirty);
 }
 
-void TMsRdpClient::SetRemoteCursor(const QCursor& cursor) {
-  viewport()->setCursor(cursor);
-  if (fullScreen_) fullScreen_->setCursor(cursor);
+void TMsRdpClient::ScreenChanged() {
+  // Qt tells of the new screen before it gives the window its size there: with both known the
+  // server is asked once, not first for the old logical size at the new scale.
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        Dispatch(this, [this] {
+          ApplyRemotePointer();
+          UpdateDisplayLayout();
+        });
+      },
+      Qt::QueuedConnection);
+}
+
+void TMsRdpClient::SetRemotePointer(RemotePointer pointer) {
+  remotePointer_ = std::move(pointer);
+  ++remotePointerSerial_;
+  ApplyRemotePointer();
+}
+
+void TMsRdpClient::ApplyRemotePointer() {
+  ApplyRemotePointerTo(viewport(), viewPointer_);
+  if (fullScreen_) ApplyRemotePointerTo(fullScreen_, fullScreenPointer_);
+}
+
+void TMsRdpClient::ApplyRemotePointerTo(QWidget* surface, AppliedPointer& applied) const {
+  using Kind = RemotePointer::Kind;
+  const qreal ratio = surface->devicePixelRatioF();
+  if (remotePointer_.kind != Kind::Image) {
+    const AppliedPointer now{remotePointerSerial_, {}, {}, 0};
+    if (now == applied) return;
+    applied = now;
+    if (remotePointer_.kind == Kind::None)
+      surface->unsetCursor();
+    else
+      surface->setCursor(remotePointer_.kind == Kind::Hidden ? Qt::BlankCursor : Qt::ArrowCursor);
+    return;
+  }
+  // Measured with Qt 6.4: X11 takes a cursor's pixels and hot spot as they are, whatever the
+  // ratio; Qt's own rule (and the other platforms') is a hot spot in logical pixels.
+  static const bool hotSpotInDevicePixels = QGuiApplication::platformName() == QLatin1String("xcb");
+  const SurfacePointer shown =
+      PointerOnSurface(remotePointer_.image, remotePointer_.hotSpot, DeviceTarget(surface),
+                       frame_.Size(), ratio, hotSpotInDevicePixels);
+  const AppliedPointer now{remotePointerSerial_, shown.image.size(), shown.hotSpot, ratio};
+  if (now == applied) return;
+  applied = now;
+  surface->setCursor(
+      QCursor(QPixmap::fromImage(shown.image), shown.hotSpot.x(), shown.hotSpot.y()));
 }
 
 void TMsRdpClient::paintEvent(QPaintEvent* event) {
@@ -529,6 +575,7 @@ void TMsRdpClient::DrawDesktop(QPainter& painter, const QRectF& target,
 
 void TMsRdpClient::resizeEvent(QResizeEvent* event) {
   QAbstractScrollArea::resizeEvent(event);
+  ApplyRemotePointer();
   UpdateDisplayLayout();
 }
 
@@ -540,7 +587,7 @@ bool TMsRdpClient::event(QEvent* event) {
   }
   // Another screen may have another scale: the desktop follows it.
   if (event->type() == QEvent::ScreenChangeInternal) {
-    UpdateDisplayLayout();
+    ScreenChanged();
     viewport()->update();
   }
   return QAbstractScrollArea::event(event);
