@@ -104,12 +104,9 @@ class TRdpSessionBridge : public TRdpSessionEvents {
   void SessionFrame(const TRdpFrame& frame) override { client_.SetFrame(frame); }
   void SessionInvalidated(const QRegion& region) override { client_.Invalidate(region); }
   void SessionCursor(const QImage& image, QPoint hotSpot, bool visible) override {
-    if (!visible)
-      client_.SetRemoteCursor(QCursor(Qt::BlankCursor));
-    else if (image.isNull())
-      client_.SetRemoteCursor(QCursor(Qt::ArrowCursor));
-    else
-      client_.SetRemoteCursor(QCursor(QPixmap::fromImage(image), hotSpot.x(), hotSpot.y()));
+    using Kind = TMsRdpClient::RemotePointer::Kind;
+    const Kind kind = !visible ? Kind::Hidden : image.isNull() ? Kind::Arrow : Kind::Image;
+    client_.SetRemotePointer({kind, image, hotSpot});
   }
   void SessionAskCertificate(const std::shared_ptr<TCertificateQuestion>& question) override {
     client_.AskCertificate(question);
@@ -258,7 +255,6 @@ void TMsRdpClient::ShowFullScreenWindow() {
   auto* screen =
       window()->screen() != nullptr ? window()->screen() : QGuiApplication::primaryScreen();
   fullScreen_ = new TRdpFullScreen(*this);
-  fullScreen_->setCursor(viewport()->cursor());
   if (screen != nullptr) {
     fullScreen_->setScreen(screen);
     fullScreen_->setGeometry(screen->geometry());
@@ -266,6 +262,8 @@ void TMsRdpClient::ShowFullScreenWindow() {
   fullScreen_->showFullScreen();
   fullScreen_->activateWindow();
   fullScreen_->setFocus(Qt::ActiveWindowFocusReason);
+  fullScreenPointer_ = {};
+  ApplyRemotePointer();
   UpdateDisplayLayout();
 }
 
@@ -363,7 +361,7 @@ void TMsRdpClient::SessionEnded(int reason) {
     fullScreenWanted_ = wanted;
   }
   SetFrame(TRdpFrame());
-  viewport()->unsetCursor();
+  SetRemotePointer({});
   if (reason == kDiscReasonNoSessionLibrary) {
     // Standard error is not where a person looks: the box says it, after the window has shown
     // the end of the attempt.

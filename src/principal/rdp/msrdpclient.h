@@ -146,7 +146,30 @@ class TMsRdpClient : public QAbstractScrollArea {
   void InvalidateIn(QWidget* surface, const QRegion& desktopRegion) const;
   // Tells the session the desktop the view wants now (it sends it when the server takes it).
   void UpdateDisplayLayout();
-  void SetRemoteCursor(const QCursor& cursor);
+  // The server's pointer: FreeRDP's image and hot spot, hidden, or the local arrow; every
+  // surface shows it at the scale the desktop has there (ApplyRemotePointer).
+  struct RemotePointer {
+    enum class Kind { None, Hidden, Arrow, Image };
+    Kind kind = Kind::None;  // None: the view's own cursor, as before a session
+    QImage image;
+    QPoint hotSpot;
+  };
+  void SetRemotePointer(RemotePointer pointer);
+  // Gives the view and the full-screen window the remote pointer as they show the desktop now:
+  // after a new pointer, a new desktop size, a resize or another screen.
+  void ApplyRemotePointer();
+  // What a surface was last given, so that a resize that leaves the pointer as it was makes no
+  // new cursor (each one is a new cursor in the X server).
+  struct AppliedPointer {
+    quint64 serial = 0;
+    QSize size;
+    QPoint hotSpot;
+    qreal ratio = 0;
+    bool operator==(const AppliedPointer&) const = default;
+  };
+  void ApplyRemotePointerTo(QWidget* surface, AppliedPointer& applied) const;
+  // The view or the full-screen window is on another screen, which may have another scale.
+  void ScreenChanged();
   void SessionEnded(int reason);
   // The certificate question of the current attempt, in a box that lives as long as it does.
   void AskCertificate(const std::shared_ptr<TCertificateQuestion>& question);
@@ -183,6 +206,10 @@ class TMsRdpClient : public QAbstractScrollArea {
   QPoint lastMouseAt_{-1, -1};  // where the remote pointer was last sent
   std::set<std::pair<std::uint16_t, bool>> heldKeys_;
   QPointer<TRdpFullScreen> fullScreen_;
+  RemotePointer remotePointer_;
+  quint64 remotePointerSerial_ = 0;  // counts the pointers the server has set
+  AppliedPointer viewPointer_;
+  AppliedPointer fullScreenPointer_;
 };
 
 // The certificate questions, asked before the password goes to a server that nothing vouches for.

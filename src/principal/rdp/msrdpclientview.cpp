@@ -60,6 +60,8 @@ void TMsRdpClient::SetFrame(const TRdpFrame& frame) {
   image_ = frame_.Image();
   viewport()->update();
   if (fullScreen_) fullScreen_->update();
+  // Another desktop size may be shown at another scale.
+  ApplyRemotePointer();
 }
 
 QRect TMsRdpClient::DeviceTarget(const QWidget* surface) const {
@@ -95,9 +97,55 @@ void TMsRdpClient::InvalidateIn(QWidget* surface, const QRegion& desktopRegion) 
   surface->update(dirty);
 }
 
-void TMsRdpClient::SetRemoteCursor(const QCursor& cursor) {
-  viewport()->setCursor(cursor);
-  if (fullScreen_) fullScreen_->setCursor(cursor);
+void TMsRdpClient::ScreenChanged() {
+  // Qt tells of the new screen before it gives the window its size there: with both known the
+  // server is asked once, not first for the old logical size at the new scale.
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        Dispatch(this, [this] {
+          ApplyRemotePointer();
+          UpdateDisplayLayout();
+        });
+      },
+      Qt::QueuedConnection);
+}
+
+void TMsRdpClient::SetRemotePointer(RemotePointer pointer) {
+  remotePointer_ = std::move(pointer);
+  ++remotePointerSerial_;
+  ApplyRemotePointer();
+}
+
+void TMsRdpClient::ApplyRemotePointer() {
+  ApplyRemotePointerTo(viewport(), viewPointer_);
+  if (fullScreen_) ApplyRemotePointerTo(fullScreen_, fullScreenPointer_);
+}
+
+void TMsRdpClient::ApplyRemotePointerTo(QWidget* surface, AppliedPointer& applied) const {
+  using Kind = RemotePointer::Kind;
+  const qreal ratio = surface->devicePixelRatioF();
+  if (remotePointer_.kind != Kind::Image) {
+    const AppliedPointer now{remotePointerSerial_, {}, {}, 0};
+    if (now == applied) return;
+    applied = now;
+    if (remotePointer_.kind == Kind::None)
+      surface->unsetCursor();
+    else
+      surface->setCursor(remotePointer_.kind == Kind::Hidden ? Qt::BlankCursor : Qt::ArrowCursor);
+    return;
+  }
+  // Measured with Qt 6.4: X11 takes a cursor's pixels and hot spot as they are, whatever the
+  // ratio; Qt's own rule (and the other platforms') is a hot spot in logical pixels.
+  static const bool hotSpotInDevicePixels = QGuiApplication::platformName() == QLatin1String("xcb");
+  const TSurfacePointer shown =
+      PointerOnSurface(remotePointer_.image, remotePointer_.hotSpot, DeviceTarget(surface),
+                       frame_.Size(), ratio, hotSpotInDevicePixels);
+  const AppliedPointer now{remotePointerSerial_, shown.image.size(), shown.hotSpot, ratio};
+  if (now == applied) return;
+  applied = now;
+  surface->setCursor(
+      QCursor(QPixmap::fromImage(shown.image), shown.hotSpot.x(), shown.hotSpot.y()));
 }
 
 void TMsRdpClient::paintEvent(QPaintEvent* event) {
@@ -149,6 +197,7 @@ void TMsRdpClient::DrawDesktop(QPainter& painter, const QRectF& target,
 
 void TMsRdpClient::resizeEvent(QResizeEvent* event) {
   QAbstractScrollArea::resizeEvent(event);
+  ApplyRemotePointer();
   UpdateDisplayLayout();
 }
 
@@ -160,7 +209,7 @@ bool TMsRdpClient::event(QEvent* event) {
   }
   // Another screen may have another scale: the desktop follows it.
   if (event->type() == QEvent::ScreenChangeInternal) {
-    UpdateDisplayLayout();
+    ScreenChanged();
     viewport()->update();
   }
   return QAbstractScrollArea::event(event);

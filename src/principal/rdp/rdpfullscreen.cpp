@@ -59,6 +59,7 @@ void TRdpFullScreen::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   PlaceBar();
   update();
+  client_.ApplyRemotePointer();
   client_.UpdateDisplayLayout();
 }
 
@@ -72,7 +73,7 @@ bool TRdpFullScreen::event(QEvent* event) {
     return true;
   }
   if (event->type() == QEvent::ScreenChangeInternal) {
-    client_.UpdateDisplayLayout();
+    client_.ScreenChanged();
     update();
   }
   return QWidget::event(event);

@@ -56,3 +56,31 @@ QRect LogicalCover(QRect device, qreal ratio) {
   const int bottom = static_cast<int>(std::ceil((device.y() + device.height()) / ratio));
   return QRect(QPoint(left, top), QPoint(right - 1, bottom - 1));
 }
+
+TSurfacePointer PointerOnSurface(const QImage& image, QPoint hotSpot, QRect target, QSize desktop,
+                                 qreal ratio, bool hotSpotInDevicePixels) {
+  TSurfacePointer shown{image, hotSpot};
+  if (image.isNull()) return shown;
+  double scale = 1.0;
+  if (!target.isEmpty() && !desktop.isEmpty())
+    scale = std::min({1.0, static_cast<double>(target.width()) / desktop.width(),
+                      static_cast<double>(target.height()) / desktop.height()});
+  if (scale < 1.0) {
+    const QSize size(std::max(1, static_cast<int>(std::lround(image.width() * scale))),
+                     std::max(1, static_cast<int>(std::lround(image.height() * scale))));
+    shown.image = image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  }
+  // The pixel under the middle of the server's hot spot pixel; a server's hot spot outside its
+  // own image is pulled to the nearest edge.
+  auto place = [scale](int at, int side) {
+    return std::clamp(static_cast<int>(std::floor((at + 0.5) * scale)), 0, side - 1);
+  };
+  shown.hotSpot = {place(hotSpot.x(), shown.image.width()),
+                   place(hotSpot.y(), shown.image.height())};
+  const qreal deviceRatio = ratio > 0 && std::isfinite(ratio) ? ratio : 1.0;
+  shown.image.setDevicePixelRatio(deviceRatio);
+  if (!hotSpotInDevicePixels)
+    shown.hotSpot = {static_cast<int>(std::floor(shown.hotSpot.x() / deviceRatio)),
+                     static_cast<int>(std::floor(shown.hotSpot.y() / deviceRatio))};
+  return shown;
+}

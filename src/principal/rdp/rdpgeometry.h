@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QPoint>
 #include <QPointF>
 #include <QRect>
@@ -28,3 +29,17 @@
 [[nodiscard]] QRectF LogicalRect(QRect device, qreal ratio);
 // The logical rectangle that covers a device rectangle (rounded outwards).
 [[nodiscard]] QRect LogicalCover(QRect device, qreal ratio);
+
+// The server's pointer as a surface shows it. Where the desktop is scaled down the pointer is
+// scaled by the same factor, so it keeps its size against the picture under it; the hot spot
+// moves with it and stays inside the image. The image carries the surface's device pixel ratio:
+// each of its pixels is one device pixel, and a platform that scales cursors by the ratio does not
+// enlarge it a second time. hotSpotInDevicePixels: the platform takes the hot spot in the image's
+// own pixels rather than in logical ones.
+struct TSurfacePointer {
+  QImage image;
+  QPoint hotSpot;
+};
+[[nodiscard]] TSurfacePointer PointerOnSurface(const QImage& image, QPoint hotSpot, QRect target,
+                                               QSize desktop, qreal ratio,
+                                               bool hotSpotInDevicePixels);

@@ -83,12 +83,34 @@ TEST_F(RdpControlTest, ClicksAndWheelLandAtTheIntendedRemoteCoordinates) {
   // A notch towards the person scrolls down: X button 5.
   EXPECT_TRUE(WaitFor([&] { return pressed(5, {400, 300}); }, kPictureTimeoutMs));
 
+  // The server's own pointer as it draws it, while the desktop is shown 1:1: the root's, which
+  // the shadow server sends when it changes (it notices while the screen changes too). It may
+  // first send a one-pixel one, which no scale changes.
+  constexpr int kPointerSide = 8;
+  ASSERT_EQ(server_.Run(QStringLiteral("xsetroot"),
+                        {QStringLiteral("-cursor_name"), QStringLiteral("watch")}),
+            0);
+  int turn = 0;
+  const bool pointerArrived = WaitFor(
+      [&] {
+        return server_.PaintRoot(++turn % 2 != 0 ? QStringLiteral("#203040")
+                                                 : QStringLiteral("#304050")) &&
+               client_->viewport()->cursor().shape() == Qt::BitmapCursor &&
+               client_->viewport()->cursor().pixmap().width() >= kPointerSide;
+      },
+      kPictureTimeoutMs);
+  ASSERT_TRUE(pointerArrived) << "the server's pointer did not arrive";
+  const QSize pointer = client_->viewport()->cursor().pixmap().size();
+
   // A view smaller than the server's desktop shows it scaled down whole; a click lands on the
   // remote pixel under the pointer: view (150, 175) is desktop (256, 256) in a 600 x 450 picture
-  // 25 pixels from the top.
+  // 25 pixels from the top. The pointer shrinks with the picture.
   client_->resize(600, 500);
   QCoreApplication::processEvents();
   ASSERT_EQ(client_->DesktopRect(), QRect(0, 25, 600, 450));
+  EXPECT_EQ(client_->viewport()->cursor().pixmap().size(),
+            QSize(qRound(pointer.width() * 600.0 / 1024), qRound(pointer.height() * 600.0 / 1024)))
+      << "the pointer at 1:1 was " << pointer.width() << " x " << pointer.height();
   MouseAtView(QEvent::MouseMove, {150, 175});
   MouseAtView(QEvent::MouseButtonPress, {150, 175}, Qt::LeftButton);
   MouseAtView(QEvent::MouseButtonRelease, {150, 175}, Qt::LeftButton);

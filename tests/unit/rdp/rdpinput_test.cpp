@@ -50,7 +50,45 @@ TEST(RdpGeometry, LogicalAndDevicePixels) {
   EXPECT_EQ(DeviceSize({101, 101}, 1.5), QSize(151, 151));
 }
 
-TEST(TRdpDisplayLayout, TheViewsDevicePixelsAndTheScreensScaleWithinTheProtocolsBounds) {
+TEST(RdpGeometry, ThePointerIsScaledWithThePictureAndTaggedWithTheScreensRatio) {
+  // A 32 x 32 pointer with its hot spot at (10, 20) of a 1024 x 768 desktop; target in device
+  // pixels, as DesktopTarget gives it.
+  QImage pointer(32, 32, QImage::Format_ARGB32);
+  pointer.fill(Qt::white);
+  const QSize desktop(1024, 768);
+  struct Case {
+    const char* what;
+    QRect target;
+    qreal ratio;
+    bool hotSpotInDevicePixels;
+    QPoint hotSpot;  // what the server sent
+    QSize size;
+    QPoint shownHotSpot;
+  } cases[] = {
+      {"1:1", {128, 66, 1024, 768}, 1.0, true, {10, 20}, {32, 32}, {10, 20}},
+      {"scaled to 600 x 450", {0, 25, 600, 450}, 1.0, true, {10, 20}, {19, 19}, {6, 12}},
+      {"half the size", {0, 0, 512, 384}, 1.0, false, {10, 20}, {16, 16}, {5, 10}},
+      // A 200 % screen showing a desktop of its own pixels: the same pixels, one on each device
+      // pixel, the hot spot in the units the platform takes.
+      {"1:1 at 200 %, X11", {0, 0, 1024, 768}, 2.0, true, {10, 20}, {32, 32}, {10, 20}},
+      {"1:1 at 200 %, logical", {0, 0, 1024, 768}, 2.0, false, {10, 21}, {32, 32}, {5, 10}},
+      {"half the size at 200 %", {0, 0, 512, 384}, 2.0, false, {10, 20}, {16, 16}, {2, 5}},
+      // Nothing of the server's hot spot lands outside the image.
+      {"hot spot beyond the image", {0, 0, 1024, 768}, 1.0, true, {500, -3}, {32, 32}, {31, 0}},
+      {"a tiny pointer far down", {0, 0, 20, 15}, 1.0, true, {31, 31}, {1, 1}, {0, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const TSurfacePointer shown =
+        PointerOnSurface(pointer, c.hotSpot, c.target, desktop, c.ratio, c.hotSpotInDevicePixels);
+    EXPECT_EQ(shown.image.size(), c.size);
+    EXPECT_EQ(shown.image.devicePixelRatio(), c.ratio);
+    EXPECT_EQ(shown.hotSpot, c.shownHotSpot);
+  }
+  EXPECT_TRUE(PointerOnSurface({}, {3, 3}, {0, 0, 512, 384}, desktop, 1.0, true).image.isNull());
+}
+
+TEST(RdpDisplayLayout, TheViewsDevicePixelsAndTheScreensScaleWithinTheProtocolsBounds) {
   struct Case {
     QSize logical;
     double ratio;

@@ -8,12 +8,16 @@
 #include <freerdp/settings.h>
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QCursor>
 #include <QImage>
 #include <QPainter>
+#include <QPixmap>
 #include <atomic>
 #include <chrono>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "principal/rdp/msrdpclient.h"
@@ -22,6 +26,10 @@
 
 struct TMsRdpClientFrameProbe {
   static void Show(TMsRdpClient& client, const TRdpFrame& frame) { client.SetFrame(frame); }
+  // A pointer image from the server, as the session hands it on.
+  static void Pointer(TMsRdpClient& client, const QImage& image, QPoint hotSpot) {
+    client.SetRemotePointer({TMsRdpClient::RemotePointer::Kind::Image, image, hotSpot});
+  }
 };
 
 namespace {
@@ -240,3 +248,33 @@ TEST_F(FrameSinkTest, TheViewNeverPaintsAHalfDrawnFrame) {
 }
 
 }  // namespace
+
+// The server draws its pointer for its own desktop. Where the view shows the desktop scaled down
+// the pointer shrinks with the picture, hot spot and all, and it follows every change of scale: a
+// resize of the view and a new desktop size.
+TEST_F(FrameSinkTest, TheRemotePointerIsShownAtTheScaleOfThePicture) {
+  connection_.SetDesktopSize(1024, 768);
+  ASSERT_TRUE(sink_.Attach(instance_));
+  TMsRdpClient client;
+  client.resize(1100, 850);
+  client.show();
+  TMsRdpClientFrameProbe::Show(client, recorder_.Last());
+  QImage pointer(32, 32, QImage::Format_ARGB32);
+  pointer.fill(Qt::black);
+  TMsRdpClientFrameProbe::Pointer(client, pointer, {10, 20});
+  auto shown = [&] {
+    QCoreApplication::processEvents();
+    const QCursor cursor = client.viewport()->cursor();
+    return std::pair(cursor.pixmap().size(), cursor.hotSpot());
+  };
+  EXPECT_EQ(shown(), std::pair(QSize(32, 32), QPoint(10, 20)));  // 1:1, centred
+
+  client.resize(600, 500);  // the desktop in 600 x 450
+  EXPECT_EQ(shown(), std::pair(QSize(19, 19), QPoint(6, 12)));
+  client.resize(1100, 850);
+  EXPECT_EQ(shown(), std::pair(QSize(32, 32), QPoint(10, 20)));
+
+  ASSERT_TRUE(connection_.ServerResizes(2048, 1536));
+  TMsRdpClientFrameProbe::Show(client, recorder_.Last());  // in 1100 x 825
+  EXPECT_EQ(shown(), std::pair(QSize(17, 17), QPoint(5, 11)));
+}
