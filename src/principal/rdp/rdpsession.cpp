@@ -10,6 +10,7 @@
 #include "platform/localdevices.h"
 #include "principal/rdp/clipboard/rdpclipboard.h"
 #include "principal/rdp/rdpcertificate.h"
+#include "principal/rdp/rdpcodecs.h"
 #include "principal/rdp/rdpcontext.h"
 #include "principal/rdp/rdpdevices.h"
 #include "principal/rdp/rdpdrorder.h"
@@ -329,14 +330,7 @@ bool TRdpSession::Impl::Configure(freerdp* inst) {
        freerdp_settings_set_bool(settings, FreeRDP_DynamicResolutionUpdate, TRUE) &&
        freerdp_settings_set_uint32(settings, FreeRDP_ColorDepth, 32) &&
        freerdp_settings_set_bool(settings, FreeRDP_SoftwareGdi, TRUE) &&
-       // Plain bitmap updates (planar, interleaved) rather than RemoteFX: in FreeRDP 2 the
-       // RemoteFX decoder hands every 64 x 64 tile to a thread pool, and on a small machine
-       // the thread switches cost more than the decoding. Measured side by side (bench/rdp),
-       // bitmaps take about half the CPU per frame shown for the same frames.
-       freerdp_settings_set_bool(settings, FreeRDP_RemoteFxCodec, FALSE) &&
-       freerdp_settings_set_bool(settings, FreeRDP_FastPathOutput, TRUE) &&
-       freerdp_settings_set_bool(settings, FreeRDP_FrameMarkerCommandEnabled, TRUE) &&
-       freerdp_settings_set_bool(settings, FreeRDP_SurfaceFrameMarkerEnabled, TRUE) &&
+       ApplyCodecSettings(settings) &&
        // Standard RDP security sends the password to whoever answers: only TLS and NLA are
        // offered, and the certificate rules decide who gets it.
        freerdp_settings_set_bool(settings, FreeRDP_RdpSecurity, FALSE) &&
@@ -554,6 +548,8 @@ bool TRdpSession::Impl::Reconnect(freerdp* inst) {
     }
     if (abortRequested) return false;
     if (back) {
+      // New decoders for the new connection, and no PostConnect to prepare them.
+      PrepareDecoders(inst->context);
       RememberApproval();
       qCInfo(lcRdp) << "reconnected after" << attempt + 1 << "attempts";
       return true;
@@ -847,6 +843,7 @@ BOOL TRdpSession::Impl::PreConnect(freerdp* inst) {
 }
 
 void TRdpSession::Impl::ChannelConnected(void* context, ChannelConnectedEventArgs* e) {
+  if (GraphicsChannelConnected(static_cast<rdpContext*>(context), e->name, e->pInterface)) return;
   Impl* self = SessionOf(static_cast<rdpContext*>(context));
   if (std::strcmp(e->name, DISP_DVC_CHANNEL_NAME) == 0) {
     // On the dynamic channel thread. Layouts go out once the server has sent its capabilities.
@@ -866,6 +863,8 @@ void TRdpSession::Impl::ChannelConnected(void* context, ChannelConnectedEventArg
 }
 
 void TRdpSession::Impl::ChannelDisconnected(void* context, ChannelDisconnectedEventArgs* e) {
+  if (GraphicsChannelDisconnected(static_cast<rdpContext*>(context), e->name, e->pInterface))
+    return;
   Impl* self = SessionOf(static_cast<rdpContext*>(context));
   if (std::strcmp(e->name, DISP_DVC_CHANNEL_NAME) == 0) {
     std::lock_guard lock(self->displayMutex);
@@ -888,6 +887,7 @@ void TRdpSession::Impl::ConnectionStateChanged(void* context, ConnectionStateCha
 BOOL TRdpSession::Impl::PostConnect(freerdp* inst) {
   Impl* self = SessionOf(inst);
   if (!self->frameSink.Attach(inst)) return FALSE;
+  PrepareDecoders(inst->context);
   RegisterSessionPointer(inst->context);
   return TRUE;
 }

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QLoggingCategory>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QRegularExpression>
@@ -17,6 +18,7 @@
 #include <algorithm>
 #include <iostream>
 #include <memory>
+#include <mutex>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -58,6 +60,38 @@ std::vector<std::chrono::milliseconds> PatientAttempts() {
   delays.insert(delays.end(), 10, std::chrono::minutes(10));
   return delays;
 }
+
+// What the session says about the codecs the server sends, caught from its log.
+class CodecLog {
+ public:
+  CodecLog() {
+    QLoggingCategory::setFilterRules(QStringLiteral("zentra.rdp.info=true"));
+    previous_ = qInstallMessageHandler(&CodecLog::Handle);
+  }
+  ~CodecLog() {
+    qInstallMessageHandler(previous_);
+    QLoggingCategory::setFilterRules(QString());
+  }
+  CodecLog(const CodecLog&) = delete;
+  CodecLog& operator=(const CodecLog&) = delete;
+
+  static QStringList Lines() {
+    std::lock_guard lock(mutex_);
+    return lines_;
+  }
+
+ private:
+  static void Handle(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (message.startsWith(QStringLiteral("the server sends"))) {
+      std::lock_guard lock(mutex_);
+      lines_ << message;
+    }
+    previous_(type, context, message);
+  }
+  static inline std::mutex mutex_;
+  static inline QStringList lines_;
+  static inline QtMessageHandler previous_ = nullptr;
+};
 
 bool Near(QRgb a, QColor b) {
   return std::abs(qRed(a) - b.red()) <= kColourTolerance &&
@@ -174,6 +208,7 @@ class RdpControlTest : public ::testing::Test {
 };
 
 TEST_F(RdpControlTest, RightPasswordConnectsAndShowsTheServerScreenCentred) {
+  const CodecLog codecs;
   Configure(QString::fromLatin1(TestRdpServer::kPassword));
   client_->Connect();
   EXPECT_EQ(client_->Connected(), TMsRdpClient::kConnecting);
@@ -183,6 +218,12 @@ TEST_F(RdpControlTest, RightPasswordConnectsAndShowsTheServerScreenCentred) {
 
   ASSERT_TRUE(ShowsColour(QStringLiteral("#20c040")));
   ASSERT_TRUE(ShowsColour(QStringLiteral("#c02080")));
+  // Of what the session offers, this server's best is RemoteFX (its H.264 goes only to clients
+  // that offer it, and the session does not): the picture came that way, and nothing else did.
+  for (const QString& line : CodecLog::Lines()) std::cout << "codec: " << qPrintable(line) << "\n";
+  EXPECT_EQ(
+      CodecLog::Lines(),
+      QStringList{QStringLiteral("the server sends surface bits with RemoteFX (codec id 3)")});
 
   // What a person sees: the desktop 1:1 in the middle, the dark background around it.
   const QRect desktop = client_->DesktopRect();
