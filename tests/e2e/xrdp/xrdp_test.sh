@@ -93,6 +93,11 @@ on_exit() {
 trap on_exit EXIT
 
 file_is() { [ -f "$1" ] && [ "$(cat "$1")" = "$2" ]; }
+# The codecs xrdp chose from those the program offers, as the program saw them arrive.
+log_codecs() {
+  grep -q 'the server sends' "$E2E_TMP/zentra.log" || fail "the program's log names no codec"
+  grep -o 'the server sends.*' "$E2E_TMP/zentra.log" | sort -u | sed 's/^/-- /'
+}
 session_started() { [ -n "$(xrdp_session_display)" ]; }
 
 check_session() {
@@ -126,9 +131,7 @@ check_session() {
     shot "$E2E_TMP/root.png" && near "$E2E_TMP/root.png" $((VX + VW - 40)) $((VY + VH - 40)) '#c02080'
   }
   eventually 20 shows_root_colour || fail "the session's new root colour did not reach the screen"
-  # The codecs xrdp chose from those the program offers, as the program saw them arrive.
-  grep -q 'the server sends' "$E2E_TMP/zentra.log" || fail "the program's log names no codec"
-  grep -o 'the server sends.*' "$E2E_TMP/zentra.log" | sort -u | sed 's/^/-- /'
+  log_codecs
   # FreeRDP names the channel that failed; a session ended by one shows its error here.
   if grep -E '\[ERROR\]\[com\.freerdp\.channels|custom not set|ERRCONNECT|ERRINFO' \
     "$E2E_TMP/zentra.log"; then
@@ -239,6 +242,7 @@ check_resize() {
   eventually 20 shows_checker "$VX" "$VY" ||
     fail "the remote desktop is not drawn 1:1 into the control"
   log "the remote desktop is drawn 1:1 to the screen's pixels"
+  log_codecs
   view_geometry
   log "the control is $((VW / scale)) x $((VH / scale)) logical pixels, $VW x $VH on the screen"
   if [ "$scale" -eq 2 ]; then
