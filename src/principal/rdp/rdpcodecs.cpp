@@ -173,6 +173,9 @@ bool ApplyCodecSettings(rdpSettings* settings) {
   // of pictures in the server. H.264 needs half of RemoteFX's bytes but half as much CPU again
   // a frame to decode (AVC444 three times as much), and showed fewer and older frames on both,
   // so it is not offered: the pipeline's own codecs (progressive, planar, ClearCodec) are.
+  // Known server fault: xrdp 0.9.21 with its Xorg back end sometimes drops a RemoteFX connection
+  // (its log: "Can't attach to shared memory") when a second desktop size follows the first
+  // within a second or two at HiDPI sizes (2560 x 1972); with bitmaps it does not.
   constexpr BOOL kOfferH264 = FALSE;
   return freerdp_settings_set_bool(settings, FreeRDP_SupportGraphicsPipeline, TRUE) &&
          freerdp_settings_set_bool(settings, FreeRDP_GfxH264, kOfferH264) &&
