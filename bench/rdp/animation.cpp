@@ -1,7 +1,8 @@
 // A continuous full-screen animation for the session benchmark: moving colour bands over the
 // whole 1024 x 768 display, about 30 frames a second, until killed. The top-left block is one grey
 // whose level tells the frame (modulo kFrameLevels) to whoever looks at a client's screen; its
-// levels lie far enough apart to survive a lossy codec.
+// levels lie far enough apart to survive a lossy codec. Beside it, the time the frame was drawn
+// (stamp.h).
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -12,6 +13,8 @@
 #include <cstdlib>
 #include <thread>
 #include <vector>
+
+#include "stamp.h"
 
 int main() {
   Display* display = XOpenDisplay(nullptr);
@@ -48,6 +51,11 @@ int main() {
     for (int y = 0; y < kBlock; ++y)
       std::fill_n(pixels.data() + static_cast<size_t>(y) * kWidth, kBlock,
                   (grey << 16) | (grey << 8) | grey);
+    const std::uint16_t stamp = StampNow();
+    for (int y = 0; y < kStampHeight; ++y)
+      for (int x = 0; x < kStampWidth; ++x)
+        pixels[static_cast<size_t>(kStampY + y) * kWidth + kStampX + x] =
+            StampBlockWhite(stamp, x / kStampBlock, y / kStampBlock) ? 0xFFFFFF : 0;
     XPutImage(display, window, gc, image, 0, 0, 0, 0, kWidth, kHeight);
     XFlush(display);
     std::this_thread::sleep_for(std::chrono::milliseconds(33));

@@ -8,7 +8,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
+#include <optional>
 #include <thread>
+#include <vector>
+
+#include "stamp.h"
 
 // The animation's frame marker: a grey block at the desktop's top-left corner, in eight levels.
 inline constexpr int kMarkerAt = 32;
@@ -42,6 +47,17 @@ class ShownFrames {
 
   [[nodiscard]] bool Working() const { return thread_.joinable(); }
   [[nodiscard]] int Count() const { return count_; }
+  // How old each new stamp was when it reached the screen, in milliseconds, in order: the
+  // latencies from the first'th on.
+  [[nodiscard]] std::vector<int> Latencies(std::size_t first = 0) const {
+    std::lock_guard lock(latenciesMutex_);
+    if (first >= latencies_.size()) return {};
+    return {latencies_.begin() + static_cast<std::ptrdiff_t>(first), latencies_.end()};
+  }
+  [[nodiscard]] std::size_t LatencyCount() const {
+    std::lock_guard lock(latenciesMutex_);
+    return latencies_.size();
+  }
 
  private:
   // Where the client's desktop starts on the screen: its one mapped top-level window, where a
@@ -73,11 +89,21 @@ class ShownFrames {
     return found;
   }
 
+  // The stamp on the screen, if one can be read.
+  std::optional<std::uint16_t> Stamp(int x, int y) {
+    XImage* image = XGetImage(display_, DefaultRootWindow(display_), x + kStampX, y + kStampY,
+                              kStampWidth, kStampHeight, AllPlanes, ZPixmap);
+    if (image == nullptr) return std::nullopt;
+    const auto stamp = ReadStamp([image](int px, int py) {
+      const unsigned long pixel = XGetPixel(image, px, py);
+      return static_cast<int>(((pixel >> 16) & 0xFF) + ((pixel >> 8) & 0xFF) + (pixel & 0xFF)) / 3;
+    });
+    XDestroyImage(image);
+    return stamp;
+  }
+
   // The frame level the marker shows, -1 when there is no client window.
-  int MarkerLevel() {
-    int x = 0;
-    int y = 0;
-    if (!FindClient(x, y)) return -1;
+  int MarkerLevel(int x, int y) {
     XImage* image = XGetImage(display_, DefaultRootWindow(display_), x + kMarkerAt, y + kMarkerAt,
                               1, 1, AllPlanes, ZPixmap);
     if (image == nullptr) return -1;
@@ -91,6 +117,7 @@ class ShownFrames {
   void Watch() {
     const int fd = ConnectionNumber(display_);
     int last = -1;
+    std::optional<std::uint16_t> lastStamp;
     while (!stop_) {
       if (XPending(display_) == 0) {
         fd_set readable;
@@ -105,9 +132,22 @@ class ShownFrames {
       if (event.type != eventBase_ + XDamageNotify) continue;
       // Reports resume once the damage seen so far is taken away.
       XDamageSubtract(display_, damage_, None, None);
-      const int level = MarkerLevel();
+      int x = 0;
+      int y = 0;
+      if (!FindClient(x, y)) {
+        last = -1;
+        continue;
+      }
+      const int level = MarkerLevel(x, y);
       if (level >= 0 && level != last) ++count_;
       last = level;
+      const auto stamp = Stamp(x, y);
+      if (stamp && stamp != lastStamp) {
+        const int age = StampAge(*stamp);
+        std::lock_guard lock(latenciesMutex_);
+        latencies_.push_back(age);
+      }
+      if (stamp) lastStamp = stamp;
     }
   }
 
@@ -119,4 +159,6 @@ class ShownFrames {
   std::thread thread_;
   std::atomic<bool> stop_ = false;
   std::atomic<int> count_ = 0;
+  mutable std::mutex latenciesMutex_;
+  std::vector<int> latencies_;
 };

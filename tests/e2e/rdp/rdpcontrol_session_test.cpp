@@ -1,7 +1,47 @@
 // Signing in, the picture, a refused password and full screen.
+#include <QLoggingCategory>
+#include <mutex>
+
 #include "rdpcontroltest.h"
 
+namespace {
+
+// What the session says about the codecs the server sends, caught from its log.
+class CodecLog {
+ public:
+  CodecLog() {
+    QLoggingCategory::setFilterRules(QStringLiteral("zentra.rdp.info=true"));
+    previous_ = qInstallMessageHandler(&CodecLog::Handle);
+  }
+  ~CodecLog() {
+    qInstallMessageHandler(previous_);
+    QLoggingCategory::setFilterRules(QString());
+  }
+  CodecLog(const CodecLog&) = delete;
+  CodecLog& operator=(const CodecLog&) = delete;
+
+  static QStringList Lines() {
+    std::lock_guard lock(mutex_);
+    return lines_;
+  }
+
+ private:
+  static void Handle(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (message.startsWith(QStringLiteral("the server sends"))) {
+      std::lock_guard lock(mutex_);
+      lines_ << message;
+    }
+    previous_(type, context, message);
+  }
+  static inline std::mutex mutex_;
+  static inline QStringList lines_;
+  static inline QtMessageHandler previous_ = nullptr;
+};
+
+}  // namespace
+
 TEST_F(RdpControlTest, RightPasswordConnectsAndShowsTheServerScreenCentred) {
+  const CodecLog codecs;
   Configure(QString::fromLatin1(TestRdpServer::kPassword));
   client_->Connect();
   EXPECT_EQ(client_->Connected(), TMsRdpClient::kConnecting);
@@ -11,6 +51,12 @@ TEST_F(RdpControlTest, RightPasswordConnectsAndShowsTheServerScreenCentred) {
 
   ASSERT_TRUE(ShowsColour(QStringLiteral("#20c040")));
   ASSERT_TRUE(ShowsColour(QStringLiteral("#c02080")));
+  // Of what the session offers, this server's best is RemoteFX (its H.264 goes only to clients
+  // that offer it, and the session does not): the picture came that way, and nothing else did.
+  for (const QString& line : CodecLog::Lines()) std::cout << "codec: " << qPrintable(line) << "\n";
+  EXPECT_EQ(
+      CodecLog::Lines(),
+      QStringList{QStringLiteral("the server sends surface bits with RemoteFX (codec id 3)")});
 
   // What a person sees: the desktop 1:1 in the middle, the dark background around it.
   const QRect desktop = client_->DesktopRect();

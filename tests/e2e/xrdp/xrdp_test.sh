@@ -76,6 +76,11 @@ e2e_report_at_exit xrdp xrdp_stop "$E2E_TMP/zentra.log" "$server/xrdp.log" "$ser
   "$server/chansrv/*.log"
 
 file_is() { [ -f "$1" ] && [ "$(cat "$1")" = "$2" ]; }
+# The codecs xrdp chose from those the program offers, as the program saw them arrive.
+log_codecs() {
+  grep -q 'the server sends' "$E2E_TMP/zentra.log" || fail "the program's log names no codec"
+  grep -o 'the server sends.*' "$E2E_TMP/zentra.log" | sort -u | sed 's/^/-- /'
+}
 session_started() { [ -n "$(xrdp_session_display)" ]; }
 
 check_session() {
@@ -101,6 +106,15 @@ check_session() {
   done
   [ "$(established)" -eq 1 ] || fail "the RDP connection is gone"
   session_started || fail "the session on the server is gone"
+  log "after that the session still draws: a new colour on the session's root reaches the screen"
+  xrdp_session_run xsetroot -solid '#c02080' >"$E2E_TMP/xsetroot.log" 2>&1 ||
+    fail "cannot set the session's root"
+  view_geometry
+  shows_root_colour() {
+    shot "$E2E_TMP/root.png" && near "$E2E_TMP/root.png" $((VX + VW - 40)) $((VY + VH - 40)) '#c02080'
+  }
+  eventually 20 shows_root_colour || fail "the session's new root colour did not reach the screen"
+  log_codecs
   # FreeRDP names the channel that failed; a session ended by one shows its error here.
   if grep -E '\[ERROR\]\[com\.freerdp\.channels|custom not set|ERRCONNECT|ERRINFO' \
     "$E2E_TMP/zentra.log"; then
@@ -211,6 +225,7 @@ check_resize() {
   eventually 20 shows_checker "$VX" "$VY" ||
     fail "the remote desktop is not drawn 1:1 into the control"
   log "the remote desktop is drawn 1:1 to the screen's pixels"
+  log_codecs
   view_geometry
   log "the control is $((VW / scale)) x $((VH / scale)) logical pixels, $VW x $VH on the screen"
   if [ "$scale" -eq 2 ]; then

@@ -2,6 +2,9 @@
 
 #include <freerdp/freerdp.h>
 
+#include <atomic>
+#include <cstdint>
+
 #include "principal/rdp/session/rdpsession.h"
 
 class TRdpFrameSink;
@@ -12,4 +15,6 @@ struct TSessionContext {
   rdpContext base;
   TRdpSession::Impl* session;
   TRdpFrameSink* frame;
+  // The codecs the server has sent in this connection, logged once each (rdpcodecs.cpp).
+  std::atomic<std::uint64_t> codecsSeen;
 };

@@ -21,7 +21,10 @@ struct RdpFrameCallbacks {
 
   static BOOL BeginPaint(rdpContext* context) {
     TRdpFrameSink& sink = Of(context);
-    if (!sink.painting_.owns_lock()) sink.painting_.lock();
+    if (!sink.Painting()) {
+      sink.lock_->lock();
+      sink.painter_ = std::this_thread::get_id();
+    }
     HGDI_WND hwnd = context->gdi->primary->hdc->hwnd;
     hwnd->invalid->null = TRUE;
     hwnd->ninvalid = 0;
@@ -30,6 +33,8 @@ struct RdpFrameCallbacks {
 
   static BOOL EndPaint(rdpContext* context) {
     TRdpFrameSink& sink = Of(context);
+    // The changed areas are only ours to read under the lock.
+    if (!sink.Painting()) return TRUE;
     HGDI_WND hwnd = context->gdi->primary->hdc->hwnd;
     QRegion region;
     if (!hwnd->invalid->null) {
@@ -38,7 +43,8 @@ struct RdpFrameCallbacks {
         region += QRect(r.x, r.y, r.w, r.h);
       }
     }
-    if (sink.painting_.owns_lock()) sink.painting_.unlock();
+    sink.painter_ = std::thread::id{};
+    sink.lock_->unlock();
     if (!region.isEmpty()) sink.listener_.FrameChanged(region);
     return TRUE;
   }
@@ -56,11 +62,16 @@ struct RdpFrameCallbacks {
   }
 };
 
-TRdpFrameSink::TRdpFrameSink(Listener& listener)
-    : listener_(listener), painting_(*lock_, std::defer_lock) {}
+TRdpFrameSink::TRdpFrameSink(Listener& listener) : listener_(listener) {}
 
 TRdpFrameSink::~TRdpFrameSink() {
-  if (painting_.owns_lock()) painting_.unlock();
+  ReleaseIfPainting();
+}
+
+void TRdpFrameSink::ReleaseIfPainting() {
+  if (!Painting()) return;
+  painter_ = std::thread::id{};
+  lock_->unlock();
 }
 
 bool TRdpFrameSink::NewFrame(rdpContext* context, int width, int height) {
@@ -85,7 +96,7 @@ bool TRdpFrameSink::NewFrame(rdpContext* context, int width, int height) {
     // FreeRDP leaves the old image for the new one under the frame lock (already held when the
     // size changes in the middle of an update), so a reader sees one or the other, whole.
     std::unique_lock<std::mutex> held(*lock_, std::defer_lock);
-    if (!painting_.owns_lock()) held.lock();
+    if (!Painting()) held.lock();
     drawn = next.pixels &&
             (context->gdi == nullptr
                  ? gdi_init_ex(context->instance, PIXEL_FORMAT_BGRX32,
@@ -121,6 +132,6 @@ bool TRdpFrameSink::Attach(freerdp* instance) {
 }
 
 void TRdpFrameSink::Detach(freerdp* instance) {
-  if (painting_.owns_lock()) painting_.unlock();
+  ReleaseIfPainting();
   gdi_free(instance);
 }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QRegion>
+#include <atomic>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "principal/rdp/rdpframe.h"
 
@@ -43,12 +45,15 @@ class TRdpFrameSink {
  private:
   friend struct RdpFrameCallbacks;
   bool NewFrame(rdpContext* context, int width, int height);
+  void ReleaseIfPainting();
 
   Listener& listener_;
   std::shared_ptr<std::mutex> lock_ = std::make_shared<std::mutex>();
-  // Held from BeginPaint to EndPaint. FreeRDP serialises those pairs itself, so only the
-  // painting thread touches this.
-  std::unique_lock<std::mutex> painting_;
+  // The thread holding lock_ from BeginPaint to EndPaint. Two threads paint: the connection's
+  // (bitmaps, surface commands, pointer updates) and, with the graphics pipeline, the dynamic
+  // channels' thread; each pair is on one thread, and the lock keeps the two pairs apart.
+  std::atomic<std::thread::id> painter_{};
+  [[nodiscard]] bool Painting() const { return painter_.load() == std::this_thread::get_id(); }
   TRdpFrame frame_;
   int refusal_ = 0;
 };

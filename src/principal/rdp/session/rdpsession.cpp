@@ -16,6 +16,7 @@
 
 #include "core/handoff.h"
 #include "principal/rdp/rdplog.h"
+#include "principal/rdp/session/rdpcodecs.h"
 #include "principal/rdp/session/rdpinputflags.h"
 #include "principal/rdp/session/rdpsessionimpl.h"
 #include "principal/rdp/session/rdpsessionsockets.h"
@@ -258,6 +259,7 @@ void TRdpSession::Impl::FrameChanged(const QRegion& region) {
 }
 
 void TRdpSession::Impl::ChannelConnected(void* context, ChannelConnectedEventArgs* e) {
+  if (GraphicsChannelConnected(static_cast<rdpContext*>(context), e->name, e->pInterface)) return;
   Impl* self = SessionOf(static_cast<rdpContext*>(context));
   if (std::strcmp(e->name, DISP_DVC_CHANNEL_NAME) == 0) {
     // On the dynamic channel thread. Layouts go out once the server has sent its capabilities.
@@ -277,6 +279,8 @@ void TRdpSession::Impl::ChannelConnected(void* context, ChannelConnectedEventArg
 }
 
 void TRdpSession::Impl::ChannelDisconnected(void* context, ChannelDisconnectedEventArgs* e) {
+  if (GraphicsChannelDisconnected(static_cast<rdpContext*>(context), e->name, e->pInterface))
+    return;
   Impl* self = SessionOf(static_cast<rdpContext*>(context));
   if (std::strcmp(e->name, DISP_DVC_CHANNEL_NAME) == 0) {
     std::lock_guard lock(self->displayMutex);
@@ -291,6 +295,7 @@ void TRdpSession::Impl::ChannelDisconnected(void* context, ChannelDisconnectedEv
 BOOL TRdpSession::Impl::PostConnect(freerdp* inst) {
   Impl* self = SessionOf(inst);
   if (!self->frameSink.Attach(inst)) return FALSE;
+  PrepareDecoders(inst->context);
   RegisterSessionPointer(inst->context);
   return TRUE;
 }

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "principal/rdp/rdplog.h"
+#include "principal/rdp/session/rdpcodecs.h"
 #include "principal/rdp/session/rdpsessionimpl.h"
 #include "principal/rdp/session/rdpsessionsockets.h"
 
@@ -61,6 +62,8 @@ bool TRdpSession::Impl::Reconnect(freerdp* inst) {
     }
     if (abortRequested) return false;
     if (back) {
+      // New decoders for the new connection, and no PostConnect to prepare them.
+      PrepareDecoders(inst->context);
       RememberApproval();
       qCInfo(lcRdp) << "reconnected after" << attempt + 1 << "attempts";
       return true;

@@ -10,6 +10,7 @@
 
 #include "platform/localdevices.h"
 #include "principal/rdp/rdplog.h"
+#include "principal/rdp/session/rdpcodecs.h"
 #include "principal/rdp/session/rdpdevices.h"
 #include "principal/rdp/session/rdpdrorder.h"
 #include "principal/rdp/session/rdpsessionimpl.h"
@@ -57,14 +58,7 @@ bool TRdpSession::Impl::Configure(freerdp* inst) {
        freerdp_settings_set_bool(settings, FreeRDP_DynamicResolutionUpdate, TRUE) &&
        freerdp_settings_set_uint32(settings, FreeRDP_ColorDepth, 32) &&
        freerdp_settings_set_bool(settings, FreeRDP_SoftwareGdi, TRUE) &&
-       // Plain bitmap updates (planar, interleaved) rather than RemoteFX: in FreeRDP 2 the
-       // RemoteFX decoder hands every 64 x 64 tile to a thread pool, and on a small machine
-       // the thread switches cost more than the decoding. Measured side by side (bench/rdp),
-       // bitmaps take about half the CPU per frame shown for the same frames.
-       freerdp_settings_set_bool(settings, FreeRDP_RemoteFxCodec, FALSE) &&
-       freerdp_settings_set_bool(settings, FreeRDP_FastPathOutput, TRUE) &&
-       freerdp_settings_set_bool(settings, FreeRDP_FrameMarkerCommandEnabled, TRUE) &&
-       freerdp_settings_set_bool(settings, FreeRDP_SurfaceFrameMarkerEnabled, TRUE) &&
+       ApplyCodecSettings(settings) &&
        // Standard RDP security sends the password to whoever answers: only TLS and NLA are
        // offered, and the certificate rules decide who gets it.
        freerdp_settings_set_bool(settings, FreeRDP_RdpSecurity, FALSE) &&

@@ -1,0 +1,225 @@
+#include "principal/rdp/session/rdpcodecs.h"
+
+#include <freerdp/channels/rdpgfx.h>
+#include <freerdp/client/rdpgfx.h>
+#include <freerdp/codec/rfx.h>
+#include <freerdp/codecs.h>
+#include <freerdp/constants.h>
+#include <freerdp/gdi/gdi.h>
+#include <freerdp/gdi/gfx.h>
+#include <freerdp/settings.h>
+#include <winpr/pool.h>
+#include <winpr/wlog.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "principal/rdp/rdplog.h"
+#include "principal/rdp/session/rdpcontext.h"
+
+namespace {
+
+// FreeRDP 2's private RemoteFX decoder state, as far as its thread pool (the same in every 2.x
+// release). The decoder hands each 64 x 64 tile to that pool; on a machine with few cores the
+// thread switches cost more than the decoding. Its only switch is WinPR's machine-wide registry
+// file, which would change every FreeRDP program on the computer, so the session turns the pool
+// off in its own decoder; the layout is checked against what the decoder is known to hold
+// before anything is changed.
+struct RfxPrivateHead {
+  wLog* log;
+  wObjectPool* tilePool;
+  BOOL useThreads;
+  PTP_WORK* workObjects;
+  void* tileWorkParams;
+  DWORD minThreadCount;
+  DWORD maxThreadCount;
+  PTP_POOL threadPool;
+  TP_CALLBACK_ENVIRON threadPoolEnvironment;
+};
+
+constexpr char kRfxLogName[] = "com.freerdp.codec.rfx";
+
+bool KnownFreeRdp() {
+  int major = 0;
+  int minor = 0;
+  int revision = 0;
+  freerdp_get_version(&major, &minor, &revision);
+  return major == 2;
+}
+
+// True when the decoder now decodes on the calling thread.
+bool DecodeRfxOnCallingThread(RFX_CONTEXT* rfx) {
+  if (rfx == nullptr || rfx->priv == nullptr || !KnownFreeRdp()) return false;
+  auto* head = reinterpret_cast<RfxPrivateHead*>(rfx->priv);
+  if (head->log != WLog_Get(kRfxLogName) || head->tilePool == nullptr) {
+    qCWarning(lcRdp) << "the RemoteFX decoder is not as expected: it keeps its thread pool";
+    return false;
+  }
+  if (head->useThreads == FALSE) return true;
+  if (head->useThreads != TRUE || head->threadPool == nullptr) return false;
+  // Nothing runs on the pool between pictures, and a decoder's own buffers (the work objects)
+  // are only made by an encoder; the decoder would close the pool only while it still uses it.
+  CloseThreadpool(head->threadPool);
+  DestroyThreadpoolEnvironment(&head->threadPoolEnvironment);
+  head->threadPool = nullptr;
+  std::free(static_cast<void*>(head->workObjects));
+  head->workObjects = nullptr;
+  std::free(head->tileWorkParams);
+  head->tileWorkParams = nullptr;
+  head->useThreads = FALSE;
+  return true;
+}
+
+// Each codec is logged the first time it arrives in a connection: a bit per codec.
+constexpr int kGfxCodecBits = 16;                 // pipeline codec ids 0 .. 15 (by their low bits)
+constexpr int kSurfaceBitsShift = kGfxCodecBits;  // surface bits codec ids 0 .. 15
+constexpr int kBitmapBit = 40;                    // plain bitmap updates (interleaved, planar)
+
+const char* GfxCodecName(UINT16 id) {
+  switch (id) {
+    case RDPGFX_CODECID_UNCOMPRESSED:
+      return "uncompressed";
+    case RDPGFX_CODECID_CAVIDEO:
+      return "RemoteFX";
+    case RDPGFX_CODECID_CLEARCODEC:
+      return "ClearCodec";
+    case RDPGFX_CODECID_CAPROGRESSIVE:
+      return "progressive";
+    case RDPGFX_CODECID_CAPROGRESSIVE_V2:
+      return "progressive v2";
+    case RDPGFX_CODECID_PLANAR:
+      return "planar";
+    case RDPGFX_CODECID_AVC420:
+      return "H.264 AVC420";
+    case RDPGFX_CODECID_ALPHA:
+      return "alpha";
+    case RDPGFX_CODECID_AVC444:
+      return "H.264 AVC444";
+    case RDPGFX_CODECID_AVC444v2:
+      return "H.264 AVC444v2";
+    default:
+      return "an unknown codec";
+  }
+}
+
+// The ids FreeRDP's drawing tells the surface codecs apart by.
+const char* SurfaceCodecName(UINT16 id) {
+  switch (id) {
+    case RDP_CODEC_ID_NONE:
+      return "raw";
+    case RDP_CODEC_ID_REMOTEFX:
+    case RDP_CODEC_ID_IMAGE_REMOTEFX:
+      return "RemoteFX";
+    case RDP_CODEC_ID_NSCODEC:
+      return "NSCodec";
+    default:
+      return "an unknown codec";
+  }
+}
+
+// True the first time a bit is set in this connection.
+bool FirstTime(rdpContext* context, int bit) {
+  auto& seen = reinterpret_cast<TSessionContext*>(context)->codecsSeen;
+  const std::uint64_t mask = std::uint64_t{1} << bit;
+  return (seen.fetch_or(mask) & mask) == 0;
+}
+
+// FreeRDP's own drawing behind each wrapped callback: the same functions for every connection.
+std::atomic<pSurfaceBits> gdiSurfaceBits = nullptr;
+std::atomic<pBitmapUpdate> gdiBitmapUpdate = nullptr;
+std::atomic<pcRdpgfxSurfaceCommand> gdiSurfaceCommand = nullptr;
+
+BOOL LoggedSurfaceBits(rdpContext* context, const SURFACE_BITS_COMMAND* command) {
+  const UINT16 id = command->bmp.codecID;
+  if (FirstTime(context, kSurfaceBitsShift + (id % kGfxCodecBits)))
+    qCInfo(lcRdp).nospace() << "the server sends surface bits with " << SurfaceCodecName(id)
+                            << " (codec id " << id << ")";
+  return gdiSurfaceBits.load()(context, command);
+}
+
+BOOL LoggedBitmapUpdate(rdpContext* context, const BITMAP_UPDATE* bitmap) {
+  if (FirstTime(context, kBitmapBit)) qCInfo(lcRdp) << "the server sends bitmap updates";
+  return gdiBitmapUpdate.load()(context, bitmap);
+}
+
+UINT LoggedSurfaceCommand(RdpgfxClientContext* gfx, const RDPGFX_SURFACE_COMMAND* command) {
+  auto* gdi = static_cast<rdpGdi*>(gfx->custom);
+  const auto id = static_cast<UINT16>(command->codecId);
+  if (gdi != nullptr && FirstTime(gdi->context, id % kGfxCodecBits))
+    qCInfo(lcRdp) << "the server sends the graphics pipeline with" << GfxCodecName(id);
+  return gdiSurfaceCommand.load()(gfx, command);
+}
+
+void WatchCodecs(rdpContext* context) {
+  rdpUpdate* update = context->update;
+  if (update->SurfaceBits != nullptr && update->SurfaceBits != LoggedSurfaceBits) {
+    gdiSurfaceBits = update->SurfaceBits;
+    update->SurfaceBits = LoggedSurfaceBits;
+  }
+  if (update->BitmapUpdate != nullptr && update->BitmapUpdate != LoggedBitmapUpdate) {
+    gdiBitmapUpdate = update->BitmapUpdate;
+    update->BitmapUpdate = LoggedBitmapUpdate;
+  }
+}
+
+}  // namespace
+
+bool ApplyCodecSettings(rdpSettings* settings) {
+  // Chosen by measurement (bench/rdp: a full-screen animation, on loopback and on a 20 Mbit/s
+  // link with 25 ms each way). RemoteFX decoded on the receiving thread shows the most frames
+  // and the freshest on both, at the least CPU a frame; bitmaps fill the link and queue seconds
+  // of pictures in the server. H.264 needs half of RemoteFX's bytes but half as much CPU again
+  // a frame to decode (AVC444 three times as much), and showed fewer and older frames on both,
+  // so it is not offered: the pipeline's own codecs (progressive, planar, ClearCodec) are.
+  // Known server fault: xrdp 0.9.21 with its Xorg back end sometimes drops a RemoteFX connection
+  // (its log: "Can't attach to shared memory") when a second desktop size follows the first
+  // within a second or two at HiDPI sizes (2560 x 1972); with bitmaps it does not.
+  constexpr BOOL kOfferH264 = FALSE;
+  return freerdp_settings_set_bool(settings, FreeRDP_SupportGraphicsPipeline, TRUE) &&
+         freerdp_settings_set_bool(settings, FreeRDP_GfxH264, kOfferH264) &&
+         freerdp_settings_set_bool(settings, FreeRDP_GfxAVC444, kOfferH264) &&
+         freerdp_settings_set_bool(settings, FreeRDP_GfxAVC444v2, kOfferH264) &&
+         freerdp_settings_set_bool(settings, FreeRDP_GfxProgressive, TRUE) &&
+         freerdp_settings_set_bool(settings, FreeRDP_GfxProgressiveV2, TRUE) &&
+         freerdp_settings_set_bool(settings, FreeRDP_GfxThinClient, FALSE) &&
+         freerdp_settings_set_bool(settings, FreeRDP_GfxSmallCache, TRUE) &&
+         freerdp_settings_set_bool(settings, FreeRDP_RemoteFxCodec, TRUE) &&
+         freerdp_settings_set_bool(settings, FreeRDP_FastPathOutput, TRUE) &&
+         // Frames are marked, and FreeRDP's drawing acknowledges each one once it is decoded
+         // (surface frame markers, and the pipeline's end of frame): a server that paces itself
+         // by the acknowledgements sends no faster than the link and this client keep up with.
+         freerdp_settings_set_bool(settings, FreeRDP_FrameMarkerCommandEnabled, TRUE) &&
+         freerdp_settings_set_bool(settings, FreeRDP_SurfaceFrameMarkerEnabled, TRUE);
+}
+
+void PrepareDecoders(rdpContext* context) {
+  if (context == nullptr || context->codecs == nullptr) return;
+  reinterpret_cast<TSessionContext*>(context)->codecsSeen = 0;
+  if (DecodeRfxOnCallingThread(context->codecs->rfx))
+    qCDebug(lcRdp) << "RemoteFX decodes on the receiving thread";
+  WatchCodecs(context);
+}
+
+bool GraphicsChannelConnected(rdpContext* context, const char* name, void* channel) {
+  if (std::strcmp(name, RDPGFX_DVC_CHANNEL_NAME) != 0) return false;
+  auto* gfx = static_cast<RdpgfxClientContext*>(channel);
+  if (context->gdi == nullptr || !gdi_graphics_pipeline_init(context->gdi, gfx)) {
+    qCWarning(lcRdp) << "the graphics pipeline could not be set up";
+    return true;
+  }
+  if (gfx->SurfaceCommand != nullptr && gfx->SurfaceCommand != LoggedSurfaceCommand) {
+    gdiSurfaceCommand = gfx->SurfaceCommand;
+    gfx->SurfaceCommand = LoggedSurfaceCommand;
+  }
+  qCInfo(lcRdp) << "the graphics pipeline is open";
+  return true;
+}
+
+bool GraphicsChannelDisconnected(rdpContext* context, const char* name, void* channel) {
+  if (std::strcmp(name, RDPGFX_DVC_CHANNEL_NAME) != 0) return false;
+  if (context->gdi != nullptr)
+    gdi_graphics_pipeline_uninit(context->gdi, static_cast<RdpgfxClientContext*>(channel));
+  return true;
+}
