@@ -159,7 +159,7 @@ int RunClient(int argc, char** argv, int port, int width, int height, bool shown
   QApplication application(argc, argv);
   // The bench's own server: its certificate is trusted without a box (a build without the test
   // authority would ask).
-  SetBoxInterceptor([](const BoxRequest&) { return 0; });
+  SetBoxInterceptor([](const TBoxRequest&) { return 0; });
   TMsRdpClient client;
   // The server keeps its 1024 x 768: shown 1:1 in the middle of a larger view.
   client.resize(width, height);

@@ -13,7 +13,7 @@ bool IsPdfCreatorName(const QString& printerName) {
 const QStringList& PrinterList() {
   static const QStringList printers = [] {
     QStringList names;
-    for (const PrinterInfo& printer : CurrentUserPrinters()) names << printer.name;
+    for (const TPrinterInfo& printer : CurrentUserPrinters()) names << printer.name;
     return names;
   }();
   return printers;

@@ -6,8 +6,8 @@
 
 #include <cstring>
 
-CpuIdentity ReadCpuIdentity() {
-  CpuIdentity identity;
+TCpuIdentity ReadCpuIdentity() {
+  TCpuIdentity identity;
 #if defined(__x86_64__) || defined(__i386__)
   unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
   if (__get_cpuid(0, &eax, &ebx, &ecx, &edx) == 0) return identity;

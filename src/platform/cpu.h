@@ -6,14 +6,14 @@
 
 // What the processor says about itself through CPUID: the vendor text of leaf 0, the highest
 // extended leaf, and EDX of extended leaf 0x80000001 (0 when that leaf is missing).
-struct CpuIdentity {
+struct TCpuIdentity {
   QString vendor;
   std::uint32_t maxExtendedLeaf = 0;
   std::uint32_t extendedFeaturesEdx = 0;
 };
 
 // The running processor's identity; all empty on processors without CPUID.
-[[nodiscard]] CpuIdentity ReadCpuIdentity();
+[[nodiscard]] TCpuIdentity ReadCpuIdentity();
 
 // The processor part of the computer information: whether the processor, not the operating
 // system, can run 64-bit code. Only Intel and AMD processors that report extended leaf
@@ -21,13 +21,13 @@ struct CpuIdentity {
 class TCpuInfo {
  public:
   TCpuInfo() : identity_(ReadCpuIdentity()) {}
-  explicit TCpuInfo(CpuIdentity identity) : identity_(std::move(identity)) {}
+  explicit TCpuInfo(TCpuIdentity identity) : identity_(std::move(identity)) {}
 
   [[nodiscard]] bool Is64Bits() const;
-  [[nodiscard]] const CpuIdentity& Identity() const { return identity_; }
+  [[nodiscard]] const TCpuIdentity& Identity() const { return identity_; }
 
  private:
-  CpuIdentity identity_;
+  TCpuIdentity identity_;
 };
 
 // The computer-information component; only its processor part is used.

@@ -42,12 +42,12 @@ const CupsFunctions& Cups() {
 
 }  // namespace
 
-std::vector<PrinterInfo> CurrentUserPrinters() {
+std::vector<TPrinterInfo> CurrentUserPrinters() {
   const CupsFunctions& cups = Cups();
   if (cups.getDests == nullptr) return {};
   cups_dest_t* dests = nullptr;
   const int count = cups.getDests(CUPS_HTTP_DEFAULT, &dests);
-  std::vector<PrinterInfo> printers;
+  std::vector<TPrinterInfo> printers;
   for (int i = 0; i < count; ++i) {
     if (dests[i].instance != nullptr) continue;  // an instance is a preset of its queue
     printers.push_back({QString::fromUtf8(dests[i].name), dests[i].is_default != 0});

@@ -4,10 +4,10 @@
 #include <vector>
 
 // A printer of the current user as CUPS lists it: local queues and remote ones by their names.
-struct PrinterInfo {
+struct TPrinterInfo {
   QString name;
   bool isDefault = false;
 };
 
 // The current user's printers (CUPS destinations, instances left out), in CUPS's order.
-[[nodiscard]] std::vector<PrinterInfo> CurrentUserPrinters();
+[[nodiscard]] std::vector<TPrinterInfo> CurrentUserPrinters();

@@ -12,8 +12,8 @@
 
 namespace {
 
-BoxInterceptor& Interceptor() {
-  static BoxInterceptor interceptor;
+TBoxInterceptor& Interceptor() {
+  static TBoxInterceptor interceptor;
   return interceptor;
 }
 
@@ -35,14 +35,14 @@ QMessageBox::Icon ToQt(BoxIcon icon) {
 
 }  // namespace
 
-void SetBoxInterceptor(BoxInterceptor interceptor) {
+void SetBoxInterceptor(TBoxInterceptor interceptor) {
   Interceptor() = std::move(interceptor);
 }
 
 namespace {
 
 // The message box of a request, its buttons in the request's order.
-QList<QPushButton*> SetUpBox(QMessageBox& box, const BoxRequest& request) {
+QList<QPushButton*> SetUpBox(QMessageBox& box, const TBoxRequest& request) {
   box.setIcon(ToQt(request.icon));
   box.setWindowTitle(request.caption);
   box.setText(request.text);
@@ -68,7 +68,7 @@ int ChosenButton(const QMessageBox& box, const QList<QPushButton*>& buttons) {
 
 }  // namespace
 
-TOpenBox::TOpenBox(const BoxRequest& request, std::function<void(int)> answered)
+TOpenBox::TOpenBox(const TBoxRequest& request, std::function<void(int)> answered)
     : answered_(std::move(answered)), self_(std::make_shared<TOpenBox*>(this)) {
   if (Interceptor()) {
     const int answer = Interceptor()(request);
@@ -111,7 +111,7 @@ void TOpenBox::Deliver(int index) {
   if (answered) answered(index);
 }
 
-int ShowBox(const BoxRequest& request) {
+int ShowBox(const TBoxRequest& request) {
   if (Interceptor()) return Interceptor()(request);
 
   QMessageBox box;

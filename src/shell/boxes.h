@@ -12,7 +12,7 @@ class QMessageBox;
 // a test can intercept boxes to read what would be shown and to answer them.
 enum class BoxIcon { None, Information, Question, Warning, Error };
 
-struct BoxRequest {
+struct TBoxRequest {
   QString caption;
   QString text;
   BoxIcon icon = BoxIcon::None;
@@ -22,7 +22,7 @@ struct BoxRequest {
 
 // Shows the box and returns the index of the button that dismissed it; closing the box with
 // Escape or its close box answers the last button.
-int ShowBox(const BoxRequest& request);
+int ShowBox(const TBoxRequest& request);
 
 // The information box: no icon, one "OK" button, the application title as its caption.
 void ShowMessage(const QString& text);
@@ -36,7 +36,7 @@ void ShowErrorBox(const QString& text);
 // question that belongs to something that can end first (a connection attempt).
 class TOpenBox {
  public:
-  TOpenBox(const BoxRequest& request, std::function<void(int)> answered);
+  TOpenBox(const TBoxRequest& request, std::function<void(int)> answered);
   ~TOpenBox();
   TOpenBox(const TOpenBox&) = delete;
   TOpenBox& operator=(const TOpenBox&) = delete;
@@ -59,7 +59,7 @@ class TOpenBox {
 // Test seam: while set, boxes are handed to the interceptor instead of being shown; it returns
 // the index of the button it chose (an open box gets that answer from the event loop, unless it is
 // closed first). Pass an empty function to show real boxes again.
-using BoxInterceptor = std::function<int(const BoxRequest&)>;
-void SetBoxInterceptor(BoxInterceptor interceptor);
+using TBoxInterceptor = std::function<int(const TBoxRequest&)>;
+void SetBoxInterceptor(TBoxInterceptor interceptor);
 
 inline constexpr char16_t kOkButton[] = u"OK";

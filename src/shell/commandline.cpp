@@ -7,7 +7,7 @@
 
 #include <unistd.h>
 
-CommandLineRequest ParseCommandLine(const QStringList& arguments) {
+TCommandLineRequest ParseCommandLine(const QStringList& arguments) {
   QCommandLineParser parser;
   // Qt's own options are single-dash words (-platform xcb); read them as one word each so that
   // they pass through instead of being taken apart as -p -l -a ...
@@ -25,14 +25,14 @@ CommandLineRequest ParseCommandLine(const QStringList& arguments) {
   // A false result only means options we leave to Qt; ours are read all the same.
   (void)parser.parse(arguments);
 
-  CommandLineRequest request;
+  TCommandLineRequest request;
   request.verbose = parser.isSet(verbose);
   // --help-all is the help option's longer form; Qt adds it with --help.
   if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
-    request.action = CommandLineRequest::Action::PrintAndExit;
+    request.action = TCommandLineRequest::Action::PrintAndExit;
     request.output = parser.helpText();
   } else if (parser.isSet(version)) {
-    request.action = CommandLineRequest::Action::PrintAndExit;
+    request.action = TCommandLineRequest::Action::PrintAndExit;
     request.output =
         QCoreApplication::applicationName() + u' ' + QCoreApplication::applicationVersion() + u'\n';
   }

@@ -4,7 +4,7 @@
 #include <QStringList>
 
 // What the command line asks of the program before any window exists.
-struct CommandLineRequest {
+struct TCommandLineRequest {
   enum class Action { Run, PrintAndExit };
   Action action = Action::Run;
   // For PrintAndExit: the text for standard output (usage, or name and version).
@@ -15,7 +15,7 @@ struct CommandLineRequest {
 
 // Reads the program's options (--help, --version, --verbose). Options it does not know are left
 // to Qt's application object, which takes its own (-platform, -display, ...) after this.
-[[nodiscard]] CommandLineRequest ParseCommandLine(const QStringList& arguments);
+[[nodiscard]] TCommandLineRequest ParseCommandLine(const QStringList& arguments);
 
 // Turns on the diagnostics --verbose asks for: every zentra.* log category, and FreeRDP's log at
 // INFO. QT_LOGGING_RULES still has the last word on single categories.

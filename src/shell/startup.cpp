@@ -89,14 +89,14 @@ QString FatalStartupReportText(std::exception_ptr failure, const QString& module
 
 int RunApplication(int& argc, char** argv, const std::function<void()>& createForms) {
   QCoreApplication::setApplicationVersion(QStringLiteral(ZENTRA_VERSION));
-  CommandLineRequest request;
+  TCommandLineRequest request;
   {
     // --help and --version answer without a display: a window-less application object is
     // enough for the parser's texts, and it is gone before the real one connects to X.
     QCoreApplication commandLine(argc, argv);
     request = ParseCommandLine(QCoreApplication::arguments());
   }
-  if (request.action == CommandLineRequest::Action::PrintAndExit) {
+  if (request.action == TCommandLineRequest::Action::PrintAndExit) {
     std::fputs(request.output.toLocal8Bit().constData(), stdout);
     return 0;
   }

@@ -19,8 +19,8 @@ std::deque<int>& Answers() {
 }
 }  // namespace
 
-std::vector<BoxRequest>& ShownBoxes() {
-  static std::vector<BoxRequest> boxes;
+std::vector<TBoxRequest>& ShownBoxes() {
+  static std::vector<TBoxRequest> boxes;
   return boxes;
 }
 
@@ -34,7 +34,7 @@ void ClearBoxes() {
 }
 
 namespace {
-int RecordBox(const BoxRequest& request) {
+int RecordBox(const TBoxRequest& request) {
   ShownBoxes().push_back(request);
   auto& answers = Answers();
   if (answers.empty()) return request.defaultButton;

@@ -20,7 +20,7 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 namespace testing_support {
 
 // Boxes the code under test asked for, oldest first.
-std::vector<BoxRequest>& ShownBoxes();
+std::vector<TBoxRequest>& ShownBoxes();
 // Answers for the next boxes, by button index; without one, a box takes its default button.
 void AnswerNextBox(int buttonIndex);
 void ClearBoxes();

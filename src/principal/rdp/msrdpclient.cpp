@@ -59,8 +59,8 @@ std::uint32_t KeyboardLayoutToAnnounce() {
 namespace {
 
 // A certificate question: "Não" is the default, so Enter or closing the box refuses.
-BoxRequest CertificateBox(const TCertificateQuestion& question) {
-  BoxRequest request;
+TBoxRequest CertificateBox(const TCertificateQuestion& question) {
+  TBoxRequest request;
   request.caption = Application != nullptr ? Application->Title() : QString();
   request.text = question.QuestionKind() == TCertificateQuestion::Kind::Changed
                      ? QString::fromUtf16(kCertificateChangedText)

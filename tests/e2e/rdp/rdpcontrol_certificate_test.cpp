@@ -28,7 +28,7 @@ TEST_F(RdpControlOwnCertificateTest, NlaAsksFirstAndAChangedCertificateAsksAgain
   client_->Connect();  // no answer given: the box's default, "Não"
   ASSERT_TRUE(WaitForDisconnected());
   ASSERT_EQ(testing_support::ShownBoxes().size(), 1u);
-  const BoxRequest& box = testing_support::ShownBoxes()[0];
+  const TBoxRequest& box = testing_support::ShownBoxes()[0];
   EXPECT_TRUE(box.text.startsWith(
       QString::fromUtf16(kCertificateChangedText).section(QLatin1Char('%'), 0, 0)))
       << box.text.toStdString();
@@ -56,7 +56,7 @@ TEST_F(RdpControlTlsTest, UnknownCertificateAsksFirstAndNoIsADisconnection) {
   EXPECT_FALSE(events_.contains("connected"));
   EXPECT_TRUE(client_->Frame().isNull()) << "no remote desktop before the answer";
   ASSERT_EQ(testing_support::ShownBoxes().size(), 1u);
-  const BoxRequest& box = testing_support::ShownBoxes()[0];
+  const TBoxRequest& box = testing_support::ShownBoxes()[0];
   EXPECT_TRUE(box.text.startsWith(
       QString::fromUtf16(kCertificateUnknownText).section(QLatin1Char('%'), 0, 0)))
       << box.text.toStdString();

@@ -93,13 +93,13 @@ TEST(Cpu, SixtyFourBitsOnlyForIntelAndAmdWithLongMode) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.vendor);
-    const TCpuInfo cpu(CpuIdentity{QString::fromLatin1(c.vendor), c.maxLeaf, c.edx});
+    const TCpuInfo cpu(TCpuIdentity{QString::fromLatin1(c.vendor), c.maxLeaf, c.edx});
     EXPECT_EQ(cpu.Is64Bits(), c.expected);
   }
 }
 
 TEST(Cpu, ReadsThisProcessor) {
-  const CpuIdentity identity = ReadCpuIdentity();
+  const TCpuIdentity identity = ReadCpuIdentity();
 #if defined(__x86_64__)
   EXPECT_EQ(identity.vendor.size(), 12);
   // A 64-bit build runs on a long-mode processor; Intel and AMD must say so.

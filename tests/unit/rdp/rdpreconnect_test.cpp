@@ -28,6 +28,14 @@ TEST(RdpReconnectDecision, OnlyABrokenConnectionIsTriedAgain) {
       {"another connection took over", {false, false, false, 0x00000005, 0x00010005}, false},
       {"server denied the connection", {false, false, false, 0x00000007, 0x00010007}, false},
       {"a reason only among FreeRDP's codes", {false, false, false, 0, 0x0001000B}, false},
+      // A server that falls over changing the desktop's size calls it a logoff; nobody logged off.
+      {"'logoff' just after a resize", {false, false, false, 0x0000000C, 0x0001000C, true}, true},
+      {"administrator's logoff just after a resize",
+       {false, false, false, 0x00000002, 0x00010002, true},
+       false},
+      {"our Disconnect just after a resize",
+       {true, false, false, 0x0000000C, 0x0001000C, true},
+       false},
       // The server refused the logon, with a reason or by closing the connection while it checked.
       {"closed while checking the logon", {false, false, true, 0, 0x0002000D}, false},
       {"authentication failed", {false, false, false, 0, 0x00020009}, false},

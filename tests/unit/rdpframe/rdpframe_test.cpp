@@ -2,8 +2,6 @@
 // size a server may ask for, and a view that never shows a half-drawn frame.
 #include "principal/rdp/session/rdpframesink.h"
 
-#include <freerdp/codec/rfx.h>
-#include <freerdp/codecs.h>
 #include <freerdp/freerdp.h>
 #include <freerdp/gdi/gdi.h>
 #include <freerdp/gdi/region.h>
@@ -12,7 +10,6 @@
 
 #include <QCoreApplication>
 #include <QCursor>
-#include <QDir>
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
@@ -24,7 +21,6 @@
 #include <vector>
 
 #include "principal/rdp/msrdpclient.h"
-#include "principal/rdp/session/rdpcodecs.h"
 #include "principal/rdp/session/rdpcontext.h"
 #include "principal/rdp/session/rdpsession.h"
 
@@ -192,67 +188,6 @@ TEST_F(FrameSinkTest, ChangedAreasReachTheListenerAfterEachUpdate) {
   gdi_InvalidateRegion(context->gdi->primary->hdc, 10, 20, 30, 40);
   ASSERT_TRUE(instance_->update->EndPaint(context));
   EXPECT_EQ(recorder_.changed, QRegion(10, 20, 30, 40));
-}
-
-// This process's threads now.
-int ThreadCount() {
-  return static_cast<int>(
-      QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
-}
-
-// FreeRDP's RemoteFX decoder keeps a pool of threads that costs more than it saves on a small
-// machine. Once the session has prepared the connection's decoders the pool is gone, and a
-// picture (encoded as a server would) still decodes right on the calling thread.
-TEST_F(FrameSinkTest, RemoteFxDecodesOnTheCallingThreadAndStillRight) {
-  constexpr int kSide = 128;
-  rdpContext* context = instance_->context;
-  context->codecs = codecs_new(context);
-  ASSERT_NE(context->codecs, nullptr);
-  ASSERT_TRUE(freerdp_client_codecs_prepare(context->codecs, FREERDP_CODEC_REMOTEFX, kSide, kSide));
-
-  std::vector<std::uint32_t> picture(kSide * kSide);
-  for (int y = 0; y < kSide; ++y)
-    for (int x = 0; x < kSide; ++x)
-      picture[static_cast<size_t>(y * kSide + x)] =
-          static_cast<std::uint32_t>((2 * x) << 16 | (2 * y) << 8 | (x + y));
-  wStream* message = Stream_New(nullptr, 1 << 20);
-  ASSERT_NE(message, nullptr);
-  {
-    RFX_CONTEXT* encoder = rfx_context_new(TRUE);
-    ASSERT_NE(encoder, nullptr);
-    rfx_context_set_pixel_format(encoder, PIXEL_FORMAT_BGRX32);
-    ASSERT_TRUE(rfx_context_reset(encoder, kSide, kSide));
-    const RFX_RECT whole{0, 0, kSide, kSide};
-    EXPECT_TRUE(rfx_compose_message(encoder, message, &whole, 1,
-                                    reinterpret_cast<const BYTE*>(picture.data()), kSide, kSide,
-                                    kSide * 4));
-    rfx_context_free(encoder);
-  }
-
-  const int before = ThreadCount();
-  PrepareDecoders(context);
-  const int after = ThreadCount();
-  EXPECT_LT(after, before) << "the decoder kept its threads";
-
-  std::vector<std::uint32_t> decoded(kSide * kSide);
-  REGION16 invalid;
-  region16_init(&invalid);
-  EXPECT_TRUE(rfx_process_message(context->codecs->rfx, Stream_Buffer(message),
-                                  static_cast<UINT32>(Stream_GetPosition(message)), 0, 0,
-                                  reinterpret_cast<BYTE*>(decoded.data()), PIXEL_FORMAT_BGRX32,
-                                  kSide * 4, kSide, &invalid));
-  EXPECT_EQ(ThreadCount(), after);
-  int wrong = 0;
-  for (size_t i = 0; i < picture.size(); ++i)
-    for (int shift : {0, 8, 16})
-      if (std::abs(static_cast<int>((picture[i] >> shift) & 0xFF) -
-                   static_cast<int>((decoded[i] >> shift) & 0xFF)) > 8)
-        ++wrong;
-  EXPECT_EQ(wrong, 0) << "the decoded picture is not the one sent";
-  region16_uninit(&invalid);
-  Stream_Free(message, TRUE);
-  codecs_free(context->codecs);
-  context->codecs = nullptr;
 }
 
 // With the graphics pipeline two threads paint: the connection's (pointer and bitmap updates) and

@@ -84,7 +84,7 @@ TEST(FatalStartupReport, NamesKindModuleAddressAndMessageWithPeriod) {
 
 struct CommandLineCase {
   QStringList arguments;
-  CommandLineRequest::Action action;
+  TCommandLineRequest::Action action;
   bool verbose;
   const char* outputStart;
 };
@@ -92,7 +92,7 @@ struct CommandLineCase {
 TEST(CommandLine, HelpAndVersionPrintAndExitOthersRunWithQtsOptionsLeftAlone) {
   QCoreApplication::setApplicationName(u"zentra"_qs);
   QCoreApplication::setApplicationVersion(u"1.2.3"_qs);
-  using Action = CommandLineRequest::Action;
+  using Action = TCommandLineRequest::Action;
   const CommandLineCase cases[] = {
       {{u"zentra"_qs}, Action::Run, false, ""},
       {{u"zentra"_qs, u"--verbose"_qs}, Action::Run, true, ""},
@@ -109,7 +109,7 @@ TEST(CommandLine, HelpAndVersionPrintAndExitOthersRunWithQtsOptionsLeftAlone) {
        "zentra 1.2.3\n"},
   };
   for (const auto& c : cases) {
-    const CommandLineRequest request = ParseCommandLine(c.arguments);
+    const TCommandLineRequest request = ParseCommandLine(c.arguments);
     const std::string arguments = c.arguments.join(u' ').toStdString();
     EXPECT_EQ(request.action, c.action) << arguments;
     EXPECT_EQ(request.verbose, c.verbose) << arguments;

@@ -420,7 +420,7 @@ TEST(UpdaterChoice, TheProcessorPicksTheBuild) {
   };
   for (const auto& c : cases) {
     FrmAtualiza->ComputerInfo1.CPU =
-        TCpuInfo(CpuIdentity{QString::fromLatin1(c.vendor), c.maxLeaf, c.edx});
+        TCpuInfo(TCpuIdentity{QString::fromLatin1(c.vendor), c.maxLeaf, c.edx});
     EXPECT_EQ(FrmAtualiza->DownloadUrl(), QStringLiteral("http://" ZENTRA_WEB_HOST) + c.path)
         << c.vendor;
   }

@@ -39,7 +39,7 @@ class PrinterCheckTest : public ::testing::Test {
     for (const char* name : names) ASSERT_TRUE(cups_.AddQueue(QString::fromLatin1(name))) << name;
   }
   void Click() { FrmAjudaImpressao->findChild<QPushButton*>(QStringLiteral("Button1"))->click(); }
-  void ExpectConfirmation(const BoxRequest& box) {
+  void ExpectConfirmation(const TBoxRequest& box) {
     EXPECT_EQ(box.caption, QStringLiteral("Confirm"));
     EXPECT_EQ(box.text, kConfirmText);
     EXPECT_EQ(box.text.size(), 221);

@@ -270,7 +270,7 @@ TEST_F(SessionWindowFakeTest, TheCertificateQuestionIsAskedInPortugueseWithNoAsT
   ASSERT_TRUE(WaitFor([&] { return first->Result() != Outcome::Waiting; }));
   EXPECT_EQ(first->Result(), Outcome::Refused) << "no answer given: the default refuses";
   ASSERT_EQ(ShownBoxes().size(), 1u);
-  const BoxRequest& box = ShownBoxes()[0];
+  const TBoxRequest& box = ShownBoxes()[0];
   EXPECT_EQ(
       box.text,
       QString::fromUtf16(kCertificateUnknownText).arg(u"rdp7.provider.example"_qs, fingerprint));

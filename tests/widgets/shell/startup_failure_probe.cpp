@@ -25,7 +25,7 @@ TFrmBroken* FrmBroken = nullptr;
 }  // namespace
 
 int main(int argc, char** argv) {
-  SetBoxInterceptor([](const BoxRequest& box) {
+  SetBoxInterceptor([](const TBoxRequest& box) {
     std::printf("%s|%s\n", qPrintable(box.caption), qPrintable(box.text));
     return 0;
   });

@@ -2,18 +2,16 @@
 
 #include <freerdp/channels/rdpgfx.h>
 #include <freerdp/client/rdpgfx.h>
-#include <freerdp/codec/rfx.h>
 #include <freerdp/codecs.h>
 #include <freerdp/constants.h>
 #include <freerdp/gdi/gdi.h>
 #include <freerdp/gdi/gfx.h>
 #include <freerdp/settings.h>
-#include <winpr/pool.h>
 #include <winpr/wlog.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 
 #include "principal/rdp/rdplog.h"
@@ -21,61 +19,11 @@
 
 namespace {
 
-// FreeRDP 2's private RemoteFX decoder state, as far as its thread pool (the same in every 2.x
-// release). The decoder hands each 64 x 64 tile to that pool; on a machine with few cores the
-// thread switches cost more than the decoding. Its only switch is WinPR's machine-wide registry
-// file, which would change every FreeRDP program on the computer, so the session turns the pool
-// off in its own decoder; the layout is checked against what the decoder is known to hold
-// before anything is changed.
-struct RfxPrivateHead {
-  wLog* log;
-  wObjectPool* tilePool;
-  BOOL useThreads;
-  PTP_WORK* workObjects;
-  void* tileWorkParams;
-  DWORD minThreadCount;
-  DWORD maxThreadCount;
-  PTP_POOL threadPool;
-  TP_CALLBACK_ENVIRON threadPoolEnvironment;
-};
-
-constexpr char kRfxLogName[] = "com.freerdp.codec.rfx";
-
-bool KnownFreeRdp() {
-  int major = 0;
-  int minor = 0;
-  int revision = 0;
-  freerdp_get_version(&major, &minor, &revision);
-  return major == 2;
-}
-
-// True when the decoder now decodes on the calling thread.
-bool DecodeRfxOnCallingThread(RFX_CONTEXT* rfx) {
-  if (rfx == nullptr || rfx->priv == nullptr || !KnownFreeRdp()) return false;
-  auto* head = reinterpret_cast<RfxPrivateHead*>(rfx->priv);
-  if (head->log != WLog_Get(kRfxLogName) || head->tilePool == nullptr) {
-    qCWarning(lcRdp) << "the RemoteFX decoder is not as expected: it keeps its thread pool";
-    return false;
-  }
-  if (head->useThreads == FALSE) return true;
-  if (head->useThreads != TRUE || head->threadPool == nullptr) return false;
-  // Nothing runs on the pool between pictures, and a decoder's own buffers (the work objects)
-  // are only made by an encoder; the decoder would close the pool only while it still uses it.
-  CloseThreadpool(head->threadPool);
-  DestroyThreadpoolEnvironment(&head->threadPoolEnvironment);
-  head->threadPool = nullptr;
-  std::free(static_cast<void*>(head->workObjects));
-  head->workObjects = nullptr;
-  std::free(head->tileWorkParams);
-  head->tileWorkParams = nullptr;
-  head->useThreads = FALSE;
-  return true;
-}
-
 // Each codec is logged the first time it arrives in a connection: a bit per codec.
 constexpr int kGfxCodecBits = 16;                 // pipeline codec ids 0 .. 15 (by their low bits)
 constexpr int kSurfaceBitsShift = kGfxCodecBits;  // surface bits codec ids 0 .. 15
 constexpr int kBitmapBit = 40;                    // plain bitmap updates (interleaved, planar)
+constexpr int kOversizedBit = 41;                 // RemoteFX bounds clipped to the desktop
 
 const char* GfxCodecName(UINT16 id) {
   switch (id) {
@@ -136,6 +84,26 @@ BOOL LoggedSurfaceBits(rdpContext* context, const SURFACE_BITS_COMMAND* command)
   if (FirstTime(context, kSurfaceBitsShift + (id % kGfxCodecBits)))
     qCInfo(lcRdp).nospace() << "the server sends surface bits with " << SurfaceCodecName(id)
                             << " (codec id " << id << ")";
+  const rdpGdi* gdi = context->gdi;
+  if (gdi != nullptr && (id == RDP_CODEC_ID_REMOTEFX || id == RDP_CODEC_ID_IMAGE_REMOTEFX) &&
+      command->destLeft <= command->destRight && command->destTop <= command->destBottom &&
+      (command->destRight > static_cast<UINT32>(gdi->width) ||
+       command->destBottom > static_cast<UINT32>(gdi->height))) {
+    // FreeRDP ends the connection over a RemoteFX picture whose bounds reach past the desktop,
+    // although its decoder clips every tile to the desktop itself. xrdp's Xorg back end sends
+    // such bounds around a change of the desktop's size: the part inside is drawn.
+    if (FirstTime(context, kOversizedBit))
+      qCInfo(lcRdp) << "RemoteFX bounds past the desktop, clipped: right" << command->destRight
+                    << "bottom" << command->destBottom << "desktop" << gdi->width << "x"
+                    << gdi->height;
+    if (command->destLeft >= static_cast<UINT32>(gdi->width) ||
+        command->destTop >= static_cast<UINT32>(gdi->height))
+      return TRUE;
+    SURFACE_BITS_COMMAND clipped = *command;
+    clipped.destRight = std::min(clipped.destRight, static_cast<UINT32>(gdi->width));
+    clipped.destBottom = std::min(clipped.destBottom, static_cast<UINT32>(gdi->height));
+    return gdiSurfaceBits.load()(context, &clipped);
+  }
   return gdiSurfaceBits.load()(context, command);
 }
 
@@ -168,15 +136,18 @@ void WatchCodecs(rdpContext* context) {
 
 bool ApplyCodecSettings(rdpSettings* settings) {
   // Chosen by measurement (bench/rdp: a full-screen animation, on loopback and on a 20 Mbit/s
-  // link with 25 ms each way). RemoteFX decoded on the receiving thread shows the most frames
-  // and the freshest on both, at the least CPU a frame; bitmaps fill the link and queue seconds
-  // of pictures in the server. H.264 needs half of RemoteFX's bytes but half as much CPU again
+  // link with 25 ms each way). RemoteFX shows the most frames and the freshest on both; bitmaps
+  // cost a little less CPU a frame on loopback, but fill the link and queue seconds of pictures in
+  // the server. H.264 needs half of RemoteFX's bytes but half as much CPU again
   // a frame to decode (AVC444 three times as much), and showed fewer and older frames on both,
   // so it is not offered: the pipeline's own codecs (progressive, planar, ClearCodec) are.
-  // Known server fault: xrdp 0.9.21 with its Xorg back end sometimes drops a RemoteFX connection
-  // (its log: "Can't attach to shared memory") when a second desktop size follows the first
-  // within a second or two at HiDPI sizes (2560 x 1972); with bitmaps it does not.
+  // But RemoteFX outside the pipeline is not offered: the one server we meet that sends it,
+  // xrdp 0.9 with its Xorg back end, loses track of the desktop's size when the window is
+  // resized (it draws the new size without telling us, or drops the connection as a logoff) in
+  // a third to a half of the end-to-end runs that resize; with bitmaps it keeps up. Servers with
+  // the graphics pipeline (Windows since 8) never use this setting.
   constexpr BOOL kOfferH264 = FALSE;
+  constexpr BOOL kOfferRemoteFx = FALSE;
   return freerdp_settings_set_bool(settings, FreeRDP_SupportGraphicsPipeline, TRUE) &&
          freerdp_settings_set_bool(settings, FreeRDP_GfxH264, kOfferH264) &&
          freerdp_settings_set_bool(settings, FreeRDP_GfxAVC444, kOfferH264) &&
@@ -185,7 +156,7 @@ bool ApplyCodecSettings(rdpSettings* settings) {
          freerdp_settings_set_bool(settings, FreeRDP_GfxProgressiveV2, TRUE) &&
          freerdp_settings_set_bool(settings, FreeRDP_GfxThinClient, FALSE) &&
          freerdp_settings_set_bool(settings, FreeRDP_GfxSmallCache, TRUE) &&
-         freerdp_settings_set_bool(settings, FreeRDP_RemoteFxCodec, TRUE) &&
+         freerdp_settings_set_bool(settings, FreeRDP_RemoteFxCodec, kOfferRemoteFx) &&
          freerdp_settings_set_bool(settings, FreeRDP_FastPathOutput, TRUE) &&
          // Frames are marked, and FreeRDP's drawing acknowledges each one once it is decoded
          // (surface frame markers, and the pipeline's end of frame): a server that paces itself
@@ -197,8 +168,6 @@ bool ApplyCodecSettings(rdpSettings* settings) {
 void PrepareDecoders(rdpContext* context) {
   if (context == nullptr || context->codecs == nullptr) return;
   reinterpret_cast<TSessionContext*>(context)->codecsSeen = 0;
-  if (DecodeRfxOnCallingThread(context->codecs->rfx))
-    qCDebug(lcRdp) << "RemoteFX decodes on the receiving thread";
   WatchCodecs(context);
 }
 

@@ -70,7 +70,7 @@ std::vector<TDeviceChannel> RdpDeviceChannels(const TRedirectionInputs& inputs) 
     for (const auto& medium : inputs.removable) addDrive(medium.name, medium.path);
   }
   if (inputs.printers) {
-    const auto isDefault = [](const PrinterInfo& p) { return p.isDefault; };
+    const auto isDefault = [](const TPrinterInfo& p) { return p.isDefault; };
     // FreeRDP marks the first printer it registers as the default one.
     auto defaultPrinter =
         std::find_if(inputs.printerList.begin(), inputs.printerList.end(), isDefault);

@@ -27,7 +27,7 @@ struct TRedirectionInputs {
   std::vector<TSharedFolder> userFolders;
   std::vector<TSharedFolder> removable;
 
-  std::vector<PrinterInfo> printerList;
+  std::vector<TPrinterInfo> printerList;
   std::uint32_t filterQueueType = 0;  // the stored printer mode; kAllPrinters redirects every queue
 
   QStringList serialPorts;  // device paths, present and readable, in the order they are named

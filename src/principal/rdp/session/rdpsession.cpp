@@ -215,6 +215,7 @@ void TRdpSession::Impl::PaceLayout(freerdp* inst) {
   monitor.DesktopScaleFactor = static_cast<UINT32>(layout->desktopScale);
   monitor.DeviceScaleFactor = static_cast<UINT32>(layout->deviceScale);
   const UINT sent = disp->SendMonitorLayout(disp, 1, &monitor);
+  lastLayoutSentAt = TRdpLayoutPacer::Clock::now();
   qCInfo(lcRdp) << "display layout sent:" << monitor.Width << "x" << monitor.Height << "at"
                 << monitor.DesktopScaleFactor << "% (device" << monitor.DeviceScaleFactor
                 << "%), result" << sent;

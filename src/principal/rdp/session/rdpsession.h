@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -14,6 +15,10 @@
 // implementation file.
 
 // How a connection ended: what we did, and what the server and FreeRDP said about it.
+// How long after asking the server for a new desktop size its going away is read as the resize's
+// doing rather than the person's.
+inline constexpr std::chrono::seconds kResizeGrace{5};
+
 struct TRdpSessionEnd {
   bool ourDisconnect = false;  // Disconnect was called
   bool refusedHere = false;    // we ended it: a certificate refused, a desktop we cannot hold
@@ -22,6 +27,8 @@ struct TRdpSessionEnd {
   bool closedDuringLogon = false;
   std::uint32_t errorInfo = 0;  // the server's stated reason (its error info); 0 when none
   std::uint32_t lastError = 0;  // FreeRDP's own code for what went wrong; 0 when none
+  // The server went away within kResizeGrace of being asked for a new desktop size.
+  bool whileResizing = false;
 };
 
 class TRdpSession : public IRdpSession {

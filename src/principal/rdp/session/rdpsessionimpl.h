@@ -106,6 +106,8 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
   // Session thread only: the layouts sent, and the scale asked at the last (re)connection.
   TRdpLayoutPacer pacer;
   TRdpDisplayLayout connectLayout;
+  // When the server was last asked for a new size (session thread): how an end is read.
+  std::optional<TRdpLayoutPacer::Clock::time_point> lastLayoutSentAt;
 
   // The person said no to a certificate question (session thread): reconnecting stops there.
   bool certificateRefused = false;

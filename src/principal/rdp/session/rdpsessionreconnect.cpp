@@ -18,12 +18,19 @@ TRdpSessionEnd TRdpSession::Impl::End(freerdp* inst) const {
   end.closedDuringLogon = freerdp_get_state(inst->context) == CONNECTION_STATE_NLA;
   end.errorInfo = freerdp_error_info(inst);
   end.lastError = freerdp_get_last_error(inst->context);
+  end.whileResizing =
+      lastLayoutSentAt && TRdpLayoutPacer::Clock::now() - *lastLayoutSentAt < kResizeGrace;
   return end;
 }
 
 bool TRdpSession::Impl::ShouldReconnect(freerdp* inst) const {
   const TRdpSessionEnd end = End(inst);
-  if (WorthReconnecting(end)) return true;
+  if (WorthReconnecting(end)) {
+    if (end.whileResizing && end.errorInfo == ERRINFO_LOGOFF_BY_USER)
+      qCInfo(lcRdp) << "the server ended the session as it changed the desktop's size: "
+                       "getting it back";
+    return true;
+  }
   if (!end.ourDisconnect)
     qCInfo(lcRdp) << "the session was ended, not lost: no new attempt (error info" << end.errorInfo
                   << "error" << end.lastError << ")";
@@ -92,6 +99,10 @@ bool TRdpSession::Impl::DropFailedChannel(rdpContext* context) {
 
 bool TRdpSession::WorthReconnecting(const TRdpSessionEnd& end) {
   if (end.ourDisconnect || end.refusedHere || end.closedDuringLogon) return false;
+  // xrdp 0.9 with its Xorg back end and RemoteFX may lose track of its screen memory when it
+  // changes the desktop's size, and then closes the connection as a logoff. Nobody logged off:
+  // the person resized the window, and the session is still there to come back to.
+  if (end.whileResizing && end.errorInfo == ERRINFO_LOGOFF_BY_USER) return true;
   // A server that ends the session says why (a logoff, an administrator's disconnect, a refusal);
   // FreeRDP files a disconnection notice that came without a reason as one of these too. It also
   // repeats the server's reason among its own codes.
