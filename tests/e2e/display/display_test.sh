@@ -37,28 +37,14 @@ source "$here/../lib.sh"
 e2e_report_failed_line
 
 # Outside the namespace: the client's X server, large enough for the program at scale 2.
-if [ "${ZENTRA_DISPLAY_TEST_NETNS:-}" != 1 ]; then
+if e2e_outside ZENTRA_DISPLAY_TEST_NETNS; then
   start_xvfb $((2 * kMonitorW))x$((2 * kMonitorH))x24
-  status=0
-  ZENTRA_DISPLAY_TEST_NETNS=1 "$netns_run" --hosts "127.0.0.1 $8 $9 ${10}" \
-    --hosts "127.0.0.2 $rdp_host" -- bash "$0" "$@" || status=$?
-  exit $status
+  e2e_run_inside ZENTRA_DISPLAY_TEST_NETNS "$netns_run" --hosts "127.0.0.1 $8 $9 ${10}" \
+    --hosts "127.0.0.2 $rdp_host" -- "$0" "$@"
 fi
 
 source "$here/../client.sh"
-artifacts=${ZENTRA_TEST_ARTIFACTS:-$PWD/display-test-artifacts}
-mkdir -p "$artifacts"
-on_exit() {
-  local status=$?
-  if [ $status -ne 0 ] && [ $status -ne $kSkip ]; then
-    shot "$artifacts/failure.png" 2>/dev/null || true
-    echo "== the screen at the failure: $artifacts/failure.png"
-    echo "== the program's output (last lines)"
-    tail -40 "$E2E_TMP/zentra.log" 2>/dev/null || true
-  fi
-  e2e_cleanup
-}
-trap on_exit EXIT
+e2e_report_at_exit display "" "$E2E_TMP/zentra.log" "$E2E_TMP/endpoint.out"
 
 "$here/../../support/test-ca" issue "$test_ca" "$rdp_host" "$E2E_TMP/certificate"
 report=$E2E_TMP/endpoint.log
@@ -174,5 +160,4 @@ done
 
 grep -q 'ERROR: AddressSanitizer\|runtime error:' "$E2E_TMP/zentra.log" &&
   { cat "$E2E_TMP/zentra.log"; fail "sanitizer report"; }
-rm -rf "$artifacts"
 echo "display test passed"
