@@ -410,12 +410,6 @@ int main(int argc, char** argv) {
     std::printf("  frames shown, ours/theirs:      %.2f (goal at least 0.90)\n",
                 local[0].Shown() / local[cheaper].Shown());
   }
-  // With the codec ours gets from this server, FreeRDP's decoder is the same on both sides.
-  constexpr std::size_t kSameCodec = 2;  // xf /rfx
-  if (local[0].Shown() > 0 && local[kSameCodec].Shown() > 0)
-    std::printf("loopback, CPU a frame shown, ours/%s (the same codec): %.2f\n",
-                contenders[kSameCodec].name,
-                local[0].CpuPerShown() / local[kSameCodec].CpuPerShown());
   // The link: against the xfreerdp mode that shows the most frames.
   const std::vector<Rounds>& far = settings[1].results;
   std::size_t best = 1;
