@@ -1,11 +1,9 @@
 #include "shell/startup.h"
 
 #include <QApplication>
-#include <QDBusConnection>
 #include <QFileInfo>
 #include <QIcon>
 #include <QLoggingCategory>
-#include <QThreadPool>
 #include <cstdio>
 
 #include "core/errors.h"
@@ -64,17 +62,6 @@ QIcon ApplicationIcon() {
   return icon;
 }
 
-// Qt's accessibility bridge connects to the session bus the first time a widget reports a change,
-// which the login window's set-up does, and the window thread waits meanwhile: for the bus to
-// answer, or, where no session bus is announced, for one to be launched. Reached from a pool
-// thread as soon as the platform is up, the connection is made while the fonts load and the
-// windows are set up, and the bridge finds it made. (Qt waits for its pool before it ends.)
-void ConnectSessionBusEarly() {
-  const QString platform = QGuiApplication::platformName();
-  if (platform != u"xcb" && !platform.startsWith(u"wayland")) return;
-  QThreadPool::globalInstance()->start([] { (void)QDBusConnection::sessionBus(); });
-}
-
 QString MessageWithPeriod(const QString& message) {
   return message.endsWith(u'.') ? message : message + u'.';
 }
@@ -109,7 +96,6 @@ int RunApplication(int& argc, char** argv, const std::function<void()>& createFo
   if (!platformChosen) qputenv(kPlatformVariable, kDefaultPlatforms);
   GuardedApplication qtApplication(argc, argv);
   if (!platformChosen) qunsetenv(kPlatformVariable);
-  ConnectSessionBusEarly();
   qCInfo(lcShell) << "platform" << QGuiApplication::platformName();
   QGuiApplication::setQuitOnLastWindowClosed(false);
   const QString executable = QCoreApplication::applicationFilePath();
