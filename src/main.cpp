@@ -1,6 +1,7 @@
 #include "createforms.h"
 #include "platform/fontwarmup.h"
 #include "principal/keyboard/keyboardlayouts.h"
+#include "shell/fonts.h"
 #include "shell/startup.h"
 
 int main(int argc, char** argv) {
@@ -9,6 +10,7 @@ int main(int argc, char** argv) {
   // configuration, read by the first text measured, and the keyboard layouts, loaded before the
   // first window.
   WarmUpFontConfiguration();
+  SetFontConfigurationWait(&AwaitFontConfiguration);
   StartReadingBuiltInKeyboardLayouts();
   return RunApplication(argc, argv, CreateApplicationForms);
 }

@@ -8,15 +8,26 @@ namespace {
 
 struct WarmUp {
   std::thread thread;
-  ~WarmUp() {
+  ~WarmUp() { Await(); }
+  void Await() {
     if (thread.joinable()) thread.join();
   }
 };
 
+WarmUp& TheWarmUp() {
+  static WarmUp warmUp;
+  return warmUp;
+}
+
 }  // namespace
 
 void WarmUpFontConfiguration() {
-  static WarmUp warmUp;
-  if (warmUp.thread.joinable()) return;
-  warmUp.thread = std::thread([] { FcInit(); });
+  static bool started = false;
+  if (started) return;
+  started = true;
+  TheWarmUp().thread = std::thread([] { FcInit(); });
+}
+
+void AwaitFontConfiguration() {
+  TheWarmUp().Await();
 }
