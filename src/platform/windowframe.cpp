@@ -213,4 +213,36 @@ void MarkWindowRole(WId id, bool owned) {
   xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, state, XCB_ATOM_ATOM, 32,
                       static_cast<std::uint32_t>(states.size()), states.data());
   xcb_flush(c);
+
+  // A window hidden and shown again at once (a pop-up replaced by the next one) may be mapped
+  // before the window manager has seen it withdrawn; letting it go, the window manager then clears
+  // the states we just wrote, and takes the window on again without them. Asked once more after
+  // the caller has mapped the window (the question is posted, and the caller maps before it
+  // returns to the event loop), the window manager, which reads its events in the server's order,
+  // has taken the window on again by the time it reads the request. A window not mapped by then
+  // is none of its business, and the request is ignored.
+  QMetaObject::invokeMethod(
+      qGuiApp,
+      [window, state, skipTaskbar, skipPager, owned] {
+        const auto* application = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+        if (application == nullptr || application->connection() == nullptr) return;
+        xcb_connection_t* toolkit = application->connection();
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(toolkit)).data;
+        if (screen == nullptr) return;
+        constexpr std::uint32_t kRemove = 0, kAdd = 1, kFromApplication = 1;
+        xcb_client_message_event_t message{};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = window;
+        message.type = state;
+        message.data.data32[0] = owned ? kAdd : kRemove;
+        message.data.data32[1] = skipTaskbar;
+        message.data.data32[2] = skipPager;
+        message.data.data32[3] = kFromApplication;
+        xcb_send_event(toolkit, 0, screen->root,
+                       XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                       reinterpret_cast<const char*>(&message));
+        xcb_flush(toolkit);
+      },
+      Qt::QueuedConnection);
 }

@@ -16,6 +16,7 @@
 
 // Tells the window manager, before a native top-level window is mapped, whether it is one of the
 // application's owned windows, left out of taskbars and pagers (_NET_WM_STATE_SKIP_TASKBAR and
-// _NET_WM_STATE_SKIP_PAGER), or the one window that has the application's entry. Does nothing
-// off X11.
+// _NET_WM_STATE_SKIP_PAGER), or the one window that has the application's entry; the caller maps
+// the window before it returns to the event loop, where the window manager is asked once more, so
+// that the role holds whenever the window manager takes the window on. Does nothing off X11.
 void MarkWindowRole(WId window, bool owned);

@@ -4,10 +4,24 @@
 #include <QFont>
 #include <QFontDatabase>
 
+namespace {
+
+std::function<void()>& FontConfigurationWait() {
+  static std::function<void()> wait;
+  return wait;
+}
+
+}  // namespace
+
+void SetFontConfigurationWait(std::function<void()> wait) {
+  FontConfigurationWait() = std::move(wait);
+}
+
 void LoadBundledFonts() {
   static bool loaded = false;
   if (loaded) return;
   loaded = true;
+  if (FontConfigurationWait()) FontConfigurationWait()();
   const QDir folder(QString::fromLatin1(kBundledFontFolder));
   bool bundledTahoma = false;
   for (const char* file : {"tahoma.ttf", "tahomabd.ttf", "marlett.ttf", "ms_sans_serif.ttf"}) {

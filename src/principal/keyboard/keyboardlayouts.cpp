@@ -1,6 +1,7 @@
 #include "principal/keyboard/keyboardlayouts.h"
 
 #include <algorithm>
+#include <future>
 
 #include "principal/keyboard/builtinlayoutdata.h"
 #include "principal/keyboard/layoutstream.h"
@@ -81,11 +82,38 @@ QByteArrayView BuiltInLayoutBlock(const QString& name) {
   return {};
 }
 
+namespace {
+
+std::vector<TVirtualKeyLayout> ReadBuiltInKeyboardLayouts() {
+  std::vector<TVirtualKeyLayout> layouts;
+  for (const QString& name : BuiltInLayoutNames()) {
+    if (!name.contains(kKeyboardBlockMark)) continue;
+    const QByteArrayView block = BuiltInLayoutBlock(name);
+    if (block.isNull()) throw EKeyLayoutError(kNoSuchBlock.arg(name));
+    layouts.push_back(ReadKeyLayout(block));
+  }
+  return layouts;
+}
+
+std::future<std::vector<TVirtualKeyLayout>>& BuiltInLayoutsBeingRead() {
+  static std::future<std::vector<TVirtualKeyLayout>> reading;
+  return reading;
+}
+
+}  // namespace
+
+void StartReadingBuiltInKeyboardLayouts() {
+  std::future<std::vector<TVirtualKeyLayout>>& reading = BuiltInLayoutsBeingRead();
+  if (!reading.valid()) reading = std::async(std::launch::async, &ReadBuiltInKeyboardLayouts);
+}
+
 void LoadBuiltInKeyboardLayouts() {
   static bool loaded = false;
   if (loaded) return;
-  for (const QString& name : BuiltInLayoutNames()) {
-    if (name.contains(kKeyboardBlockMark)) KeyboardLayouts().LoadFromResourceName(name);
-  }
+  std::future<std::vector<TVirtualKeyLayout>>& reading = BuiltInLayoutsBeingRead();
+  // A fault in a block is thrown here, on the thread that loads, as if read here.
+  std::vector<TVirtualKeyLayout> layouts =
+      reading.valid() ? reading.get() : ReadBuiltInKeyboardLayouts();
+  for (TVirtualKeyLayout& layout : layouts) KeyboardLayouts().Append(std::move(layout));
   loaded = true;
 }

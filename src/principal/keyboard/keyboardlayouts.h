@@ -36,6 +36,7 @@ class TKeyboardLayouts {
   void Clear() { layouts_.clear(); }
 
  private:
+  friend void LoadBuiltInKeyboardLayouts();  // appends the layouts read on another thread
   const TVirtualKeyLayout& Append(TVirtualKeyLayout layout);
 
   std::vector<std::unique_ptr<TVirtualKeyLayout>> layouts_;
@@ -53,3 +54,7 @@ class TKeyboardLayouts {
 // process-wide list: NumPad, Standard101, Standard102, Standard106. Runs at start-up before any
 // window exists; later calls do nothing, so layouts already handed out stay valid.
 void LoadBuiltInKeyboardLayouts();
+// Starts reading the built-in blocks on a thread of its own (they are data only, and nothing but
+// LoadBuiltInKeyboardLayouts sees what it reads), so that LoadBuiltInKeyboardLayouts finds them
+// read, or waits for the rest. Call at most once, before LoadBuiltInKeyboardLayouts.
+void StartReadingBuiltInKeyboardLayouts();

@@ -32,12 +32,19 @@ TCustomTouchKeyboard::TCustomTouchKeyboard(QWidget* parent)
   setMouseTracking(false);
   FKeys->SetRepeat(FRepeatDelay, FRepeatRate);
 
+  // Reading the system keyboard opens a connection of its own to the X server and fetches the
+  // keymap: that waits until the program's first window is up, or until the keys are first built.
+  QMetaObject::invokeMethod(
+      this, [this] { Dispatch(this, [this] { FollowSystemKeyboard(); }); }, Qt::QueuedConnection);
+}
+
+void TCustomTouchKeyboard::FollowSystemKeyboard() {
+  if (FFollowing) return;
+  FFollowing = true;
   Bind(&SystemKeyboard(), &TSystemKeyboard::InputLanguageChanged, this,
        &TCustomTouchKeyboard::InputLanguageChanged);
-  Dispatch(this, [this] {
-    FLanguage = ComputeLanguage();
-    FKeys->SetLanguage(FLanguage);
-  });
+  FLanguage = ComputeLanguage();
+  FKeys->SetLanguage(FLanguage);
 }
 
 TCustomTouchKeyboard::~TCustomTouchKeyboard() {
@@ -111,6 +118,7 @@ void TCustomTouchKeyboard::SetCaptionOverrides(const TCaptionOverrides& override
 // --- Building and sizing -----------------------------------------------------------------------
 
 void TCustomTouchKeyboard::CreateKeys() {
+  FollowSystemKeyboard();
   FCurrentLayout = SelectKeyboardLayout(KeyboardLayouts(), FLayout, FLanguage);
   qCDebug(lcKeyboard) << "building keys for" << FLanguage << "from"
                       << (FCurrentLayout != nullptr ? FCurrentLayout->KeyboardName : QString());

@@ -92,6 +92,8 @@ class TCustomTouchKeyboard : public QWidget, private IKeySink {
 
   void InputLanguageChanged();
   [[nodiscard]] QString ComputeLanguage() const;
+  // Takes the input language from the system keyboard and follows its changes from here on; once.
+  void FollowSystemKeyboard();
   void CreateKeys();
   void SizeKeys();
   void UpdateLabels();
@@ -107,7 +109,8 @@ class TCustomTouchKeyboard : public QWidget, private IKeySink {
   int FRepeatDelay = 300;
   int FRepeatRate = 50;
   TCaptionOverrides FCaptionOverrides;
-  bool FCreated = false;  // keys are built when first shown
+  bool FCreated = false;    // keys are built when first shown
+  bool FFollowing = false;  // FollowSystemKeyboard has run
   // The size limits set before the keys were first built (the session window's layout).
   QSize FDeclaredMinimum;
   QSize FDeclaredMaximum;

@@ -10,7 +10,8 @@ start_xvfb 1280x1024x24
 export HOME=$E2E_TMP XDG_CONFIG_HOME=$E2E_TMP/config QT_QPA_PLATFORM=xcb
 cd "$E2E_TMP"
 openbox --sm-disable >"$E2E_TMP/openbox.log" 2>&1 &
-E2E_PIDS+=($!)
+openbox_pid=$!
+E2E_PIDS+=($openbox_pid)
 # openbox names itself on the root window before it has published the work area: wait for both.
 for i in $(seq 100); do
   xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' &&
@@ -68,6 +69,62 @@ run_probe login
 expect_centred "$(wait_for_window "Login Zentra Computing")" "login window"
 end_probe
 
+# How many of the windows the window manager lists are not left out of taskbars.
+taskbar_entries() {
+  local w entries=0
+  for w in $(xprop -root _NET_CLIENT_LIST | grep -o '0x[0-9a-f]*'); do
+    xprop -id "$w" _NET_WM_STATE 2>/dev/null | grep -q SKIP_TASKBAR || entries=$((entries + 1))
+  done
+  echo "$entries"
+}
+# Waits up to 5 s for one taskbar entry: a window the window manager is still taking on or
+# letting go has no states yet, so the count is taken again until it settles.
+wait_one_entry() {
+  local i
+  for i in $(seq 50); do
+    [ "$(taskbar_entries)" -eq 1 ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+listed() {
+  xprop -root _NET_CLIENT_LIST | grep -o '0x[0-9a-f]*' | wc -l
+}
+list_windows() {
+  local w
+  for w in $(xprop -root _NET_CLIENT_LIST | grep -o '0x[0-9a-f]*'); do
+    echo "  listed: $(xprop -id "$w" _NET_WM_NAME _NET_WM_STATE | tr '\n' ' ')"
+  done
+}
+
+# A connection notice hidden and shown again at once, as the next notice replaces one, stays out
+# of the taskbar even when the window manager sees it withdrawn only after it is mapped again
+# (the window manager then clears the states of the window it lets go): openbox is held still
+# while the probe does both.
+run_probe alert
+wait_for_window "Login Zentra Computing" >/dev/null
+for i in $(seq 100); do
+  [ "$(listed)" -ge 2 ] && break
+  sleep 0.1
+done
+[ "$(listed)" -ge 2 ] || fail "the notice was not shown"
+wait_one_entry || fail "the notice has a taskbar entry"
+kill -STOP "$openbox_pid"
+touch "$E2E_TMP/again"
+for i in $(seq 100); do
+  [ -e "$E2E_TMP/again" ] || break
+  sleep 0.05
+done
+sleep 0.3
+kill -CONT "$openbox_pid"
+[ ! -e "$E2E_TMP/again" ] || fail "the probe did not show the notice again"
+if ! wait_one_entry; then
+  list_windows
+  fail "the notice shown again has a taskbar entry"
+fi
+echo "notice shown again: $(taskbar_entries) taskbar entry of $(listed) windows"
+end_probe
+
 # Whether window $1 is iconic (WM_STATE 3) as its window manager says.
 iconic() {
   xprop -id "$1" WM_STATE 2>/dev/null | grep -q 'window state: Iconic'
@@ -88,26 +145,16 @@ check_taskbar() {
   local help=$1 session
   session=$(xdotool search --onlyvisible --name "^Zentra Computing - Quorvel\$" | head -1)
   [ -n "$session" ] || fail "no session window under the help window"
-  local transient state entries=0 w i
+  local transient state entries w
   transient=$(xprop -id "$help" WM_TRANSIENT_FOR | grep -o '0x[0-9a-f]*') || true
   state=$(xprop -id "$help" _NET_WM_STATE)
   echo "help window: WM_TRANSIENT_FOR $transient; $state"
   [ "$((transient))" -eq "$((session))" ] || fail "the help window's owner is $transient, not $session"
   grep -q _NET_WM_STATE_SKIP_TASKBAR <<<"$state" || fail "the help window has a taskbar entry"
-  # The pop-up comes and goes while the session's connection is refused: a window the window
-  # manager is still taking on or letting go has no states yet, so the count is taken again until
-  # it settles.
-  for i in $(seq 50); do
-    entries=0
-    for w in $(xprop -root _NET_CLIENT_LIST | grep -o '0x[0-9a-f]*'); do
-      xprop -id "$w" _NET_WM_STATE 2>/dev/null | grep -q SKIP_TASKBAR || entries=$((entries + 1))
-    done
-    [ "$entries" -eq 1 ] && break
-    sleep 0.1
-  done
-  for w in $(xprop -root _NET_CLIENT_LIST | grep -o '0x[0-9a-f]*'); do
-    echo "  listed: $(xprop -id "$w" _NET_WM_NAME _NET_WM_STATE | tr '\n' ' ')"
-  done
+  # The pop-up comes and goes while the session's connection is refused.
+  wait_one_entry || true
+  entries=$(taskbar_entries)
+  list_windows
   echo "session window: $(xprop -id "$session" _NET_WM_ICON_NAME WM_CLASS | tr '\n' ' ')"
   echo "taskbar entries: $entries of $(xprop -root _NET_CLIENT_LIST | grep -o '0x' | wc -l) windows"
   [ "$entries" -eq 1 ] || fail "$entries taskbar entries"

@@ -9,6 +9,8 @@ namespace {
 using namespace Qt::StringLiterals;
 
 TEST(LayoutsSelection, BuiltInLayoutsLoadOnceInBlockNameOrder) {
+  // As the program starts: the blocks are read on a thread of their own, then appended.
+  StartReadingBuiltInKeyboardLayouts();
   LoadBuiltInKeyboardLayouts();
   LoadBuiltInKeyboardLayouts();  // start-up may run again in one process: nothing is added
   const TKeyboardLayouts& layouts = KeyboardLayouts();
