@@ -108,6 +108,14 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
   TRdpDisplayLayout connectLayout;
   // When the server was last asked for a new size (session thread): how an end is read.
   std::optional<TRdpLayoutPacer::Clock::time_point> lastLayoutSentAt;
+  // The server drew past our desktop soon after a new size was asked (session thread): the loop
+  // ends and a new connection brings both sides to one size.
+  bool outOfStep = false;
+
+  // The link to the server, measured once per connection before its capabilities go out (session
+  // thread): when the connection began, and whether the codec was chosen for it yet.
+  std::optional<std::chrono::steady_clock::time_point> connectionStartedAt;
+  bool linkMeasured = false;
 
   // The person said no to a certificate question (session thread): reconnecting stops there.
   bool certificateRefused = false;
@@ -153,12 +161,18 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
   // A connection starts (the first, FreeRDP's own retry, or a reconnection): nothing of an
   // earlier one is trusted.
   void ForgetAcceptedCertificate(rdpSettings* settings);
+  // Chooses the codec by the link's round trip (toCertificate: how long the connection took to
+  // reach the server's certificate, when known), once per connection.
+  void MeasureLink(rdpSettings* settings, std::optional<std::chrono::microseconds> toCertificate);
+  // RemoteFX past the desktop: out of step if a new size was asked just before.
+  void SurfacePastDesktop();
 
   // FreeRDP callbacks
   static BOOL PreConnect(freerdp* inst);
   static void ChannelConnected(void* context, ChannelConnectedEventArgs* e);
   static void ChannelDisconnected(void* context, ChannelDisconnectedEventArgs* e);
   static void ConnectionStateChanged(void* context, ConnectionStateChangeEventArgs* e);
+  static void LinkStateChanged(void* context, ConnectionStateChangeEventArgs* e);
   static UINT DisplayControlCaps(DispClientContext* context, UINT32 maxMonitors,
                                  UINT32 maxAreaFactorA, UINT32 maxAreaFactorB);
   static BOOL PostConnect(freerdp* inst);
@@ -166,6 +180,9 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
   static BOOL Authenticate(freerdp* inst, char** user, char** password, char** domain);
   static int VerifyX509Certificate(freerdp* inst, const BYTE* data, size_t length, const char* host,
                                    UINT16 port, DWORD flags);
+  // The link is measured as the certificate arrives, then the certificate is checked.
+  static int CertificateArrived(freerdp* inst, const BYTE* data, size_t length, const char* host,
+                                UINT16 port, DWORD flags);
 };
 
 inline TRdpSession::Impl* SessionOf(rdpContext* context) {

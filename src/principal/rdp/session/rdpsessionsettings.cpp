@@ -4,6 +4,7 @@
 #include <freerdp/settings.h>
 
 #include <QFile>
+#include <QtGlobal>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "principal/rdp/session/rdpdevices.h"
 #include "principal/rdp/session/rdpdrorder.h"
 #include "principal/rdp/session/rdpsessionimpl.h"
+#include "principal/rdp/session/rdpsessionsockets.h"
 
 // How a connection is set up: FreeRDP's settings from the connection's parameters, the channels
 // it loads, and the checks before it connects.
@@ -172,7 +174,8 @@ BOOL TRdpSession::Impl::PreConnect(freerdp* inst) {
   static wEventType stateEvent[] = {DEFINE_EVENT_ENTRY(ConnectionStateChange)};
   if (PubSub_FindEventType(inst->context->pubSub, stateEvent[0].EventName) == nullptr)
     PubSub_AddEventTypes(inst->context->pubSub, stateEvent, 1);
-  if (PubSub_SubscribeConnectionStateChange(inst->context->pubSub, ConnectionStateChanged) < 0)
+  if (PubSub_SubscribeConnectionStateChange(inst->context->pubSub, ConnectionStateChanged) < 0 ||
+      PubSub_SubscribeConnectionStateChange(inst->context->pubSub, LinkStateChanged) < 0)
     return FALSE;
   if (!freerdp_client_load_addins(inst->context->channels, inst->settings)) return FALSE;
   LogChannels(inst->settings);
@@ -182,4 +185,56 @@ BOOL TRdpSession::Impl::PreConnect(freerdp* inst) {
 BOOL TRdpSession::Impl::Authenticate(freerdp*, char**, char**, char**) {
   // The name and password were set before connecting; there is nobody to ask for others.
   return TRUE;
+}
+
+void TRdpSession::Impl::LinkStateChanged(void* context, ConnectionStateChangeEventArgs* e) {
+  auto* rdp = static_cast<rdpContext*>(context);
+  Impl* self = SessionOf(rdp);
+  if (e->state == CONNECTION_STATE_NEGO) {
+    // Every connection (a reconnection too) measures its own link.
+    self->connectionStartedAt = std::chrono::steady_clock::now();
+    self->linkMeasured = false;
+  } else if (e->state == CONNECTION_STATE_MCS_CONNECT) {
+    // The certificate normally came first; without it the kernel's estimate is all there is.
+    // Either way this is before the capabilities that name the codecs are sent.
+    self->MeasureLink(rdp->settings, std::nullopt);
+  }
+}
+
+int TRdpSession::Impl::CertificateArrived(freerdp* inst, const BYTE* data, size_t length,
+                                          const char* host, UINT16 port, DWORD flags) {
+  // Measured before the person may be asked about the certificate, which takes their time, not
+  // the link's; and before the connection type goes out with the client's core data.
+  Impl* self = SessionOf(inst);
+  if (self->connectionStartedAt)
+    self->MeasureLink(inst->settings,
+                      std::chrono::duration_cast<std::chrono::microseconds>(
+                          std::chrono::steady_clock::now() - *self->connectionStartedAt));
+  return VerifyX509Certificate(inst, data, length, host, port, flags);
+}
+
+void TRdpSession::Impl::MeasureLink(rdpSettings* settings,
+                                    std::optional<std::chrono::microseconds> toCertificate) {
+  if (linkMeasured) return;
+  linkMeasured = true;
+  std::vector<int> sockets;
+  {
+    std::lock_guard lock(instanceMutex);
+    sockets = NewSocketsTo(socketsBefore, params.port);
+  }
+  const auto kernel = KernelRoundTrip(sockets);
+  const auto roundTrip = LinkRoundTrip(kernel, toCertificate);
+  const QByteArray forced = qgetenv(kSurfaceCodecVariable);
+  const TSurfaceCodec codec = ChooseSurfaceCodec(
+      roundTrip, std::string_view(forced.constData(), static_cast<size_t>(forced.size())));
+  auto ms = [](std::optional<std::chrono::microseconds> time) {
+    return time ? QString::number(static_cast<double>(time->count()) / 1000.0, 'f', 2)
+                : QStringLiteral("?");
+  };
+  qCInfo(lcRdp).noquote() << "link round trip" << ms(roundTrip) << "ms (the kernel's" << ms(kernel)
+                          << "ms, to the certificate" << ms(toCertificate) << "ms): asking for"
+                          << (codec == TSurfaceCodec::RemoteFx ? "RemoteFX" : "bitmaps")
+                          << (forced.isEmpty() ? "" : "(forced)");
+  if (!ApplySurfaceCodec(settings, codec))
+    qCWarning(lcRdp) << "the codec for the link could not be set";
 }

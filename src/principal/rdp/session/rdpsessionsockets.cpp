@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -70,4 +71,17 @@ bool PeerGone(const std::vector<int>& sockets) {
       return false;
   }
   return true;
+}
+
+std::optional<std::chrono::microseconds> KernelRoundTrip(const std::vector<int>& sockets) {
+  std::optional<std::chrono::microseconds> slowest;
+  for (const int fd : sockets) {
+    tcp_info info{};
+    socklen_t length = sizeof(info);
+    if (::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0 || info.tcpi_rtt == 0)
+      continue;
+    const std::chrono::microseconds rtt{info.tcpi_rtt};
+    if (!slowest || rtt > *slowest) slowest = rtt;
+  }
+  return slowest;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -20,3 +22,7 @@ void ShutDownNewSocketsTo(const std::set<std::string>& before, int port);
 // nobody left to answer for. (A reset socket no longer names its peer: the sockets are the ones
 // found while it was connected.)
 [[nodiscard]] bool PeerGone(const std::vector<int>& sockets);
+// The kernel's smoothed round-trip time of the slowest of sockets; none while it has no sample.
+// It sees only as far as the next TCP end: a proxy or tunnel on the way hides what lies behind it.
+[[nodiscard]] std::optional<std::chrono::microseconds> KernelRoundTrip(
+    const std::vector<int>& sockets);
