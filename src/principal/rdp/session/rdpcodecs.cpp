@@ -154,6 +154,13 @@ bool ApplyCodecSettings(rdpSettings* settings) {
          freerdp_settings_set_bool(settings, FreeRDP_GfxThinClient, FALSE) &&
          freerdp_settings_set_bool(settings, FreeRDP_GfxSmallCache, TRUE) &&
          ApplySurfaceCodec(settings, TSurfaceCodec::RemoteFx) &&
+         // A Windows server picks its codecs and their quality by the connection type the
+         // client reports. A type we chose would be a guess about the bandwidth, which no round
+         // trip tells: it is asked to measure the link itself (its connect-time detection, which
+         // FreeRDP answers), as Windows' own client asks by default. Other servers ignore it.
+         freerdp_settings_set_bool(settings, FreeRDP_NetworkAutoDetect, TRUE) &&
+         freerdp_settings_set_uint32(settings, FreeRDP_ConnectionType,
+                                     CONNECTION_TYPE_AUTODETECT) &&
          freerdp_settings_set_bool(settings, FreeRDP_FastPathOutput, TRUE) &&
          // Frames are marked, and FreeRDP's drawing acknowledges each one once it is decoded
          // (surface frame markers, and the pipeline's end of frame): a server that paces itself
@@ -192,13 +199,12 @@ bool GraphicsChannelDisconnected(rdpContext* context, const char* name, void* ch
 
 std::optional<std::chrono::microseconds> LinkRoundTrip(
     std::optional<std::chrono::microseconds> kernel,
-    std::optional<std::chrono::microseconds> toCertificate) {
-  std::optional<std::chrono::microseconds> handshake;
-  if (toCertificate && *toCertificate >= std::chrono::microseconds::zero())
-    handshake = *toCertificate / kRoundTripsToCertificate;
+    std::optional<std::chrono::microseconds> exchange) {
+  // A clock that went back measured nothing.
   if (kernel && *kernel < std::chrono::microseconds::zero()) kernel.reset();
-  if (kernel && handshake) return std::max(*kernel, *handshake);
-  return kernel ? kernel : handshake;
+  if (exchange && *exchange < std::chrono::microseconds::zero()) exchange.reset();
+  if (kernel && exchange) return std::max(*kernel, *exchange);
+  return kernel ? kernel : exchange;
 }
 
 TSurfaceCodec ChooseSurfaceCodec(std::optional<std::chrono::microseconds> roundTrip,
@@ -215,12 +221,6 @@ TSurfaceCodec ChooseSurfaceCodec(std::optional<std::chrono::microseconds> roundT
 }
 
 bool ApplySurfaceCodec(rdpSettings* settings, TSurfaceCodec codec) {
-  const bool remoteFx = codec == TSurfaceCodec::RemoteFx;
-  // A Windows server picks its codecs and their quality by the connection type the client
-  // reports. Beyond the local network it is asked to measure the link itself (its connect-time
-  // detection, which FreeRDP answers), which tells bandwidth better than a round trip can.
-  return freerdp_settings_set_bool(settings, FreeRDP_RemoteFxCodec, remoteFx ? TRUE : FALSE) &&
-         freerdp_settings_set_bool(settings, FreeRDP_NetworkAutoDetect, TRUE) &&
-         freerdp_settings_set_uint32(settings, FreeRDP_ConnectionType,
-                                     remoteFx ? CONNECTION_TYPE_AUTODETECT : CONNECTION_TYPE_LAN);
+  return freerdp_settings_set_bool(settings, FreeRDP_RemoteFxCodec,
+                                   codec == TSurfaceCodec::RemoteFx ? TRUE : FALSE);
 }

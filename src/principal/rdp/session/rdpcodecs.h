@@ -32,28 +32,24 @@ void ReportSurfacePastDesktop(rdpContext* context);
 // where RemoteFX needs a seventh of the bytes.
 enum class TSurfaceCodec { Bitmaps, RemoteFx };
 
-// A round trip this long or longer means a link beyond the local network (a wired network answers
-// well within it; Wi-Fi and anything across the internet take longer).
-inline constexpr std::chrono::microseconds kRemoteFxRoundTrip{2000};
-// The few round trips from the start of a connection to the server's certificate: TCP's
-// handshake, the protocol's negotiation and the TLS hello.
-inline constexpr int kRoundTripsToCertificate = 3;
+// A round trip this long or longer means a link beyond the local network: a wired network answers
+// within a millisecond, Wi-Fi within a few, and even a busy server on the same machine well under
+// this most of the time; a hosted desktop across the internet takes longer.
+inline constexpr std::chrono::microseconds kRemoteFxRoundTrip{5000};
 // The one way to override the choice (tests, and a person who knows the link better): "remotefx"
 // or "bitmaps".
 inline constexpr char kSurfaceCodecVariable[] = "ZENTRA_RDP_SURFACE_CODEC";
 
 // The round trip to the server as the start of a connection showed it: the kernel's estimate for
-// its socket, and the time to the server's certificate over the round trips that took. The
-// kernel cannot see past a proxy on the way; the time to the certificate can, but also holds the
-// server's own work: the larger of the two stands.
+// its socket, and the time the server took to answer a request that costs it next to nothing.
+// The kernel cannot see past a proxy or tunnel on the way, the answer can: the larger stands.
 [[nodiscard]] std::optional<std::chrono::microseconds> LinkRoundTrip(
     std::optional<std::chrono::microseconds> kernel,
-    std::optional<std::chrono::microseconds> toCertificate);
+    std::optional<std::chrono::microseconds> exchange);
 
 // The codec for a link of roundTrip (none: it could not be measured), unless forced names one.
 [[nodiscard]] TSurfaceCodec ChooseSurfaceCodec(std::optional<std::chrono::microseconds> roundTrip,
                                                std::string_view forced);
 
-// Sets the codec for the capabilities this connection is about to send, and the connection type
-// the server reads: a local network, or one for the server to measure.
+// Sets the codec for the capabilities this connection is about to send.
 [[nodiscard]] bool ApplySurfaceCodec(rdpSettings* settings, TSurfaceCodec codec);

@@ -48,7 +48,7 @@ void TRdpSession::Impl::Run() {
     inst->PostConnect = PostConnect;
     inst->PostDisconnect = PostDisconnect;
     inst->Authenticate = Authenticate;
-    inst->VerifyX509Certificate = CertificateArrived;
+    inst->VerifyX509Certificate = VerifyX509Certificate;
     contextMade = freerdp_context_new(inst) != FALSE;
   }
   if (contextMade) {

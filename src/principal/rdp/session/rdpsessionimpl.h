@@ -31,6 +31,9 @@
 
 // How often a waiting session thread looks whether it was asked to stop.
 inline constexpr auto kAbortPoll = std::chrono::milliseconds(100);
+// How long the link's measurement waits for the server's answer; a link slower than this is
+// slow for any codec choice.
+inline constexpr std::chrono::milliseconds kLinkAnswerLimit{500};
 // The session loop wakes at least this often even when nothing happens.
 inline constexpr DWORD kLoopTimeoutMs = 1000;
 
@@ -112,9 +115,8 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
   // ends and a new connection brings both sides to one size.
   bool outOfStep = false;
 
-  // The link to the server, measured once per connection before its capabilities go out (session
-  // thread): when the connection began, and whether the codec was chosen for it yet.
-  std::optional<std::chrono::steady_clock::time_point> connectionStartedAt;
+  // Whether the codec was chosen for this connection yet, by the link's round trip measured before
+  // its capabilities go out (session thread).
   bool linkMeasured = false;
 
   // The person said no to a certificate question (session thread): reconnecting stops there.
@@ -180,9 +182,6 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
   static BOOL Authenticate(freerdp* inst, char** user, char** password, char** domain);
   static int VerifyX509Certificate(freerdp* inst, const BYTE* data, size_t length, const char* host,
                                    UINT16 port, DWORD flags);
-  // The link is measured as the certificate arrives, then the certificate is checked.
-  static int CertificateArrived(freerdp* inst, const BYTE* data, size_t length, const char* host,
-                                UINT16 port, DWORD flags);
 };
 
 inline TRdpSession::Impl* SessionOf(rdpContext* context) {

@@ -190,31 +190,37 @@ BOOL TRdpSession::Impl::Authenticate(freerdp*, char**, char**, char**) {
 void TRdpSession::Impl::LinkStateChanged(void* context, ConnectionStateChangeEventArgs* e) {
   auto* rdp = static_cast<rdpContext*>(context);
   Impl* self = SessionOf(rdp);
-  if (e->state == CONNECTION_STATE_NEGO) {
-    // Every connection (a reconnection too) measures its own link.
-    self->connectionStartedAt = std::chrono::steady_clock::now();
-    self->linkMeasured = false;
-  } else if (e->state == CONNECTION_STATE_MCS_CONNECT) {
-    // The certificate normally came first; without it the kernel's estimate is all there is.
-    // Either way this is before the capabilities that name the codecs are sent.
-    self->MeasureLink(rdp->settings, std::nullopt);
+  switch (e->state) {
+    case CONNECTION_STATE_NEGO:
+      // Every connection (a reconnection too) measures its own link.
+      self->linkMeasured = false;
+      break;
+    case CONNECTION_STATE_MCS_ATTACH_USER: {
+      // The request to attach a user has just gone out, and nothing else is under way: its
+      // answer is a round trip with next to no work on the server, unlike the handshakes before
+      // it (key exchanges, the logon), and one that a proxy on the way cannot answer for the
+      // server, as it answers TCP. FreeRDP itself looks for the answer only every 100 ms, so the
+      // socket is watched here; the wait costs nothing, as the connection waits for it anyway.
+      const auto sent = std::chrono::steady_clock::now();
+      std::vector<int> sockets;
+      {
+        std::lock_guard lock(self->instanceMutex);
+        sockets = NewSocketsTo(self->socketsBefore, self->params.port);
+      }
+      self->MeasureLink(rdp->settings, WaitForAnswer(sockets, sent, kLinkAnswerLimit));
+      break;
+    }
+    case CONNECTION_STATE_CAPABILITIES_EXCHANGE:
+      // The capabilities that name the codecs go out in this state: the choice is made by now.
+      self->MeasureLink(rdp->settings, std::nullopt);
+      break;
+    default:
+      break;
   }
 }
 
-int TRdpSession::Impl::CertificateArrived(freerdp* inst, const BYTE* data, size_t length,
-                                          const char* host, UINT16 port, DWORD flags) {
-  // Measured before the person may be asked about the certificate, which takes their time, not
-  // the link's; and before the connection type goes out with the client's core data.
-  Impl* self = SessionOf(inst);
-  if (self->connectionStartedAt)
-    self->MeasureLink(inst->settings,
-                      std::chrono::duration_cast<std::chrono::microseconds>(
-                          std::chrono::steady_clock::now() - *self->connectionStartedAt));
-  return VerifyX509Certificate(inst, data, length, host, port, flags);
-}
-
 void TRdpSession::Impl::MeasureLink(rdpSettings* settings,
-                                    std::optional<std::chrono::microseconds> toCertificate) {
+                                    std::optional<std::chrono::microseconds> exchange) {
   if (linkMeasured) return;
   linkMeasured = true;
   std::vector<int> sockets;
@@ -223,7 +229,7 @@ void TRdpSession::Impl::MeasureLink(rdpSettings* settings,
     sockets = NewSocketsTo(socketsBefore, params.port);
   }
   const auto kernel = KernelRoundTrip(sockets);
-  const auto roundTrip = LinkRoundTrip(kernel, toCertificate);
+  const auto roundTrip = LinkRoundTrip(kernel, exchange);
   const QByteArray forced = qgetenv(kSurfaceCodecVariable);
   const TSurfaceCodec codec = ChooseSurfaceCodec(
       roundTrip, std::string_view(forced.constData(), static_cast<size_t>(forced.size())));
@@ -232,7 +238,7 @@ void TRdpSession::Impl::MeasureLink(rdpSettings* settings,
                 : QStringLiteral("?");
   };
   qCInfo(lcRdp).noquote() << "link round trip" << ms(roundTrip) << "ms (the kernel's" << ms(kernel)
-                          << "ms, to the certificate" << ms(toCertificate) << "ms): asking for"
+                          << "ms, the server's answer" << ms(exchange) << "ms): asking for"
                           << (codec == TSurfaceCodec::RemoteFx ? "RemoteFX" : "bitmaps")
                           << (forced.isEmpty() ? "" : "(forced)");
   if (!ApplySurfaceCodec(settings, codec))

@@ -9,6 +9,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <map>
 
@@ -84,4 +86,30 @@ std::optional<std::chrono::microseconds> KernelRoundTrip(const std::vector<int>&
     if (!slowest || rtt > *slowest) slowest = rtt;
   }
   return slowest;
+}
+
+std::optional<std::chrono::microseconds> WaitForAnswer(const std::vector<int>& sockets,
+                                                       std::chrono::steady_clock::time_point since,
+                                                       std::chrono::milliseconds limit) {
+  if (sockets.empty()) return std::nullopt;
+  std::vector<pollfd> watch;
+  for (const int fd : sockets) watch.push_back({fd, POLLIN, 0});
+  const auto start = since;
+  const auto until = start + limit;
+  for (;;) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= until) return std::chrono::duration_cast<std::chrono::microseconds>(limit);
+    // Rounded up: a wait cut short below a millisecond would spin.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now);
+    const int ready = ::poll(watch.data(), watch.size(), static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) return std::nullopt;
+    if (ready == 0) continue;
+    for (const pollfd& one : watch) {
+      if ((one.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return std::nullopt;
+      if ((one.revents & POLLIN) != 0)
+        return std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - start);
+    }
+  }
 }
