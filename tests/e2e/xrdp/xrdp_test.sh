@@ -280,6 +280,9 @@ check_resize() {
     fail "a resize cost the connection"
   fi
   [ "$got_back" -eq 0 ] || echo "-- xrdp dropped the connection on a resize $got_back time(s); got back each time"
+  # What the link measured and the codecs xrdp sent, for the record.
+  grep -E "link round trip|the server sends|past the desktop|without telling us" \
+    "$E2E_TMP/zentra.log" | sed 's/^/-- /' || true
 }
 
 # A stale owner would answer instead of the other side: each case ends its own.
