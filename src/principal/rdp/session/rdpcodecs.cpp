@@ -93,7 +93,8 @@ BOOL LoggedSurfaceBits(rdpContext* context, const SURFACE_BITS_COMMAND* command)
        command->destBottom > static_cast<UINT32>(gdi->height))) {
     // FreeRDP ends the connection over a RemoteFX picture whose bounds reach past the desktop,
     // although its decoder clips every tile to the desktop itself. xrdp's Xorg back end sends
-    // such bounds around a change of the desktop's size: the part inside is drawn.
+    // such bounds around a change of the desktop's size: the part inside is drawn, and the
+    // session decides whether the two sides still agree on the size.
     if (FirstTime(context, kOversizedBit))
       qCInfo(lcRdp) << "RemoteFX bounds past the desktop, clipped: right" << command->destRight
                     << "bottom" << command->destBottom << "desktop" << gdi->width << "x"

@@ -175,6 +175,8 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
   static void ChannelDisconnected(void* context, ChannelDisconnectedEventArgs* e);
   static void ConnectionStateChanged(void* context, ConnectionStateChangeEventArgs* e);
   static void LinkStateChanged(void* context, ConnectionStateChangeEventArgs* e);
+  // A reconnection's frame takes the size of its desktop before the first picture.
+  static void FrameToDesktop(rdpContext* context);
   static UINT DisplayControlCaps(DispClientContext* context, UINT32 maxMonitors,
                                  UINT32 maxAreaFactorA, UINT32 maxAreaFactorB);
   static BOOL PostConnect(freerdp* inst);

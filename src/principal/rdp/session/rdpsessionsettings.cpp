@@ -1,6 +1,7 @@
 #include <freerdp/addin.h>
 #include <freerdp/client/channels.h>
 #include <freerdp/client/cmdline.h>
+#include <freerdp/gdi/gdi.h>
 #include <freerdp/settings.h>
 
 #include <QFile>
@@ -214,6 +215,9 @@ void TRdpSession::Impl::LinkStateChanged(void* context, ConnectionStateChangeEve
       // The capabilities that name the codecs go out in this state: the choice is made by now.
       self->MeasureLink(rdp->settings, std::nullopt);
       break;
+    case CONNECTION_STATE_FINALIZATION:
+      FrameToDesktop(rdp);
+      break;
     default:
       break;
   }
@@ -243,4 +247,22 @@ void TRdpSession::Impl::MeasureLink(rdpSettings* settings,
                           << (forced.isEmpty() ? "" : "(forced)");
   if (!ApplySurfaceCodec(settings, codec))
     qCWarning(lcRdp) << "the codec for the link could not be set";
+}
+
+void TRdpSession::Impl::FrameToDesktop(rdpContext* context) {
+  // On a reconnection the frame is still the last connection's, and the settings hold the size
+  // asked for this one. FreeRDP tells the drawing about a size only where the server's differs
+  // from the settings: a server that gives the size asked (xrdp does, after a resize) would draw
+  // past a frame of the old size, and the picture would stay cut and out of place.
+  const rdpGdi* gdi = context->gdi;
+  if (gdi == nullptr || context->update == nullptr || context->update->DesktopResize == nullptr)
+    return;
+  const UINT32 width = freerdp_settings_get_uint32(context->settings, FreeRDP_DesktopWidth);
+  const UINT32 height = freerdp_settings_get_uint32(context->settings, FreeRDP_DesktopHeight);
+  if (static_cast<UINT32>(gdi->width) == width && static_cast<UINT32>(gdi->height) == height)
+    return;
+  qCInfo(lcRdp) << "the desktop is" << width << "x" << height << "on this connection, the picture"
+                << gdi->width << "x" << gdi->height << ": the picture follows";
+  if (!context->update->DesktopResize(context))
+    qCWarning(lcRdp) << "the picture could not take the desktop's size";
 }
