@@ -27,6 +27,7 @@
 #include "principal/rdp/session/rdpcodecs.h"
 #include "principal/rdp/session/rdpcontext.h"
 #include "principal/rdp/session/rdpsession.h"
+#include "principal/rdp/session/rdpsessionimpl.h"
 
 struct TMsRdpClientFrameProbe {
   static void Show(TMsRdpClient& client, const TRdpFrame& frame) { client.SetFrame(frame); }
@@ -254,6 +255,22 @@ TEST_F(FrameSinkTest, RemoteFxPastTheDesktopIsClippedToIt) {
   rfx_context_free(encoder);
   codecs_free(context->codecs);
   context->codecs = nullptr;
+}
+
+// A reconnection asks for the size the view wants now; a server that gives exactly that sends no
+// resize of its own, and the frame must not keep the last connection's size.
+TEST_F(FrameSinkTest, AReconnectionsFrameTakesTheSizeOfItsDesktop) {
+  connection_.SetDesktopSize(1090, 742);
+  ASSERT_TRUE(sink_.Attach(instance_));
+  rdpContext* context = instance_->context;
+  connection_.SetDesktopSize(1280, 1024);  // asked for, and given, on the reconnection
+  TRdpSession::Impl::FrameToDesktop(context);
+  EXPECT_EQ(recorder_.Last().Size(), QSize(1280, 1024));
+  EXPECT_EQ(context->gdi->width, 1280u);
+  // The same size again leaves the frame alone.
+  const size_t frames = recorder_.frames.size();
+  TRdpSession::Impl::FrameToDesktop(context);
+  EXPECT_EQ(recorder_.frames.size(), frames);
 }
 
 TEST_F(FrameSinkTest, ChangedAreasReachTheListenerAfterEachUpdate) {
