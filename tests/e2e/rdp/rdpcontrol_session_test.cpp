@@ -27,7 +27,8 @@ class CodecLog {
 
  private:
   static void Handle(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if (message.startsWith(QStringLiteral("the server sends"))) {
+    if (message.startsWith(QStringLiteral("the server sends")) ||
+        message.startsWith(QStringLiteral("link round trip"))) {
       std::lock_guard lock(mutex_);
       lines_ << message;
     }
@@ -52,9 +53,18 @@ TEST_F(RdpControlTest, RightPasswordConnectsAndShowsTheServerScreenCentred) {
   ASSERT_TRUE(ShowsColour(QStringLiteral("#20c040")));
   ASSERT_TRUE(ShowsColour(QStringLiteral("#c02080")));
   // This server draws with RemoteFX or H.264 only for clients that offer them outside the
-  // pipeline, and the session offers neither: the picture came as bitmaps, and nothing else did.
+  // pipeline. The session offers RemoteFX or not by the link it measured (on loopback mostly
+  // not, on a busy machine sometimes): the picture came as chosen, and nothing else did.
   for (const QString& line : CodecLog::Lines()) std::cout << "codec: " << qPrintable(line) << "\n";
-  EXPECT_EQ(CodecLog::Lines(), QStringList{QStringLiteral("the server sends bitmap updates")});
+  QStringList lines = CodecLog::Lines();
+  ASSERT_FALSE(lines.isEmpty());
+  const QString choice = lines.takeFirst();
+  ASSERT_TRUE(choice.startsWith(QStringLiteral("link round trip"))) << qPrintable(choice);
+  EXPECT_EQ(lines,
+            QStringList{
+                choice.contains(QStringLiteral("asking for bitmaps"))
+                    ? QStringLiteral("the server sends bitmap updates")
+                    : QStringLiteral("the server sends surface bits with RemoteFX (codec id 3)")});
 
   // What a person sees: the desktop 1:1 in the middle, the dark background around it.
   const QRect desktop = client_->DesktopRect();

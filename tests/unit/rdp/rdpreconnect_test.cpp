@@ -49,6 +49,9 @@ TEST(RdpReconnectDecision, OnlyABrokenConnectionIsTriedAgain) {
       {"our own Disconnect", {true, false, false, 0, 0}, false},
       {"our Disconnect while the network broke", {true, false, false, 0, 0x0002000D}, false},
       {"a certificate the person refused", {false, true, false, 0, 0x00020008}, false},
+      // The server drew past our desktop after a resize: we end the connection to get one size.
+      {"out of step after a resize", {false, false, false, 0, 0, true, true}, true},
+      {"out of step, and our Disconnect", {true, false, false, 0, 0, true, true}, false},
   };
   for (const auto& c : cases) EXPECT_EQ(TRdpSession::WorthReconnecting(c.end), c.retried) << c.what;
 }

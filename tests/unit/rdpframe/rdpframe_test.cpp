@@ -2,6 +2,8 @@
 // size a server may ask for, and a view that never shows a half-drawn frame.
 #include "principal/rdp/session/rdpframesink.h"
 
+#include <freerdp/codec/rfx.h>
+#include <freerdp/codecs.h>
 #include <freerdp/freerdp.h>
 #include <freerdp/gdi/gdi.h>
 #include <freerdp/gdi/region.h>
@@ -13,6 +15,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -21,8 +24,10 @@
 #include <vector>
 
 #include "principal/rdp/msrdpclient.h"
+#include "principal/rdp/session/rdpcodecs.h"
 #include "principal/rdp/session/rdpcontext.h"
 #include "principal/rdp/session/rdpsession.h"
+#include "principal/rdp/session/rdpsessionimpl.h"
 
 struct TMsRdpClientFrameProbe {
   static void Show(TMsRdpClient& client, const TRdpFrame& frame) { client.SetFrame(frame); }
@@ -178,6 +183,94 @@ TEST_F(FrameSinkTest, ATooLargeDesktopAtConnectIsRefusedBeforeDrawingStarts) {
   EXPECT_EQ(sink_.Refusal(), kDiscReasonDesktopTooLarge);
   EXPECT_TRUE(recorder_.frames.empty());
   EXPECT_EQ(instance_->context->gdi, nullptr);
+}
+
+// A server that changes the desktop's size without telling us draws RemoteFX past the desktop we
+// have: the part inside is drawn, nothing outside the frame is written (a row's overflow would
+// land at the start of the next), and the connection goes on.
+TEST_F(FrameSinkTest, RemoteFxPastTheDesktopIsClippedToIt) {
+  constexpr UINT32 kSize = 64;
+  connection_.SetDesktopSize(kSize, kSize);
+  rdpContext* context = instance_->context;
+  // The decoders FreeRDP makes as a connection starts.
+  context->codecs = codecs_new(context);
+  ASSERT_NE(context->codecs, nullptr);
+  ASSERT_TRUE(freerdp_client_codecs_prepare(context->codecs, FREERDP_CODEC_ALL, kSize, kSize));
+  ASSERT_TRUE(sink_.Attach(instance_));
+  PrepareDecoders(context);
+
+  // One red tile of 64 x 64, encoded as a server would.
+  std::vector<BYTE> red(kSize * kSize * 4);
+  for (size_t i = 0; i < red.size(); i += 4) {
+    red[i] = 0;         // blue
+    red[i + 1] = 0;     // green
+    red[i + 2] = 0xFF;  // red
+    red[i + 3] = 0xFF;
+  }
+  RFX_CONTEXT* encoder = rfx_context_new(TRUE);
+  ASSERT_NE(encoder, nullptr);
+  rfx_context_set_pixel_format(encoder, PIXEL_FORMAT_BGRX32);
+  ASSERT_TRUE(rfx_context_reset(encoder, kSize, kSize));
+  wStream* stream = Stream_New(nullptr, 64 * 1024);
+  ASSERT_NE(stream, nullptr);
+  const RFX_RECT all{0, 0, kSize, kSize};
+  ASSERT_TRUE(rfx_compose_message(encoder, stream, &all, 1, red.data(), kSize, kSize, kSize * 4));
+
+  const rdpGdi* gdi = context->gdi;
+  const std::vector<BYTE> before(gdi->primary_buffer,
+                                 gdi->primary_buffer + static_cast<size_t>(gdi->stride) * kSize);
+  // Drawn at (32, 32): three quarters of the tile lie past the desktop's right and bottom.
+  SURFACE_BITS_COMMAND command{};
+  command.cmdType = CMDTYPE_STREAM_SURFACE_BITS;
+  command.destLeft = kSize / 2;
+  command.destTop = kSize / 2;
+  command.destRight = kSize / 2 + kSize;
+  command.destBottom = kSize / 2 + kSize;
+  command.bmp.bpp = 32;
+  command.bmp.codecID = RDP_CODEC_ID_REMOTEFX;
+  command.bmp.width = kSize;
+  command.bmp.height = kSize;
+  command.bmp.bitmapData = Stream_Buffer(stream);
+  command.bmp.bitmapDataLength = static_cast<UINT32>(Stream_GetPosition(stream));
+
+  ASSERT_TRUE(instance_->update->BeginPaint(context));
+  EXPECT_TRUE(instance_->update->SurfaceBits(context, &command));
+  ASSERT_TRUE(instance_->update->EndPaint(context));
+  EXPECT_FALSE(freerdp_shall_disconnect(instance_));
+
+  for (UINT32 y = 0; y < kSize; ++y) {
+    for (UINT32 x = 0; x < kSize; ++x) {
+      const size_t at = static_cast<size_t>(y) * gdi->stride + x * 4;
+      const BYTE* pixel = gdi->primary_buffer + at;
+      if (x >= kSize / 2 && y >= kSize / 2) {
+        EXPECT_GT(pixel[2], 0xC0) << "not drawn at " << x << "," << y;
+        EXPECT_LT(pixel[1], 0x40) << "not drawn at " << x << "," << y;
+      } else {
+        EXPECT_TRUE(std::equal(pixel, pixel + 4, before.begin() + static_cast<ptrdiff_t>(at)))
+            << "written outside the picture's place at " << x << "," << y;
+      }
+    }
+  }
+  Stream_Free(stream, TRUE);
+  rfx_context_free(encoder);
+  codecs_free(context->codecs);
+  context->codecs = nullptr;
+}
+
+// A reconnection asks for the size the view wants now; a server that gives exactly that sends no
+// resize of its own, and the frame must not keep the last connection's size.
+TEST_F(FrameSinkTest, AReconnectionsFrameTakesTheSizeOfItsDesktop) {
+  connection_.SetDesktopSize(1090, 742);
+  ASSERT_TRUE(sink_.Attach(instance_));
+  rdpContext* context = instance_->context;
+  connection_.SetDesktopSize(1280, 1024);  // asked for, and given, on the reconnection
+  TRdpSession::Impl::FrameToDesktop(context);
+  EXPECT_EQ(recorder_.Last().Size(), QSize(1280, 1024));
+  EXPECT_EQ(context->gdi->width, 1280u);
+  // The same size again leaves the frame alone.
+  const size_t frames = recorder_.frames.size();
+  TRdpSession::Impl::FrameToDesktop(context);
+  EXPECT_EQ(recorder_.frames.size(), frames);
 }
 
 TEST_F(FrameSinkTest, ChangedAreasReachTheListenerAfterEachUpdate) {

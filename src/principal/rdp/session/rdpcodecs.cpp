@@ -11,8 +11,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "principal/rdp/rdplog.h"
 #include "principal/rdp/session/rdpcontext.h"
@@ -91,11 +93,13 @@ BOOL LoggedSurfaceBits(rdpContext* context, const SURFACE_BITS_COMMAND* command)
        command->destBottom > static_cast<UINT32>(gdi->height))) {
     // FreeRDP ends the connection over a RemoteFX picture whose bounds reach past the desktop,
     // although its decoder clips every tile to the desktop itself. xrdp's Xorg back end sends
-    // such bounds around a change of the desktop's size: the part inside is drawn.
+    // such bounds around a change of the desktop's size: the part inside is drawn, and the
+    // session decides whether the two sides still agree on the size.
     if (FirstTime(context, kOversizedBit))
       qCInfo(lcRdp) << "RemoteFX bounds past the desktop, clipped: right" << command->destRight
                     << "bottom" << command->destBottom << "desktop" << gdi->width << "x"
                     << gdi->height;
+    ReportSurfacePastDesktop(context);
     if (command->destLeft >= static_cast<UINT32>(gdi->width) ||
         command->destTop >= static_cast<UINT32>(gdi->height))
       return TRUE;
@@ -136,18 +140,12 @@ void WatchCodecs(rdpContext* context) {
 
 bool ApplyCodecSettings(rdpSettings* settings) {
   // Chosen by measurement (bench/rdp: a full-screen animation, on loopback and on a 20 Mbit/s
-  // link with 25 ms each way). RemoteFX shows the most frames and the freshest on both; bitmaps
-  // cost a little less CPU a frame on loopback, but fill the link and queue seconds of pictures in
-  // the server. H.264 needs half of RemoteFX's bytes but half as much CPU again
+  // link with 25 ms each way). H.264 needs half of RemoteFX's bytes but half as much CPU again
   // a frame to decode (AVC444 three times as much), and showed fewer and older frames on both,
   // so it is not offered: the pipeline's own codecs (progressive, planar, ClearCodec) are.
-  // But RemoteFX outside the pipeline is not offered: the one server we meet that sends it,
-  // xrdp 0.9 with its Xorg back end, loses track of the desktop's size when the window is
-  // resized (it draws the new size without telling us, or drops the connection as a logoff) in
-  // a third to a half of the end-to-end runs that resize; with bitmaps it keeps up. Servers with
-  // the graphics pipeline (Windows since 8) never use this setting.
+  // Servers with the graphics pipeline (Windows since 8) choose among these; the others between
+  // RemoteFX and bitmaps, which the link decides once measured (RemoteFX until then).
   constexpr BOOL kOfferH264 = FALSE;
-  constexpr BOOL kOfferRemoteFx = FALSE;
   return freerdp_settings_set_bool(settings, FreeRDP_SupportGraphicsPipeline, TRUE) &&
          freerdp_settings_set_bool(settings, FreeRDP_GfxH264, kOfferH264) &&
          freerdp_settings_set_bool(settings, FreeRDP_GfxAVC444, kOfferH264) &&
@@ -156,7 +154,14 @@ bool ApplyCodecSettings(rdpSettings* settings) {
          freerdp_settings_set_bool(settings, FreeRDP_GfxProgressiveV2, TRUE) &&
          freerdp_settings_set_bool(settings, FreeRDP_GfxThinClient, FALSE) &&
          freerdp_settings_set_bool(settings, FreeRDP_GfxSmallCache, TRUE) &&
-         freerdp_settings_set_bool(settings, FreeRDP_RemoteFxCodec, kOfferRemoteFx) &&
+         ApplySurfaceCodec(settings, TSurfaceCodec::RemoteFx) &&
+         // The connection type goes out before the link can be measured, so it cannot follow
+         // it. "Auto-detect" would let a Windows server measure the link itself, but xrdp 0.9
+         // answers it by sending bitmaps even where RemoteFX was offered (seen in the end-to-end
+         // tests): the type stays "local network", FreeRDP's own, and the client still takes
+         // part when a Windows server measures (network auto-detect, also FreeRDP's default).
+         freerdp_settings_set_bool(settings, FreeRDP_NetworkAutoDetect, TRUE) &&
+         freerdp_settings_set_uint32(settings, FreeRDP_ConnectionType, CONNECTION_TYPE_LAN) &&
          freerdp_settings_set_bool(settings, FreeRDP_FastPathOutput, TRUE) &&
          // Frames are marked, and FreeRDP's drawing acknowledges each one once it is decoded
          // (surface frame markers, and the pipeline's end of frame): a server that paces itself
@@ -191,4 +196,32 @@ bool GraphicsChannelDisconnected(rdpContext* context, const char* name, void* ch
   if (context->gdi != nullptr)
     gdi_graphics_pipeline_uninit(context->gdi, static_cast<RdpgfxClientContext*>(channel));
   return true;
+}
+
+std::optional<std::chrono::microseconds> LinkRoundTrip(
+    std::optional<std::chrono::microseconds> kernel,
+    std::optional<std::chrono::microseconds> exchange) {
+  // A clock that went back measured nothing.
+  if (kernel && *kernel < std::chrono::microseconds::zero()) kernel.reset();
+  if (exchange && *exchange < std::chrono::microseconds::zero()) exchange.reset();
+  if (kernel && exchange) return std::max(*kernel, *exchange);
+  return kernel ? kernel : exchange;
+}
+
+TSurfaceCodec ChooseSurfaceCodec(std::optional<std::chrono::microseconds> roundTrip,
+                                 std::string_view forced) {
+  std::string name(forced);
+  std::transform(name.begin(), name.end(), name.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (name == "remotefx") return TSurfaceCodec::RemoteFx;
+  if (name == "bitmaps") return TSurfaceCodec::Bitmaps;
+  // A link that could not be measured may be a slow one: RemoteFX costs some CPU where bitmaps
+  // would have done, bitmaps cost seconds of delay where they would not.
+  if (!roundTrip) return TSurfaceCodec::RemoteFx;
+  return *roundTrip >= kRemoteFxRoundTrip ? TSurfaceCodec::RemoteFx : TSurfaceCodec::Bitmaps;
+}
+
+bool ApplySurfaceCodec(rdpSettings* settings, TSurfaceCodec codec) {
+  return freerdp_settings_set_bool(settings, FreeRDP_RemoteFxCodec,
+                                   codec == TSurfaceCodec::RemoteFx ? TRUE : FALSE);
 }

@@ -107,7 +107,7 @@ int TRdpSession::Impl::Reason(freerdp* inst) const {
 }
 
 void TRdpSession::Impl::Loop(freerdp* inst) {
-  while (!abortRequested && !freerdp_shall_disconnect(inst)) {
+  while (!abortRequested && !outOfStep && !freerdp_shall_disconnect(inst)) {
     HANDLE handles[MAXIMUM_WAIT_OBJECTS];
     DWORD count = freerdp_get_event_handles(inst->context, handles, MAXIMUM_WAIT_OBJECTS - 1);
     if (count == 0) break;
@@ -303,6 +303,18 @@ BOOL TRdpSession::Impl::PostConnect(freerdp* inst) {
 
 void TRdpSession::Impl::PostDisconnect(freerdp* inst) {
   SessionOf(inst)->frameSink.Detach(inst);
+}
+
+void TRdpSession::Impl::SurfacePastDesktop() {
+  if (outOfStep || !lastLayoutSentAt ||
+      TRdpLayoutPacer::Clock::now() - *lastLayoutSentAt >= kResizeGrace)
+    return;
+  outOfStep = true;
+}
+
+void ReportSurfacePastDesktop(rdpContext* context) {
+  TRdpSession::Impl* self = SessionOf(context);
+  if (self != nullptr) self->SurfacePastDesktop();
 }
 
 void ReportSessionCursor(rdpContext* context, const QImage& image, QPoint hotSpot, bool visible) {

@@ -29,6 +29,9 @@ struct TRdpSessionEnd {
   std::uint32_t lastError = 0;  // FreeRDP's own code for what went wrong; 0 when none
   // The server went away within kResizeGrace of being asked for a new desktop size.
   bool whileResizing = false;
+  // After a new size was asked, the server drew past the desktop we have: it changed size without
+  // telling us, and only a new connection brings both sides to the same desktop again.
+  bool outOfStep = false;
 };
 
 class TRdpSession : public IRdpSession {

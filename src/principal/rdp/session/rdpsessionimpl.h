@@ -31,6 +31,9 @@
 
 // How often a waiting session thread looks whether it was asked to stop.
 inline constexpr auto kAbortPoll = std::chrono::milliseconds(100);
+// How long the link's measurement waits for the server's answer; a link slower than this is
+// slow for any codec choice.
+inline constexpr std::chrono::milliseconds kLinkAnswerLimit{500};
 // The session loop wakes at least this often even when nothing happens.
 inline constexpr DWORD kLoopTimeoutMs = 1000;
 
@@ -108,6 +111,13 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
   TRdpDisplayLayout connectLayout;
   // When the server was last asked for a new size (session thread): how an end is read.
   std::optional<TRdpLayoutPacer::Clock::time_point> lastLayoutSentAt;
+  // The server drew past our desktop soon after a new size was asked (session thread): the loop
+  // ends and a new connection brings both sides to one size.
+  bool outOfStep = false;
+
+  // Whether the codec was chosen for this connection yet, by the link's round trip measured before
+  // its capabilities go out (session thread).
+  bool linkMeasured = false;
 
   // The person said no to a certificate question (session thread): reconnecting stops there.
   bool certificateRefused = false;
@@ -153,12 +163,20 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
   // A connection starts (the first, FreeRDP's own retry, or a reconnection): nothing of an
   // earlier one is trusted.
   void ForgetAcceptedCertificate(rdpSettings* settings);
+  // Chooses the codec by the link's round trip (toCertificate: how long the connection took to
+  // reach the server's certificate, when known), once per connection.
+  void MeasureLink(rdpSettings* settings, std::optional<std::chrono::microseconds> toCertificate);
+  // RemoteFX past the desktop: out of step if a new size was asked just before.
+  void SurfacePastDesktop();
 
   // FreeRDP callbacks
   static BOOL PreConnect(freerdp* inst);
   static void ChannelConnected(void* context, ChannelConnectedEventArgs* e);
   static void ChannelDisconnected(void* context, ChannelDisconnectedEventArgs* e);
   static void ConnectionStateChanged(void* context, ConnectionStateChangeEventArgs* e);
+  static void LinkStateChanged(void* context, ConnectionStateChangeEventArgs* e);
+  // A reconnection's frame takes the size of its desktop before the first picture.
+  static void FrameToDesktop(rdpContext* context);
   static UINT DisplayControlCaps(DispClientContext* context, UINT32 maxMonitors,
                                  UINT32 maxAreaFactorA, UINT32 maxAreaFactorB);
   static BOOL PostConnect(freerdp* inst);

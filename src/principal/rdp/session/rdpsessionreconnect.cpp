@@ -20,13 +20,17 @@ TRdpSessionEnd TRdpSession::Impl::End(freerdp* inst) const {
   end.lastError = freerdp_get_last_error(inst->context);
   end.whileResizing =
       lastLayoutSentAt && TRdpLayoutPacer::Clock::now() - *lastLayoutSentAt < kResizeGrace;
+  end.outOfStep = outOfStep;
   return end;
 }
 
 bool TRdpSession::Impl::ShouldReconnect(freerdp* inst) const {
   const TRdpSessionEnd end = End(inst);
   if (WorthReconnecting(end)) {
-    if (end.whileResizing && end.errorInfo == ERRINFO_LOGOFF_BY_USER)
+    if (end.outOfStep)
+      qCInfo(lcRdp) << "the server changed the desktop's size without telling us: "
+                       "getting the session back at the size asked";
+    else if (end.whileResizing && end.errorInfo == ERRINFO_LOGOFF_BY_USER)
       qCInfo(lcRdp) << "the server ended the session as it changed the desktop's size: "
                        "getting it back";
     return true;
@@ -50,6 +54,9 @@ bool TRdpSession::Impl::Pause(std::chrono::milliseconds delay) const {
 bool TRdpSession::Impl::Reconnect(freerdp* inst) {
   qCInfo(lcRdp) << "the connection was lost; reconnecting";
   Post([](TRdpSessionEvents& e) { e.SessionReconnecting(); });
+  // The new connection asks for the size the view wants: what was asked before is settled.
+  outOfStep = false;
+  lastLayoutSentAt.reset();
   const auto& delays = params.reconnectDelays;
   for (size_t attempt = 0; attempt < delays.size(); ++attempt) {
     if (!Pause(delays[attempt])) return false;
@@ -99,6 +106,8 @@ bool TRdpSession::Impl::DropFailedChannel(rdpContext* context) {
 
 bool TRdpSession::WorthReconnecting(const TRdpSessionEnd& end) {
   if (end.ourDisconnect || end.refusedHere || end.closedDuringLogon) return false;
+  // We end such a connection ourselves, to come back to one desktop with the server.
+  if (end.outOfStep) return true;
   // xrdp 0.9 with its Xorg back end and RemoteFX may lose track of its screen memory when it
   // changes the desktop's size, and then closes the connection as a logoff. Nobody logged off:
   // the person resized the window, and the session is still there to come back to.

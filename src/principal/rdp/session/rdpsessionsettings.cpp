@@ -1,9 +1,11 @@
 #include <freerdp/addin.h>
 #include <freerdp/client/channels.h>
 #include <freerdp/client/cmdline.h>
+#include <freerdp/gdi/gdi.h>
 #include <freerdp/settings.h>
 
 #include <QFile>
+#include <QtGlobal>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "principal/rdp/session/rdpdevices.h"
 #include "principal/rdp/session/rdpdrorder.h"
 #include "principal/rdp/session/rdpsessionimpl.h"
+#include "principal/rdp/session/rdpsessionsockets.h"
 
 // How a connection is set up: FreeRDP's settings from the connection's parameters, the channels
 // it loads, and the checks before it connects.
@@ -172,7 +175,8 @@ BOOL TRdpSession::Impl::PreConnect(freerdp* inst) {
   static wEventType stateEvent[] = {DEFINE_EVENT_ENTRY(ConnectionStateChange)};
   if (PubSub_FindEventType(inst->context->pubSub, stateEvent[0].EventName) == nullptr)
     PubSub_AddEventTypes(inst->context->pubSub, stateEvent, 1);
-  if (PubSub_SubscribeConnectionStateChange(inst->context->pubSub, ConnectionStateChanged) < 0)
+  if (PubSub_SubscribeConnectionStateChange(inst->context->pubSub, ConnectionStateChanged) < 0 ||
+      PubSub_SubscribeConnectionStateChange(inst->context->pubSub, LinkStateChanged) < 0)
     return FALSE;
   if (!freerdp_client_load_addins(inst->context->channels, inst->settings)) return FALSE;
   LogChannels(inst->settings);
@@ -182,4 +186,83 @@ BOOL TRdpSession::Impl::PreConnect(freerdp* inst) {
 BOOL TRdpSession::Impl::Authenticate(freerdp*, char**, char**, char**) {
   // The name and password were set before connecting; there is nobody to ask for others.
   return TRUE;
+}
+
+void TRdpSession::Impl::LinkStateChanged(void* context, ConnectionStateChangeEventArgs* e) {
+  auto* rdp = static_cast<rdpContext*>(context);
+  Impl* self = SessionOf(rdp);
+  switch (e->state) {
+    case CONNECTION_STATE_NEGO:
+      // Every connection (a reconnection too) measures its own link.
+      self->linkMeasured = false;
+      break;
+    case CONNECTION_STATE_MCS_ATTACH_USER: {
+      // The request to attach a user has just gone out, and nothing else is under way: its
+      // answer is a round trip with next to no work on the server, unlike the handshakes before
+      // it (key exchanges, the logon), and one that a proxy on the way cannot answer for the
+      // server, as it answers TCP. FreeRDP itself looks for the answer only every 100 ms, so the
+      // socket is watched here; the wait costs nothing, as the connection waits for it anyway.
+      const auto sent = std::chrono::steady_clock::now();
+      std::vector<int> sockets;
+      {
+        std::lock_guard lock(self->instanceMutex);
+        sockets = NewSocketsTo(self->socketsBefore, self->params.port);
+      }
+      self->MeasureLink(rdp->settings, WaitForAnswer(sockets, sent, kLinkAnswerLimit));
+      break;
+    }
+    case CONNECTION_STATE_CAPABILITIES_EXCHANGE:
+      // The capabilities that name the codecs go out in this state: the choice is made by now.
+      self->MeasureLink(rdp->settings, std::nullopt);
+      break;
+    case CONNECTION_STATE_FINALIZATION:
+      FrameToDesktop(rdp);
+      break;
+    default:
+      break;
+  }
+}
+
+void TRdpSession::Impl::MeasureLink(rdpSettings* settings,
+                                    std::optional<std::chrono::microseconds> exchange) {
+  if (linkMeasured) return;
+  linkMeasured = true;
+  std::vector<int> sockets;
+  {
+    std::lock_guard lock(instanceMutex);
+    sockets = NewSocketsTo(socketsBefore, params.port);
+  }
+  const auto kernel = KernelRoundTrip(sockets);
+  const auto roundTrip = LinkRoundTrip(kernel, exchange);
+  const QByteArray forced = qgetenv(kSurfaceCodecVariable);
+  const TSurfaceCodec codec = ChooseSurfaceCodec(
+      roundTrip, std::string_view(forced.constData(), static_cast<size_t>(forced.size())));
+  auto ms = [](std::optional<std::chrono::microseconds> time) {
+    return time ? QString::number(static_cast<double>(time->count()) / 1000.0, 'f', 2)
+                : QStringLiteral("?");
+  };
+  qCInfo(lcRdp).noquote() << "link round trip" << ms(roundTrip) << "ms (the kernel's" << ms(kernel)
+                          << "ms, the server's answer" << ms(exchange) << "ms): asking for"
+                          << (codec == TSurfaceCodec::RemoteFx ? "RemoteFX" : "bitmaps")
+                          << (forced.isEmpty() ? "" : "(forced)");
+  if (!ApplySurfaceCodec(settings, codec))
+    qCWarning(lcRdp) << "the codec for the link could not be set";
+}
+
+void TRdpSession::Impl::FrameToDesktop(rdpContext* context) {
+  // On a reconnection the frame is still the last connection's, and the settings hold the size
+  // asked for this one. FreeRDP tells the drawing about a size only where the server's differs
+  // from the settings: a server that gives the size asked (xrdp does, after a resize) would draw
+  // past a frame of the old size, and the picture would stay cut and out of place.
+  const rdpGdi* gdi = context->gdi;
+  if (gdi == nullptr || context->update == nullptr || context->update->DesktopResize == nullptr)
+    return;
+  const UINT32 width = freerdp_settings_get_uint32(context->settings, FreeRDP_DesktopWidth);
+  const UINT32 height = freerdp_settings_get_uint32(context->settings, FreeRDP_DesktopHeight);
+  if (static_cast<UINT32>(gdi->width) == width && static_cast<UINT32>(gdi->height) == height)
+    return;
+  qCInfo(lcRdp) << "the desktop is" << width << "x" << height << "on this connection, the picture"
+                << gdi->width << "x" << gdi->height << ": the picture follows";
+  if (!context->update->DesktopResize(context))
+    qCWarning(lcRdp) << "the picture could not take the desktop's size";
 }

@@ -2,12 +2,15 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFile>
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <map>
 
@@ -70,4 +73,43 @@ bool PeerGone(const std::vector<int>& sockets) {
       return false;
   }
   return true;
+}
+
+std::optional<std::chrono::microseconds> KernelRoundTrip(const std::vector<int>& sockets) {
+  std::optional<std::chrono::microseconds> slowest;
+  for (const int fd : sockets) {
+    tcp_info info{};
+    socklen_t length = sizeof(info);
+    if (::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0 || info.tcpi_rtt == 0)
+      continue;
+    const std::chrono::microseconds rtt{info.tcpi_rtt};
+    if (!slowest || rtt > *slowest) slowest = rtt;
+  }
+  return slowest;
+}
+
+std::optional<std::chrono::microseconds> WaitForAnswer(const std::vector<int>& sockets,
+                                                       std::chrono::steady_clock::time_point since,
+                                                       std::chrono::milliseconds limit) {
+  if (sockets.empty()) return std::nullopt;
+  std::vector<pollfd> watch;
+  for (const int fd : sockets) watch.push_back({fd, POLLIN, 0});
+  const auto start = since;
+  const auto until = start + limit;
+  for (;;) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= until) return std::chrono::duration_cast<std::chrono::microseconds>(limit);
+    // Rounded up: a wait cut short below a millisecond would spin.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now);
+    const int ready = ::poll(watch.data(), watch.size(), static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) return std::nullopt;
+    if (ready == 0) continue;
+    for (const pollfd& one : watch) {
+      if ((one.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return std::nullopt;
+      if ((one.revents & POLLIN) != 0)
+        return std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - start);
+    }
+  }
 }

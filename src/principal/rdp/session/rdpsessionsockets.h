@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -20,3 +22,12 @@ void ShutDownNewSocketsTo(const std::set<std::string>& before, int port);
 // nobody left to answer for. (A reset socket no longer names its peer: the sockets are the ones
 // found while it was connected.)
 [[nodiscard]] bool PeerGone(const std::vector<int>& sockets);
+// Waits until one of sockets has something to read, until limit after since: how long after since
+// that was (limit when nothing came), or none when the sockets broke or there were none.
+[[nodiscard]] std::optional<std::chrono::microseconds> WaitForAnswer(
+    const std::vector<int>& sockets, std::chrono::steady_clock::time_point since,
+    std::chrono::milliseconds limit);
+// The kernel's smoothed round-trip time of the slowest of sockets; none while it has no sample.
+// It sees only as far as the next TCP end: a proxy or tunnel on the way hides what lies behind it.
+[[nodiscard]] std::optional<std::chrono::microseconds> KernelRoundTrip(
+    const std::vector<int>& sockets);
