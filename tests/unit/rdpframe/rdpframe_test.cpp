@@ -2,6 +2,8 @@
 // size a server may ask for, and a view that never shows a half-drawn frame.
 #include "principal/rdp/session/rdpframesink.h"
 
+#include <freerdp/codec/interleaved.h>
+#include <freerdp/codec/planar.h>
 #include <freerdp/codec/rfx.h>
 #include <freerdp/codecs.h>
 #include <freerdp/freerdp.h>
@@ -18,6 +20,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -70,11 +73,16 @@ class Connection {
     auto* context = reinterpret_cast<TSessionContext*>(instance->context);
     context->session = nullptr;
     context->frame = &sink;
-    made = true;
+    // The decoders, made by FreeRDP when it connects.
+    instance->context->codecs = codecs_new(instance->context);
+    made = instance->context->codecs != nullptr &&
+           freerdp_client_codecs_prepare(instance->context->codecs, FREERDP_CODEC_ALL, 1024, 768);
   }
   ~Connection() {
     if (made) {
       sink.Detach(instance);
+      codecs_free(instance->context->codecs);
+      instance->context->codecs = nullptr;
       freerdp_context_free(instance);
     }
     if (instance != nullptr) freerdp_free(instance);
@@ -192,10 +200,8 @@ TEST_F(FrameSinkTest, RemoteFxPastTheDesktopIsClippedToIt) {
   constexpr UINT32 kSize = 64;
   connection_.SetDesktopSize(kSize, kSize);
   rdpContext* context = instance_->context;
-  // The decoders FreeRDP makes as a connection starts.
-  context->codecs = codecs_new(context);
-  ASSERT_NE(context->codecs, nullptr);
-  ASSERT_TRUE(freerdp_client_codecs_prepare(context->codecs, FREERDP_CODEC_ALL, kSize, kSize));
+  // The connection's decoders, set to this desktop as FreeRDP does on a new size.
+  ASSERT_TRUE(freerdp_client_codecs_reset(context->codecs, FREERDP_CODEC_ALL, kSize, kSize));
   ASSERT_TRUE(sink_.Attach(instance_));
   PrepareDecoders(context);
 
@@ -253,8 +259,6 @@ TEST_F(FrameSinkTest, RemoteFxPastTheDesktopIsClippedToIt) {
   }
   Stream_Free(stream, TRUE);
   rfx_context_free(encoder);
-  codecs_free(context->codecs);
-  context->codecs = nullptr;
 }
 
 // A reconnection asks for the size the view wants now; a server that gives exactly that sends no
@@ -281,6 +285,121 @@ TEST_F(FrameSinkTest, ChangedAreasReachTheListenerAfterEachUpdate) {
   gdi_InvalidateRegion(context->gdi->primary->hdc, 10, 20, 30, 40);
   ASSERT_TRUE(instance_->update->EndPaint(context));
   EXPECT_EQ(recorder_.changed, QRegion(10, 20, 30, 40));
+}
+
+// Bitmap updates as servers send them, each compared with the picture encoded: tiles that fit
+// their place are decoded straight into the frame, the others (a tile padded wider than the area
+// it shows, one reaching past the desktop, one not compressed) go FreeRDP's own way; nothing is
+// written outside the area, and only the area is reported changed.
+TEST_F(FrameSinkTest, BitmapUpdatesLandWhereTheServerPutThem) {
+  constexpr int kWidth = 320;
+  constexpr int kHeight = 240;
+  enum class Coding { Planar, Interleaved24, Raw32 };
+  struct Case {
+    const char* name;
+    Coding coding;
+    int x, y;                     // where the server puts it
+    int width, height;            // the bitmap
+    int shownWidth, shownHeight;  // the area it shows
+  };
+  const Case cases[] = {
+      {"planar tile", Coding::Planar, 10, 20, 64, 64, 64, 64},
+      {"interleaved tile", Coding::Interleaved24, 100, 50, 64, 32, 64, 32},
+      {"padded at the right edge", Coding::Planar, 254, 0, 68, 16, 66, 16},
+      {"past the bottom", Coding::Planar, 0, 200, 64, 64, 64, 64},
+      {"not compressed", Coding::Raw32, 30, 30, 16, 8, 16, 8},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Connection connection;
+    ASSERT_TRUE(connection.made);
+    connection.SetDesktopSize(kWidth, kHeight);
+    ASSERT_TRUE(connection.sink.Attach(connection.instance));
+    rdpContext* context = connection.instance->context;
+
+    QImage picture(c.width, c.height, QImage::Format_RGB32);
+    for (int y = 0; y < c.height; ++y)
+      for (int x = 0; x < c.width; ++x)
+        picture.setPixel(x, y, qRgb((x * 7 + y) & 0xFF, (y * 5) & 0xFF, (x ^ y) & 0xFF));
+    std::vector<BYTE> encoded(static_cast<size_t>(c.width) * c.height * 4 + 1024);
+    UINT32 size = static_cast<UINT32>(encoded.size());
+    const auto width = static_cast<UINT32>(c.width);
+    const auto height = static_cast<UINT32>(c.height);
+    BITMAP_DATA bitmap{};
+    if (c.coding == Coding::Planar) {
+      BITMAP_PLANAR_CONTEXT* planar = freerdp_bitmap_planar_context_new(
+          PLANAR_FORMAT_HEADER_NA | PLANAR_FORMAT_HEADER_RLE, 128, 128);
+      ASSERT_NE(planar, nullptr);
+      ASSERT_NE(freerdp_bitmap_compress_planar(
+                    planar, picture.constBits(), PIXEL_FORMAT_BGRX32, width, height,
+                    static_cast<UINT32>(picture.bytesPerLine()), encoded.data(), &size),
+                nullptr);
+      freerdp_bitmap_planar_context_free(planar);
+      bitmap.bitsPerPixel = 32;
+      bitmap.compressed = TRUE;
+    } else if (c.coding == Coding::Interleaved24) {
+      ASSERT_TRUE(interleaved_compress(
+          context->codecs->interleaved, encoded.data(), &size, width, height, picture.constBits(),
+          PIXEL_FORMAT_BGRX32, static_cast<UINT32>(picture.bytesPerLine()), 0, 0, nullptr, 24));
+      bitmap.bitsPerPixel = 24;
+      bitmap.compressed = TRUE;
+    } else {
+      // Bottom-up rows, as the protocol has them.
+      size = width * height * 4;
+      for (int y = 0; y < c.height; ++y)
+        std::memcpy(encoded.data() + static_cast<size_t>(c.height - 1 - y) * width * 4,
+                    picture.constScanLine(y), width * 4);
+      bitmap.bitsPerPixel = 32;
+    }
+    bitmap.destLeft = static_cast<UINT32>(c.x);
+    bitmap.destTop = static_cast<UINT32>(c.y);
+    bitmap.destRight = static_cast<UINT32>(c.x + c.shownWidth - 1);
+    bitmap.destBottom = static_cast<UINT32>(c.y + c.shownHeight - 1);
+    bitmap.width = width;
+    bitmap.height = height;
+    bitmap.bitmapLength = size;
+    bitmap.bitmapDataStream = encoded.data();
+    BITMAP_UPDATE update{};
+    update.number = update.count = 1;
+    update.rectangles = &bitmap;
+
+    ASSERT_TRUE(connection.instance->update->BeginPaint(context));
+    ASSERT_TRUE(connection.instance->update->BitmapUpdate(context, &update));
+    ASSERT_TRUE(connection.instance->update->EndPaint(context));
+
+    const QRect shown = QRect(c.x, c.y, c.shownWidth, c.shownHeight) & QRect(0, 0, kWidth, kHeight);
+    EXPECT_EQ(connection.recorder.changed, QRegion(shown));
+    const QImage frame = connection.sink.Frame().Copy();
+    int wrong = 0;
+    for (int y = 0; y < kHeight; ++y)
+      for (int x = 0; x < kWidth; ++x) {
+        const QRgb expected =
+            shown.contains(x, y) ? picture.pixel(x - c.x, y - c.y) : qRgb(0, 0, 0);
+        if ((frame.pixel(x, y) & 0xFFFFFF) != (expected & 0xFFFFFF)) ++wrong;
+      }
+    EXPECT_EQ(wrong, 0);
+  }
+}
+
+// A rectangle the decoder refuses ends the connection, as FreeRDP's own drawing does.
+TEST_F(FrameSinkTest, ABitmapTheDecoderRefusesFailsTheUpdate) {
+  connection_.SetDesktopSize(320, 240);
+  ASSERT_TRUE(sink_.Attach(instance_));
+  rdpContext* context = instance_->context;
+  BYTE garbage[16] = {0x20, 0xFF, 0xFF, 0xFF};  // RLE planes whose sizes run past the data
+  BITMAP_DATA bitmap{};
+  bitmap.destRight = bitmap.destBottom = 63;
+  bitmap.width = bitmap.height = 64;
+  bitmap.bitsPerPixel = 32;
+  bitmap.compressed = TRUE;
+  bitmap.bitmapLength = sizeof(garbage);
+  bitmap.bitmapDataStream = garbage;
+  BITMAP_UPDATE update{};
+  update.number = update.count = 1;
+  update.rectangles = &bitmap;
+  ASSERT_TRUE(instance_->update->BeginPaint(context));
+  EXPECT_FALSE(instance_->update->BitmapUpdate(context, &update));
+  ASSERT_TRUE(instance_->update->EndPaint(context));
 }
 
 // With the graphics pipeline two threads paint: the connection's (pointer and bitmap updates) and

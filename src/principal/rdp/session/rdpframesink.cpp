@@ -1,6 +1,10 @@
 #include <freerdp/codec/color.h>
+#include <freerdp/codec/interleaved.h>
+#include <freerdp/codec/planar.h>
+#include <freerdp/codecs.h>
 #include <freerdp/freerdp.h>
 #include <freerdp/gdi/gdi.h>
+#include <freerdp/gdi/region.h>
 #include <freerdp/settings.h>
 
 #include <new>
@@ -11,6 +15,57 @@
 
 namespace {
 constexpr int kBytesPerPixel = 4;
+
+// FreeRDP's own drawing of bitmap updates, for the rectangles we leave to it: the same function
+// for every connection.
+std::atomic<pBitmapUpdate> gdiBitmapUpdate = nullptr;
+
+enum class InPlace { Drawn, NotOurs, Failed };
+
+// A compressed bitmap rectangle decoded straight into the frame where it belongs. FreeRDP's own
+// way decodes each rectangle into a bitmap of its own, allocated and freed again, and then copies
+// it into the frame: for a picture that changes whole, that copy and the allocations were about
+// a fifth of the session's CPU. The decoders are FreeRDP's, called as FreeRDP calls them, only
+// with the frame at the rectangle's place as their destination; a rectangle that does not fit
+// that (padded wider than the area it shows, reaching past the desktop, drawn under a clip, not
+// compressed) goes FreeRDP's way.
+InPlace DrawInPlace(rdpContext* context, const BITMAP_DATA& bitmap) {
+  rdpGdi* gdi = context->gdi;
+  if (!bitmap.compressed || gdi->dstFormat != PIXEL_FORMAT_BGRX32) return InPlace::NotOurs;
+  const HGDI_DC hdc = gdi->primary->hdc;
+  if (hdc->clip != nullptr && !hdc->clip->null) return InPlace::NotOurs;
+  const UINT32 width = bitmap.width;
+  const UINT32 height = bitmap.height;
+  if (width == 0 || height == 0 || bitmap.destRight < bitmap.destLeft ||
+      bitmap.destBottom < bitmap.destTop || bitmap.destRight - bitmap.destLeft + 1 != width ||
+      bitmap.destBottom - bitmap.destTop + 1 != height)
+    return InPlace::NotOurs;
+  const auto frameWidth = static_cast<UINT32>(gdi->width);
+  const auto frameHeight = static_cast<UINT32>(gdi->height);
+  if (bitmap.destLeft >= frameWidth || bitmap.destTop >= frameHeight ||
+      width > frameWidth - bitmap.destLeft || height > frameHeight - bitmap.destTop)
+    return InPlace::NotOurs;
+  const UINT32 stride = gdi->stride;
+  BYTE* at = gdi->primary_buffer + static_cast<size_t>(bitmap.destTop) * stride +
+             static_cast<size_t>(bitmap.destLeft) * kBytesPerPixel;
+  bool decoded = false;
+  if (bitmap.bitsPerPixel < 32) {
+    decoded = interleaved_decompress(context->codecs->interleaved, bitmap.bitmapDataStream,
+                                     bitmap.bitmapLength, width, height, bitmap.bitsPerPixel, at,
+                                     gdi->dstFormat, stride, 0, 0, width, height, &gdi->palette);
+  } else {
+    freerdp_planar_switch_bgr(
+        context->codecs->planar,
+        freerdp_settings_get_bool(context->settings, FreeRDP_DrawAllowDynamicColorFidelity));
+    decoded =
+        planar_decompress(context->codecs->planar, bitmap.bitmapDataStream, bitmap.bitmapLength,
+                          width, height, at, gdi->dstFormat, stride, 0, 0, width, height, TRUE);
+  }
+  if (!decoded) return InPlace::Failed;
+  gdi_InvalidateRegion(hdc, static_cast<INT32>(bitmap.destLeft), static_cast<INT32>(bitmap.destTop),
+                       static_cast<INT32>(width), static_cast<INT32>(height));
+  return InPlace::Drawn;
+}
 }  // namespace
 
 // FreeRDP's plain function pointers, reaching the sink through the connection's context.
@@ -46,6 +101,31 @@ struct RdpFrameCallbacks {
     sink.painter_ = std::thread::id{};
     sink.lock_->unlock();
     if (!region.isEmpty()) sink.listener_.FrameChanged(region);
+    return TRUE;
+  }
+
+  static BOOL BitmapUpdate(rdpContext* context, const BITMAP_UPDATE* update) {
+    if (context == nullptr || update == nullptr || context->gdi == nullptr ||
+        context->codecs == nullptr)
+      return FALSE;
+    for (UINT32 i = 0; i < update->number; ++i) {
+      const BITMAP_DATA& bitmap = update->rectangles[i];
+      switch (DrawInPlace(context, bitmap)) {
+        case InPlace::Drawn:
+          break;
+        case InPlace::Failed:
+          // What FreeRDP does with a rectangle its decoder refuses: the connection ends.
+          return FALSE;
+        case InPlace::NotOurs: {
+          BITMAP_UPDATE one = *update;
+          one.number = 1;
+          one.count = 1;
+          one.rectangles = const_cast<BITMAP_DATA*>(&bitmap);
+          if (!gdiBitmapUpdate.load()(context, &one)) return FALSE;
+          break;
+        }
+      }
+    }
     return TRUE;
   }
 
@@ -128,6 +208,10 @@ bool TRdpFrameSink::Attach(freerdp* instance) {
   update->BeginPaint = RdpFrameCallbacks::BeginPaint;
   update->EndPaint = RdpFrameCallbacks::EndPaint;
   update->DesktopResize = RdpFrameCallbacks::DesktopResize;
+  if (update->BitmapUpdate != nullptr && update->BitmapUpdate != RdpFrameCallbacks::BitmapUpdate) {
+    gdiBitmapUpdate = update->BitmapUpdate;
+    update->BitmapUpdate = RdpFrameCallbacks::BitmapUpdate;
+  }
   return true;
 }
 
