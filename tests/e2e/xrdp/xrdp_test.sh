@@ -283,6 +283,11 @@ check_resize() {
   # What the link measured and the codecs xrdp sent, for the record.
   grep -E "link round trip|the server sends|past the desktop|without telling us" \
     "$E2E_TMP/zentra.log" | sed 's/^/-- /' || true
+  # The RemoteFX run stands for a session over a slow link, where the program asks for RemoteFX.
+  if [ "${ZENTRA_RDP_SURFACE_CODEC:-}" = remotefx ]; then
+    grep -q 'surface bits with RemoteFX' "$E2E_TMP/zentra.log" ||
+      fail "RemoteFX was asked for, but xrdp sent none"
+  fi
 }
 
 # A stale owner would answer instead of the other side: each case ends its own.
