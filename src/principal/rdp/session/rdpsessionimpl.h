@@ -163,9 +163,12 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
   // A connection starts (the first, FreeRDP's own retry, or a reconnection): nothing of an
   // earlier one is trusted.
   void ForgetAcceptedCertificate(rdpSettings* settings);
-  // Chooses the codec by the link's round trip (toCertificate: how long the connection took to
-  // reach the server's certificate, when known), once per connection.
-  void MeasureLink(rdpSettings* settings, std::optional<std::chrono::microseconds> toCertificate);
+  // The TCP sockets of the attempt under way (those to the server's port opened since it began).
+  [[nodiscard]] std::vector<int> AttemptSockets();
+  // Chooses the codec by the link's round trip (exchange: how long the server took to answer a
+  // request on sockets, when known), once per connection.
+  void MeasureLink(rdpSettings* settings, const std::vector<int>& sockets,
+                   std::optional<std::chrono::microseconds> exchange);
   // RemoteFX past the desktop: out of step if a new size was asked just before.
   void SurfacePastDesktop();
 

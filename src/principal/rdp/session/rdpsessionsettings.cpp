@@ -203,17 +203,13 @@ void TRdpSession::Impl::LinkStateChanged(void* context, ConnectionStateChangeEve
       // server, as it answers TCP. FreeRDP itself looks for the answer only every 100 ms, so the
       // socket is watched here; the wait costs nothing, as the connection waits for it anyway.
       const auto sent = std::chrono::steady_clock::now();
-      std::vector<int> sockets;
-      {
-        std::lock_guard lock(self->instanceMutex);
-        sockets = NewSocketsTo(self->socketsBefore, self->params.port);
-      }
-      self->MeasureLink(rdp->settings, WaitForAnswer(sockets, sent, kLinkAnswerLimit));
+      const std::vector<int> sockets = self->AttemptSockets();
+      self->MeasureLink(rdp->settings, sockets, WaitForAnswer(sockets, sent, kLinkAnswerLimit));
       break;
     }
     case CONNECTION_STATE_CAPABILITIES_EXCHANGE:
       // The capabilities that name the codecs go out in this state: the choice is made by now.
-      self->MeasureLink(rdp->settings, std::nullopt);
+      self->MeasureLink(rdp->settings, self->AttemptSockets(), std::nullopt);
       break;
     case CONNECTION_STATE_FINALIZATION:
       FrameToDesktop(rdp);
@@ -223,15 +219,15 @@ void TRdpSession::Impl::LinkStateChanged(void* context, ConnectionStateChangeEve
   }
 }
 
-void TRdpSession::Impl::MeasureLink(rdpSettings* settings,
+std::vector<int> TRdpSession::Impl::AttemptSockets() {
+  std::lock_guard lock(instanceMutex);
+  return NewSocketsTo(socketsBefore, params.port);
+}
+
+void TRdpSession::Impl::MeasureLink(rdpSettings* settings, const std::vector<int>& sockets,
                                     std::optional<std::chrono::microseconds> exchange) {
   if (linkMeasured) return;
   linkMeasured = true;
-  std::vector<int> sockets;
-  {
-    std::lock_guard lock(instanceMutex);
-    sockets = NewSocketsTo(socketsBefore, params.port);
-  }
   const auto kernel = KernelRoundTrip(sockets);
   const auto roundTrip = LinkRoundTrip(kernel, exchange);
   const QByteArray forced = qgetenv(kSurfaceCodecVariable);

@@ -25,11 +25,7 @@ constexpr char kKnownHostsFile[] = "known_hosts2";
 
 TCertificateQuestion::Outcome TRdpSession::Impl::Ask(
     std::shared_ptr<TCertificateQuestion> question) {
-  std::vector<int> sockets;
-  {
-    std::lock_guard lock(instanceMutex);
-    sockets = NewSocketsTo(socketsBefore, params.port);
-  }
+  const std::vector<int> sockets = AttemptSockets();
   Post([question](TRdpSessionEvents& e) { e.SessionAskCertificate(question); });
   // The session thread holds the connection until the person answers. A Disconnect, a control
   // that goes away (Detach), a server that hangs up meanwhile or the time limit end the wait:
