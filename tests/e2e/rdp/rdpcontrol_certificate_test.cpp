@@ -1,4 +1,7 @@
 // Certificates nothing vouches for: the person is asked before the password leaves.
+#include <QMessageBox>
+#include <QPointer>
+
 #include "rdpcontroltest.h"
 
 // An NLA server whose certificate nothing vouches for: NLA proves nothing before the NTLM
@@ -124,4 +127,36 @@ TEST_F(RdpControlTlsTest, ReconnectingAsksOnlyForAChangedCertificateAndNoEndsThe
   ASSERT_TRUE(WaitForDisconnected());
   EXPECT_EQ(testing_support::ShownBoxes().size(), 1u);
   EXPECT_EQ(reasons_, std::vector<int>{reason});
+}
+
+TEST_F(RdpControlTlsTest, AServerThatHangsUpDuringTheQuestionIsOnlyAFailedAttempt) {
+  SetRdpReconnectDelays(PatientAttempts());
+  Configure(QString::fromLatin1(TestRdpServer::kPassword));
+  testing_support::AnswerNextBox(0);  // "Sim" to the first connection's question
+  ASSERT_TRUE(ConnectAndWait());
+
+  // Lost, and back with another certificate: the attempt asks, and the box stays open.
+  testing_support::RealBoxes realBoxes;
+  auto openBox = [] {
+    for (QWidget* widget : QApplication::topLevelWidgets())
+      if (auto* box = qobject_cast<QMessageBox*>(widget); box != nullptr && box->isVisible())
+        return box;
+    return static_cast<QMessageBox*>(nullptr);
+  };
+  server_.StopServer();
+  ASSERT_TRUE(WaitFor([this] { return events_.size() >= 3; }, kConnectTimeoutMs));
+  ASSERT_TRUE(server_.StartServer(server_.Folder() + QStringLiteral("/other-home")));
+  ASSERT_TRUE(WaitFor([&] { return openBox() != nullptr; }, kAttemptsEndTimeoutMs));
+  QPointer<QMessageBox> box = openBox();
+
+  // The server goes while the question is open: the box goes with its attempt, and nobody said
+  // no. The server back with the certificate trusted before: a later attempt gets the session
+  // back without a question.
+  server_.StopServer();
+  ASSERT_TRUE(WaitFor([&] { return box.isNull() || !box->isVisible(); }, kConnectTimeoutMs));
+  ASSERT_TRUE(server_.StartServer());
+  ASSERT_TRUE(WaitFor([this] { return events_.size() >= 4; }, kAttemptsEndTimeoutMs));
+  EXPECT_EQ(events_, (QStringList{"connecting", "connected", "connecting", "connected"}));
+  EXPECT_EQ(openBox(), nullptr);
+  EXPECT_EQ(client_->Connected(), TMsRdpClient::kConnectedState);
 }

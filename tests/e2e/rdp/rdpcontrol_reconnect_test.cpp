@@ -1,5 +1,23 @@
 // Reconnection: a server that goes, comes back, or comes back refusing; our own disconnect.
+#include <QLoggingCategory>
+#include <QMutex>
+
 #include "rdpcontroltest.h"
+
+namespace {
+// The session's log lines, kept while a test watches them (the session logs from its threads).
+QMutex logMutex;
+QStringList sessionLog;
+void KeepSessionLog(QtMsgType, const QMessageLogContext& context, const QString& message) {
+  if (context.category == nullptr || qstrcmp(context.category, "zentra.rdp") != 0) return;
+  QMutexLocker lock(&logMutex);
+  sessionLog << message;
+}
+int LinesWith(const QString& text) {
+  QMutexLocker lock(&logMutex);
+  return static_cast<int>(sessionLog.filter(text).size());
+}
+}  // namespace
 
 TEST_F(RdpControlTest, ServerGoneForGoodEndsTheSessionAfterTheAttemptsAndReconnectWorks) {
   Configure(QString::fromLatin1(TestRdpServer::kPassword));
@@ -91,4 +109,35 @@ TEST_F(RdpControlTest, DisconnectDuringTheAttemptsEndsThemAtOnce) {
   ASSERT_TRUE(WaitForDisconnected());
   EXPECT_EQ(reasons_, std::vector<int>{kDiscReasonLocal});
   EXPECT_EQ(client_->Connected(), TMsRdpClient::kNotConnected);
+}
+
+TEST_F(RdpControlTest, TheSoundChannelComesBackWithTheSession) {
+  QLoggingCategory::setFilterRules(QStringLiteral("zentra.rdp.info=true"));
+  {
+    QMutexLocker lock(&logMutex);
+    sessionLog.clear();
+  }
+  const QtMessageHandler before = qInstallMessageHandler(KeepSessionLog);
+  const QString open = QStringLiteral("the sound channel is open");
+  const QString failed = QStringLiteral("a channel failed");
+
+  Configure(QString::fromLatin1(TestRdpServer::kPassword));
+  ASSERT_TRUE(ConnectAndWait());
+  EXPECT_TRUE(WaitFor([&] { return LinesWith(open) == 1; }, kPictureTimeoutMs))
+      << "the server offers sound on the first connection";
+  server_.StopServer();
+  ASSERT_TRUE(WaitFor([this] { return events_.size() >= 3; }, kConnectTimeoutMs));
+  ASSERT_TRUE(server_.StartServer());
+  ASSERT_TRUE(WaitFor([this] { return events_.size() >= 4; }, kConnectTimeoutMs));
+  EXPECT_EQ(events_, (QStringList{"connecting", "connected", "connecting", "connected"}));
+  EXPECT_TRUE(WaitFor([&] { return LinesWith(open) == 2; }, kPictureTimeoutMs))
+      << "the sound channel answered the server again after the reconnection";
+  // A channel that failed would have been dropped within moments of the server's first message.
+  WaitFor([] { return false; }, 2000);
+  EXPECT_EQ(LinesWith(failed), 0) << sessionLog.filter(failed).join(u'\n').toStdString();
+  EXPECT_EQ(client_->Connected(), TMsRdpClient::kConnectedState);
+  ASSERT_TRUE(ShowsColour(QStringLiteral("#206040")));
+
+  qInstallMessageHandler(before);
+  QLoggingCategory::setFilterRules(QString());
 }

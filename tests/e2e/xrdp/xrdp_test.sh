@@ -5,7 +5,7 @@
 # trusts as the provider's, so the session opens without a question. Signed in, the session must
 # stay up (a channel with nothing behind it used to end it a second later), keys typed into the
 # program must reach a program in the session, and the program's log must show no channel error.
-#   xrdp_test.sh session|clipboard|logoff|drives|pastefault|resize|hidpi ZENTRA LOOKUP_SERVICE WM_CLOSE NETNS_RUN TEST_CA_DIR PROVIDER_CA
+#   xrdp_test.sh session|clipboard|logoff|drives|pastefault|reconnect|resize|hidpi ZENTRA LOOKUP_SERVICE WM_CLOSE NETNS_RUN TEST_CA_DIR PROVIDER_CA
 #                SOURCE_DIR LOGIN_HOST LOGIN2_HOST WEB_HOST
 # With "clipboard": text and a picture copied on one side arrive on the other.
 # With "drives": the person's documents folder (as user-dirs.dirs names it) is a drive of the
@@ -14,6 +14,8 @@
 # With "pastefault": xrdp killed while a 300 MiB file copied in the session is being pasted here:
 # nothing is left in the paste folder, the person is told in Portuguese, and the session comes
 # back by itself once xrdp is up again.
+# With "reconnect": xrdp killed and started again: the session reconnects by itself, its sound
+# channel opens again and it stays up a minute with no channel failing.
 # With "logoff": the session ended on the server (its desktop logged off) is not reconnected:
 # "Desconectado" at once, Reconectar enabled, no reconnection attempt in the program's log.
 # With "resize" (an Xorg session, xorgxrdp): the session's X screen has the control's size after
@@ -409,6 +411,43 @@ check_pastefault() {
   eventually 120 established_one || fail "the session did not come back"
   grep -q 'trying to reconnect' "$E2E_TMP/zentra.log" || fail "no reconnection in the program's log"
   eventually $kLong no_alert || fail "a notice stayed up after the reconnection"
+}
+
+sound_open_count() { grep -c 'the sound channel is open' "$E2E_TMP/zentra.log" || true; }
+sound_open_times() { [ "$(sound_open_count)" -ge "$1" ]; }
+
+check_reconnect() {
+  local xrdp_pid
+  log "the session's sound channel is open"
+  eventually 30 sound_open_times 1 || fail "the sound channel did not open: $(grep -m3 -i rdpsnd "$E2E_TMP/zentra.log")"
+
+  log "xrdp killed and started again: the session reconnects with its sound"
+  xrdp_pid=$(pgrep -x xrdp | head -1)
+  [ -n "$xrdp_pid" ] || fail "no xrdp process"
+  kill -KILL "$xrdp_pid"
+  eventually 30 no_connection || fail "the RDP connection outlived xrdp"
+  setpriv --pdeathsig TERM xrdp -n >>"$server/xrdp.out" 2>&1 &
+  XRDP_PIDS+=($!)
+  xrdp_wait_listening $kRdpPort || fail "xrdp did not come back"
+  eventually 120 grep -q 'reconnected after' "$E2E_TMP/zentra.log" ||
+    fail "the session did not come back"
+  [ "$(established)" -eq 1 ] || fail "no RDP connection after the reconnection"
+  eventually 30 sound_open_times 2 ||
+    fail "the sound channel did not open again after the reconnection"
+  grep 'the sound channel is open' "$E2E_TMP/zentra.log" | sed 's/^/-- /'
+
+  log "the session stays up ${kStaySeconds}s after the reconnection"
+  local back=$SECONDS
+  while [ $((SECONDS - back)) -lt $kStaySeconds ]; do
+    kill -0 "$CLIENT" 2>/dev/null || fail "the program ended after the reconnection"
+    [ "$(established)" -eq 1 ] || fail "the RDP connection went after the reconnection"
+    sleep 1
+  done
+  eventually $kLong no_alert || fail "a notice stayed up after the reconnection"
+  if grep -E 'a channel failed|\[ERROR\]\[com\.freerdp\.channels' "$E2E_TMP/zentra.log"; then
+    fail "a channel failed after the reconnection"
+  fi
+  echo "-- up $((SECONDS - back))s after the reconnection, sound channel opened $(sound_open_count) times"
 }
 
 remote_clipboard() { xrdp_session_run timeout 5 xclip -selection clipboard -o 2>/dev/null || true; }

@@ -10,6 +10,7 @@
 #include <set>
 
 #include "principal/rdp/rdplog.h"
+#include "principal/rdp/session/rdpsoundchannel.h"
 
 namespace {
 
@@ -100,9 +101,13 @@ PVIRTUALCHANNELENTRY RdpChannelAddinEntry(LPCSTR name, LPCSTR subsystem, LPCSTR 
   PVIRTUALCHANNELENTRY entry =
       freerdp_channels_load_static_addin_entry(name, subsystem, type, flags);
   const DWORD deviceEntry = FREERDP_ADDIN_CHANNEL_STATIC | FREERDP_ADDIN_CHANNEL_ENTRYEX;
-  if (entry == nullptr || name == nullptr || std::strcmp(name, "rdpdr") != 0 ||
-      subsystem != nullptr || (flags & deviceEntry) != deviceEntry)
+  if (entry == nullptr || name == nullptr || subsystem != nullptr ||
+      (flags & deviceEntry) != deviceEntry)
     return entry;
+  if (std::strcmp(name, "rdpsnd") == 0)
+    return reinterpret_cast<PVIRTUALCHANNELENTRY>(reinterpret_cast<void*>(RdpSoundChannelEntry(
+        reinterpret_cast<PVIRTUALCHANNELENTRYEX>(reinterpret_cast<void*>(entry)))));
+  if (std::strcmp(name, "rdpdr") != 0) return entry;
   realEntry = reinterpret_cast<PVIRTUALCHANNELENTRYEX>(reinterpret_cast<void*>(entry));
   return reinterpret_cast<PVIRTUALCHANNELENTRY>(reinterpret_cast<void*>(DeviceChannelEntry));
 }

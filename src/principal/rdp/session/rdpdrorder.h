@@ -2,8 +2,9 @@
 
 #include <freerdp/addin.h>
 
-// FreeRDP's channel add-in provider with one change: the device redirection channel ("rdpdr")
-// sees the server's "user logged on" message in the order the protocol gives it.
+// FreeRDP's channel add-in provider with two changes: the sound channel ("rdpsnd") is made anew
+// for each connection (rdpsoundchannel.h), and the device redirection channel ("rdpdr") sees the
+// server's "user logged on" message in the order the protocol gives it.
 //
 // FreeRDP 2.11 announces drives, printers and ports only after that message, and only when the
 // server's capabilities (sent before it) said the server sends it. xrdp 0.9.21 sends it right

@@ -156,7 +156,11 @@ struct TRdpSession::Impl : std::enable_shared_from_this<TRdpSession::Impl>,
   void FrameChanged(const QRegion& region) override;
   // Asks the person on the UI thread and waits for the answer, Abort, the server's going or the
   // time limit; whatever ends the wait first withdraws the question and closes its box.
-  TCertificateQuestion::Outcome Ask(std::shared_ptr<TCertificateQuestion> question);
+  struct AskResult {
+    TCertificateQuestion::Outcome outcome;
+    bool serverGone;  // withdrawn because the server hung up
+  };
+  AskResult Ask(std::shared_ptr<TCertificateQuestion> question);
   int CheckCertificate(const BYTE* pem, size_t length, const char* host, UINT16 port);
   [[nodiscard]] QString KnownHostsPath() const;
   void RememberApproval();

@@ -64,6 +64,13 @@ bool TRdpSession::Impl::Reconnect(freerdp* inst) {
       std::lock_guard lock(instanceMutex);
       socketsBefore = SocketsOpenNow();
       connecting = true;
+      // FreeRDP files an attempt whose certificate was not accepted as cancelled, and then
+      // refuses every later reconnection at once while that error stands, even where nobody
+      // refused anything (the server hung up during the question). Whether the attempts go on
+      // is ours to decide (ShouldReconnect); an Abort files it again, under this lock.
+      if (!abortRequested &&
+          freerdp_get_last_error(inst->context) == FREERDP_ERROR_CONNECT_CANCELLED)
+        freerdp_set_last_error(inst->context, FREERDP_ERROR_SUCCESS);
     }
     // FreeRDP clears its abort signal as the attempt starts: our flag is looked at after it, and
     // Abort shuts the attempt's socket as it does for a first connection. The desktop asked is

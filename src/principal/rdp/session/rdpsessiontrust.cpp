@@ -23,24 +23,29 @@ constexpr char kKnownHostsFile[] = "known_hosts2";
 
 }  // namespace
 
-TCertificateQuestion::Outcome TRdpSession::Impl::Ask(
+TRdpSession::Impl::AskResult TRdpSession::Impl::Ask(
     std::shared_ptr<TCertificateQuestion> question) {
   const std::vector<int> sockets = AttemptSockets();
   Post([question](TRdpSessionEvents& e) { e.SessionAskCertificate(question); });
   // The session thread holds the connection until the person answers. A Disconnect, a control
   // that goes away (Detach), a server that hangs up meanwhile or the time limit end the wait:
   // the question is withdrawn, so an answer given later goes nowhere.
+  bool serverGone = false;
   const auto outcome = question->WaitForAnswer(
-      std::chrono::steady_clock::now() + kCertificateAnswerTimeout, [this, &sockets] {
+      std::chrono::steady_clock::now() + kCertificateAnswerTimeout, [this, &sockets, &serverGone] {
         if (abortRequested) return false;
-        std::lock_guard lock(linkMutex);
-        return receiver != nullptr && !PeerGone(sockets);
+        {
+          std::lock_guard lock(linkMutex);
+          if (receiver == nullptr) return false;
+        }
+        serverGone = PeerGone(sockets);
+        return !serverGone;
       });
   if (outcome == TCertificateQuestion::Outcome::Withdrawn) {
     qCInfo(lcRdp) << "the certificate question was withdrawn: the attempt ended first";
     Post([question](TRdpSessionEvents& e) { e.SessionCertificateQuestionOver(question); });
   }
-  return outcome;
+  return {outcome, serverGone && outcome == TCertificateQuestion::Outcome::Withdrawn};
 }
 
 int TRdpSession::Impl::CheckCertificate(const BYTE* pem, size_t length, const char* host,
@@ -49,7 +54,10 @@ int TRdpSession::Impl::CheckCertificate(const BYTE* pem, size_t length, const ch
   // anything that depends on the password leaves: the Client Info PDU, and under NLA the NTLM
   // messages, which go out before the server has proved anything.
   const auto cert = ReadServerCertificate(pem, length);
-  if (!cert || host == nullptr) return kCertificateRefuse;
+  if (!cert || host == nullptr) {
+    certificateRefused = true;
+    return kCertificateRefuse;
+  }
   const QString hostName = QString::fromUtf8(host);
   const auto remembered = TKnownHosts::Load(KnownHostsPath()).Fingerprint(hostName, port);
   if (remembered && remembered->compare(cert->fingerprint, Qt::CaseInsensitive) == 0) {
@@ -71,9 +79,9 @@ int TRdpSession::Impl::CheckCertificate(const BYTE* pem, size_t length, const ch
   qCInfo(lcRdp) << (remembered ? "the certificate changed since it was trusted:"
                                : "nothing vouches for the certificate:")
                 << "asking before anything is sent to" << hostName;
-  const auto outcome =
+  const AskResult asked =
       Ask(std::make_shared<TCertificateQuestion>(kind, hostName, cert->subject, cert->fingerprint));
-  switch (outcome) {
+  switch (asked.outcome) {
     case TCertificateQuestion::Outcome::Trusted:
       qCInfo(lcRdp) << "the person trusts the certificate; remembered once the session is up";
       approval = Approval{hostName, port, cert->fingerprint};
@@ -83,6 +91,13 @@ int TRdpSession::Impl::CheckCertificate(const BYTE* pem, size_t length, const ch
       certificateRefused = true;
       return kCertificateRefuse;
     default:
+      // A server that hung up before the answer is a failed attempt like any other: nobody
+      // said no, and the next attempt asks again. Anything else that ended the wait (the time
+      // limit, the control gone) ends the attempts as a no would.
+      if (asked.serverGone)
+        qCInfo(lcRdp) << "the server hung up before the answer: nothing was refused";
+      else
+        certificateRefused = true;
       return kCertificateRefuse;
   }
 }
@@ -124,7 +139,5 @@ int TRdpSession::Impl::VerifyX509Certificate(freerdp* inst, const BYTE* data, si
   if (self->abortRequested) return kCertificateRefuse;
   // Gateways and redirections get the same rules; FreeRDP only tells them apart in flags.
   qCDebug(lcRdp) << "checking the certificate of" << host << port << "flags" << flags;
-  const int answer = self->CheckCertificate(data, length, host, port);
-  if (answer == kCertificateRefuse) self->certificateRefused = true;
-  return answer;
+  return self->CheckCertificate(data, length, host, port);
 }
