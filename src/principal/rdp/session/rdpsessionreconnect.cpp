@@ -92,7 +92,7 @@ bool TRdpSession::Impl::Reconnect(freerdp* inst) {
     // A server that answers but refuses (the password changed, the account was locked, the
     // certificate is refused) ends the attempts with its reason, as a first connection would.
     if (!ShouldReconnect(inst)) return false;
-    // A channel (sound without a device) that failed while coming back does not count.
+    // A channel (a redirected device that broke) that failed while coming back does not count.
     DropFailedChannel(inst->context);
     qCDebug(lcRdp) << "reconnection attempt" << attempt + 1 << "failed";
   }
