@@ -1,6 +1,7 @@
 // Reconnection: a server that goes, comes back, or comes back refusing; our own disconnect.
 #include <QLoggingCategory>
 #include <QMutex>
+#include <QScopeGuard>
 
 #include "rdpcontroltest.h"
 
@@ -16,6 +17,10 @@ void KeepSessionLog(QtMsgType, const QMessageLogContext& context, const QString&
 int LinesWith(const QString& text) {
   QMutexLocker lock(&logMutex);
   return static_cast<int>(sessionLog.filter(text).size());
+}
+QString LinesWithText(const QString& text) {
+  QMutexLocker lock(&logMutex);
+  return sessionLog.filter(text).join(u'\n');
 }
 }  // namespace
 
@@ -118,6 +123,11 @@ TEST_F(RdpControlTest, TheSoundChannelComesBackWithTheSession) {
     sessionLog.clear();
   }
   const QtMessageHandler before = qInstallMessageHandler(KeepSessionLog);
+  // Put back even when an assertion below ends the test early.
+  const auto restore = qScopeGuard([before] {
+    qInstallMessageHandler(before);
+    QLoggingCategory::setFilterRules(QString());
+  });
   const QString open = QStringLiteral("the sound channel is open");
   const QString failed = QStringLiteral("a channel failed");
 
@@ -134,10 +144,7 @@ TEST_F(RdpControlTest, TheSoundChannelComesBackWithTheSession) {
       << "the sound channel answered the server again after the reconnection";
   // A channel that failed would have been dropped within moments of the server's first message.
   WaitFor([] { return false; }, 2000);
-  EXPECT_EQ(LinesWith(failed), 0) << sessionLog.filter(failed).join(u'\n').toStdString();
+  EXPECT_EQ(LinesWith(failed), 0) << LinesWithText(failed).toStdString();
   EXPECT_EQ(client_->Connected(), TMsRdpClient::kConnectedState);
   ASSERT_TRUE(ShowsColour(QStringLiteral("#206040")));
-
-  qInstallMessageHandler(before);
-  QLoggingCategory::setFilterRules(QString());
 }
