@@ -205,6 +205,7 @@ void TForm::FollowMainWindowState(bool minimised) {
 }
 
 void TForm::Show() {
+  if (Application != nullptr && Application->IsPending(this)) Application->ConstructPendingForms();
   if (!isVisible()) ApplyWindowRole();
   show();
   raise();
@@ -257,6 +258,7 @@ void TForm::SetModalResult(int result) {
 }
 
 int TForm::ShowModal() {
+  if (Application != nullptr && Application->IsPending(this)) Application->ConstructPendingForms();
   if (isVisible() || !isEnabled() || modalLoop_ != nullptr) {
     throw EInvalidOperation(QString::fromUtf16(kCannotMakeVisibleWindowModal));
   }

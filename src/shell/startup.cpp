@@ -77,9 +77,10 @@ QString FatalStartupReportText(std::exception_ptr failure, const QString& module
 int RunApplication(int& argc, char** argv, const std::function<void()>& createForms) {
   QCoreApplication::setApplicationVersion(QStringLiteral(ZENTRA_VERSION));
   TCommandLineRequest request;
-  {
+  if (argc > 1) {
     // --help and --version answer without a display: a window-less application object is
-    // enough for the parser's texts, and it is gone before the real one connects to X.
+    // enough for the parser's texts, and it is gone before the real one connects to X. Without
+    // arguments there is nothing to read, and the ordinary start does not pay for it.
     QCoreApplication commandLine(argc, argv);
     request = ParseCommandLine(QCoreApplication::arguments());
   }
@@ -106,10 +107,7 @@ int RunApplication(int& argc, char** argv, const std::function<void()>& createFo
   QGuiApplication::setWindowIcon(ApplicationIcon());
   LoadBundledFonts();
 
-  try {
-    createForms();
-  } catch (...) {
-    const std::exception_ptr failure = std::current_exception();
+  const auto reportFatal = [&](std::exception_ptr failure) {
     application.DestroyForms();
     ShowBox({QString::fromUtf16(kFatalReportCaption),
              FatalStartupReportText(failure, QFileInfo(executable).fileName()),
@@ -117,9 +115,18 @@ int RunApplication(int& argc, char** argv, const std::function<void()>& createFo
              {QString::fromUtf16(kOkButton)},
              0});
     return 1;
+  };
+  // The login window is what the person waits for: the hidden windows load their layouts once it
+  // has drawn its first picture.
+  application.DeferHiddenFormLayouts();
+  try {
+    createForms();
+  } catch (...) {
+    return reportFatal(std::current_exception());
   }
 
   application.Run();
+  if (application.StartupFailure()) return reportFatal(application.StartupFailure());
   application.DestroyForms();
   return 0;
 }
