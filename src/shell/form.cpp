@@ -204,8 +204,12 @@ void TForm::FollowMainWindowState(bool minimised) {
   minimisedWithMe_.clear();
 }
 
-void TForm::Show() {
+void TForm::EnsureLayout() const {
   if (Application != nullptr && Application->IsPending(this)) Application->ConstructPendingForms();
+}
+
+void TForm::Show() {
+  EnsureLayout();
   if (!isVisible()) ApplyWindowRole();
   show();
   raise();
@@ -258,7 +262,7 @@ void TForm::SetModalResult(int result) {
 }
 
 int TForm::ShowModal() {
-  if (Application != nullptr && Application->IsPending(this)) Application->ConstructPendingForms();
+  EnsureLayout();
   if (isVisible() || !isEnabled() || modalLoop_ != nullptr) {
     throw EInvalidOperation(QString::fromUtf16(kCannotMakeVisibleWindowModal));
   }
