@@ -1,5 +1,7 @@
 #include "createforms.h"
+#include "login/frmlogin.h"
 #include "platform/fontwarmup.h"
+#include "platform/jpeg.h"
 #include "principal/keyboard/keyboardlayouts.h"
 #include "shell/fonts.h"
 #include "shell/startup.h"
@@ -7,10 +9,11 @@
 int main(int argc, char** argv) {
   // Work that needs no display is done on threads of its own while Qt connects to the X server
   // and builds the application, which keeps the main thread waiting on the server: the font
-  // configuration, read by the first text measured, and the keyboard layouts, loaded before the
-  // first window.
+  // configuration, read by the first text measured, the keyboard layouts, loaded before the
+  // first window, and the login window's picture.
   WarmUpFontConfiguration();
   SetFontConfigurationWait(&AwaitFontConfiguration);
   StartReadingBuiltInKeyboardLayouts();
+  DecodeJpegAhead(QString::fromUtf16(TFrmLogin::kPicture));
   return RunApplication(argc, argv, CreateApplicationForms);
 }

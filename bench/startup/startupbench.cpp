@@ -2,7 +2,10 @@
 // against a bare Qt window of the same size started the same way, taking turns in one run so a
 // change in the machine's load falls on both alike. Reports only.
 //
-//   zentra_startup_bench [ROUNDS]   runs the comparison (default 10 rounds after one warm-up each)
+//   zentra_startup_bench [ROUNDS [OTHER]]
+//                                   runs the comparison (default 10 rounds after one warm-up each);
+//                                   OTHER, another build of the program (the one before a change),
+//                                   takes its turn in every round beside ours
 //   zentra_startup_bench --bare W H (internal) the bare window: QApplication, one QWidget, show
 //   zentra_startup_bench --text W H (internal) the same with one line of text: what any window
 //                                   that shows text pays for the font system (fontconfig)
@@ -154,6 +157,8 @@ int main(int argc, char** argv) {
   XSelectInput(display, DefaultRootWindow(display), SubstructureNotifyMask);
 
   const std::vector<std::string> ours = {ZENTRA_PROGRAM};
+  std::vector<std::string> other;
+  if (argc >= 3) other = {argv[2]};
   // The warm-up start fills the page cache and tells the login window's size.
   const auto first = StartOnce(display, ours);
   if (!first) {
@@ -166,21 +171,30 @@ int main(int argc, char** argv) {
   text[1] = "--text";
   (void)StartOnce(display, bare);
   (void)StartOnce(display, text);
+  if (!other.empty() && !StartOnce(display, other)) {
+    std::fprintf(stderr, "startup bench: %s never mapped a window\n", other[0].c_str());
+    return 1;
+  }
 
-  std::vector<double> oursWall, oursCpu, bareWall, bareCpu, textWall, textCpu;
+  std::vector<double> oursWall, oursCpu, bareWall, bareCpu, textWall, textCpu, otherWall, otherCpu;
   for (int round = 1; round <= rounds; ++round) {
     const auto b = StartOnce(display, bare);
     const auto t = StartOnce(display, text);
     const auto o = StartOnce(display, ours);
-    if (!b || !t || !o) {
+    const auto x = other.empty() ? std::optional<Start>(Start{}) : StartOnce(display, other);
+    if (!b || !t || !o || !x) {
       std::printf("round %2d  failed\n", round);
       continue;
     }
     std::printf(
         "round %2d  bare %6.1f ms (%5.1f ms CPU)   text %6.1f ms (%5.1f ms CPU)   ours %6.1f ms "
-        "(%5.1f ms CPU)\n",
+        "(%5.1f ms CPU)",
         round, b->wallMs, b->cpuMs, t->wallMs, t->cpuMs, o->wallMs, o->cpuMs);
+    if (!other.empty()) std::printf("   other %6.1f ms (%5.1f ms CPU)", x->wallMs, x->cpuMs);
+    std::printf("\n");
     std::fflush(stdout);
+    otherWall.push_back(x->wallMs);
+    otherCpu.push_back(x->cpuMs);
     bareWall.push_back(b->wallMs);
     bareCpu.push_back(b->cpuMs);
     textWall.push_back(t->wallMs);
@@ -199,9 +213,17 @@ int main(int argc, char** argv) {
   std::printf("bare Qt window:  %6.1f ms  (%5.1f ms CPU)\n", Median(bareWall), Median(bareCpu));
   std::printf("same with text:  %6.1f ms  (%5.1f ms CPU)\n", Median(textWall), Median(textCpu));
   std::printf("login window:    %6.1f ms  (%5.1f ms CPU)\n", Median(oursWall), Median(oursCpu));
+  if (!other.empty()) {
+    std::printf("other build:     %6.1f ms  (%5.1f ms CPU)  %s\n", Median(otherWall),
+                Median(otherCpu), other[0].c_str());
+  }
   std::printf("ratio ours/bare: %.2f wall, %.2f CPU (target at most 1.50)\n",
               Median(oursWall) / Median(bareWall), Median(oursCpu) / Median(bareCpu));
   std::printf("ratio ours/text: %.2f wall, %.2f CPU\n", Median(oursWall) / Median(textWall),
               Median(oursCpu) / Median(textCpu));
+  if (!other.empty()) {
+    std::printf("ratio other/bare: %.2f wall, %.2f CPU\n", Median(otherWall) / Median(bareWall),
+                Median(otherCpu) / Median(bareCpu));
+  }
   return 0;
 }

@@ -22,8 +22,6 @@ TFrmLogin* FrmLogin = nullptr;
 
 namespace {
 
-constexpr char16_t kLoginPicture[] = u":/login/login.jpg";
-
 // The user-name field takes every character in lower case, typed or pasted.
 class LowerCaseValidator : public QValidator {
  public:
@@ -47,7 +45,7 @@ void TFrmLogin::SetupLayout() {
   setPalette(white);
   setAutoFillBackground(true);
 
-  ui_->Image1->setPixmap(QPixmap::fromImage(LoadJpeg(QString::fromUtf16(kLoginPicture))));
+  ui_->Image1->setPixmap(QPixmap::fromImage(LoadJpeg(QString::fromUtf16(kPicture))));
   ui_->Edit1->setValidator(new LowerCaseValidator(ui_->Edit1));
   ui_->RadioGroup1->hide();
   siteChoice_ = new QButtonGroup(this);

@@ -17,6 +17,9 @@ class TFrmLogin : public TForm {
   Q_OBJECT
 
  public:
+  // The picture beside the fields.
+  static constexpr char16_t kPicture[] = u":/login/login.jpg";
+
   TFrmLogin();
   ~TFrmLogin() override;
 

@@ -3,7 +3,11 @@
 #include <QFile>
 #include <csetjmp>
 #include <cstdio>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
 
 // jpeglib.h needs FILE and size_t declared before it.
 #include <jpeglib.h>
@@ -76,7 +80,9 @@ QImage DecodeJpeg(const QByteArray& bytes) {
   return std::move(state->image);
 }
 
-QImage LoadJpeg(const QString& path) {
+namespace {
+
+QImage ReadJpeg(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) {
     throw EJpegError(
@@ -87,4 +93,52 @@ QImage LoadJpeg(const QString& path) {
   } catch (const EJpegError& failure) {
     throw EJpegError(QStringLiteral("%1 (\"%2\")").arg(failure.Message(), path));
   }
+}
+
+// The one picture decoded ahead: its path until it is taken, the thread, and what it left.
+struct Ahead {
+  std::mutex mutex;
+  QString path;
+  std::thread thread;
+  QImage image;
+  std::exception_ptr failure;
+  ~Ahead() {
+    if (thread.joinable()) thread.join();
+  }
+};
+
+Ahead& TheAhead() {
+  static Ahead ahead;
+  return ahead;
+}
+
+}  // namespace
+
+void DecodeJpegAhead(const QString& path) {
+  Ahead& ahead = TheAhead();
+  const std::lock_guard lock(ahead.mutex);
+  if (!ahead.path.isEmpty() || ahead.thread.joinable()) return;
+  ahead.path = path;
+  ahead.thread = std::thread([&ahead, path] {
+    // Only this thread writes these until it is joined.
+    try {
+      ahead.image = ReadJpeg(path);
+    } catch (...) {
+      ahead.failure = std::current_exception();
+    }
+  });
+}
+
+QImage LoadJpeg(const QString& path) {
+  Ahead& ahead = TheAhead();
+  {
+    const std::lock_guard lock(ahead.mutex);
+    if (!ahead.path.isEmpty() && ahead.path == path) {
+      ahead.thread.join();
+      ahead.path.clear();
+      if (ahead.failure) std::rethrow_exception(std::exchange(ahead.failure, nullptr));
+      return std::exchange(ahead.image, QImage());
+    }
+  }
+  return ReadJpeg(path);
 }

@@ -20,5 +20,12 @@ class EJpegError : public Exception {
 [[nodiscard]] QImage DecodeJpeg(const QByteArray& bytes);
 
 // Reads a JPEG file (a Qt resource path such as ":/pictures/x.jpg" or a file on disk) and
-// decodes it. Throws EJpegError when the file cannot be read or decoded.
+// decodes it. Throws EJpegError when the file cannot be read or decoded. The picture given to
+// DecodeJpegAhead is taken from there the first time, waiting for it if need be.
 [[nodiscard]] QImage LoadJpeg(const QString& path);
+
+// Starts reading and decoding one picture on a thread of its own, so that the first window's
+// picture is ready when the window is built instead of being decoded while the window waits;
+// started from main, it runs while the toolkit connects to the display. Later calls are ignored;
+// the thread is waited for by LoadJpeg or when the program ends.
+void DecodeJpegAhead(const QString& path);

@@ -62,14 +62,17 @@ void TFrmPrincipal::SetupLayout() {
 }
 
 TMsRdpClient* TFrmPrincipal::MsRdpClient71() const {
+  EnsureLayout();
   return ui_->MsRdpClient71;
 }
 
 TTouchKeyboard* TFrmPrincipal::TouchKeyboard1() const {
+  EnsureLayout();
   return ui_->TouchKeyboard1;
 }
 
 void TFrmPrincipal::SetConnectionParameters(TConnectionParameters parameters) {
+  EnsureLayout();
   TMsRdpClient* client = ui_->MsRdpClient71;
   client->SetUserName(parameters.userName);
   client->AdvancedSettings2()->SetClearTextPassword(std::move(parameters.password));
@@ -80,6 +83,7 @@ void TFrmPrincipal::SetConnectionParameters(TConnectionParameters parameters) {
 }
 
 void TFrmPrincipal::BecomeMainForm() {
+  EnsureLayout();
   Application->SetMainForm(this);
 }
 

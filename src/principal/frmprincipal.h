@@ -33,7 +33,10 @@ class TFrmPrincipal : public TForm {
 
   [[nodiscard]] TMsRdpClient* MsRdpClient71() const;
   [[nodiscard]] TTouchKeyboard* TouchKeyboard1() const;
-  [[nodiscard]] TDesktopAlert* DesktopAlert1() const { return desktopAlert1_; }
+  [[nodiscard]] TDesktopAlert* DesktopAlert1() const {
+    EnsureLayout();
+    return desktopAlert1_;
+  }
 
   // Opens "http://" + address in the user's default browser.
   void JumpTo(const QString& address);

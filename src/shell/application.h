@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QString>
 #include <exception>
+#include <functional>
 #include <vector>
 
 class QEventLoop;
@@ -33,12 +34,26 @@ class TApplication : public QObject {
     auto* form = new Form();
     reference = form;
     try {
-      Adopt(form);
+      Adopt(form, [&reference, form] {
+        if (reference == form) reference = nullptr;
+      });
     } catch (...) {
       reference = nullptr;
       throw;
     }
   }
+
+  // From here until the main window has drawn its first picture, windows created after the main
+  // window are made at once, in their order, but load their layouts only then: nobody sees a
+  // hidden window, and the main window is not kept waiting for them. Input that reaches the
+  // application first, or a waiting window being shown, loads them before anything else happens.
+  // The references given to CreateForm meanwhile must outlive the start.
+  void DeferHiddenFormLayouts();
+  [[nodiscard]] bool IsPending(const TForm* form) const;
+  // Loads the layouts still waiting, oldest first. A failure ends the application: Run returns
+  // and StartupFailure holds it, the failed window destroyed and its reference cleared.
+  void ConstructPendingForms();
+  [[nodiscard]] std::exception_ptr StartupFailure() const { return startupFailure_; }
 
   // Shows the main window and runs the message loop until Terminate.
   void Run();
@@ -59,10 +74,17 @@ class TApplication : public QObject {
 
  protected:
   bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  void Adopt(TForm* form);
+  struct PendingForm {
+    QPointer<TForm> form;
+    std::function<void()> clearReference;
+  };
+
+  void Adopt(TForm* form, std::function<void()> clearReference);
   void ExitInnermostLoop();
+  void StopDeferring();
 
   QString title_;
   TForm* mainForm_ = nullptr;
@@ -70,6 +92,9 @@ class TApplication : public QObject {
   bool quitPosted_ = false;
   std::vector<QPointer<TForm>> forms_;
   std::vector<QEventLoop*> loops_;
+  bool deferring_ = false;
+  std::vector<PendingForm> pending_;
+  std::exception_ptr startupFailure_;
 };
 
 extern TApplication* Application;

@@ -204,7 +204,12 @@ void TForm::FollowMainWindowState(bool minimised) {
   minimisedWithMe_.clear();
 }
 
+void TForm::EnsureLayout() const {
+  if (Application != nullptr && Application->IsPending(this)) Application->ConstructPendingForms();
+}
+
 void TForm::Show() {
+  EnsureLayout();
   if (!isVisible()) ApplyWindowRole();
   show();
   raise();
@@ -257,6 +262,7 @@ void TForm::SetModalResult(int result) {
 }
 
 int TForm::ShowModal() {
+  EnsureLayout();
   if (isVisible() || !isEnabled() || modalLoop_ != nullptr) {
     throw EInvalidOperation(QString::fromUtf16(kCannotMakeVisibleWindowModal));
   }

@@ -47,6 +47,10 @@ class TForm : public QWidget {
 
   // Loads the layout (SetupLayout), applies the scaling rule and places the window.
   void Construct();
+  // Loads the layouts still waiting at start-up (TApplication::DeferHiddenFormLayouts) when this
+  // window's is one of them: whatever reaches into a window's controls calls it first; showing
+  // does.
+  void EnsureLayout() const;
 
   void Show();
   void Hide();

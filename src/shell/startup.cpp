@@ -3,8 +3,14 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QIcon>
+#include <QImage>
+#include <QImageReader>
 #include <QLoggingCategory>
+#include <QPixmap>
+#include <array>
 #include <cstdio>
+#include <iterator>
+#include <thread>
 
 #include "core/errors.h"
 #include "shell/application.h"
@@ -51,16 +57,44 @@ class GuardedApplication : public QApplication {
   }
 };
 
-QIcon ApplicationIcon() {
-  // The sizes a window's title bar and task list draw. Every window sends each of them to the X
-  // server when it is made, so the large ones would cost every start; docks and menus take the
-  // large ones from the installed icon theme through the desktop file name.
-  QIcon icon;
-  for (int size : {16, 32, 48, 64}) {
-    icon.addFile(QStringLiteral(":/icons/zentra-%1.png").arg(size), QSize(size, size));
+// The sizes a window's title bar and task list draw. Every window sends each of them to the X
+// server when it is made, so the large ones would cost every start; docks and menus take the
+// large ones from the installed icon theme through the desktop file name.
+constexpr int kIconSizes[] = {16, 32, 48, 64};
+
+// The application icon's pictures, decoded on a thread of their own while the windows are built
+// (image readers may run on any thread; pixmaps only on this one), so that the first window does
+// not wait for them.
+class TIconPictures {
+ public:
+  TIconPictures()
+      : thread_([this] {
+          for (std::size_t i = 0; i < std::size(kIconSizes); ++i) {
+            QImageReader reader(QStringLiteral(":/icons/zentra-%1.png").arg(kIconSizes[i]), "png");
+            images_[i] = reader.read();
+          }
+        }) {}
+  ~TIconPictures() { Wait(); }
+  TIconPictures(const TIconPictures&) = delete;
+  TIconPictures& operator=(const TIconPictures&) = delete;
+
+  QIcon Take() {
+    Wait();
+    QIcon icon;
+    for (const QImage& image : images_) {
+      if (!image.isNull()) icon.addPixmap(QPixmap::fromImage(image));
+    }
+    return icon;
   }
-  return icon;
-}
+
+ private:
+  void Wait() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+  std::array<QImage, std::size(kIconSizes)> images_;
+  std::thread thread_;  // last: it starts once the pictures' places exist
+};
 
 QString MessageWithPeriod(const QString& message) {
   return message.endsWith(u'.') ? message : message + u'.';
@@ -77,9 +111,10 @@ QString FatalStartupReportText(std::exception_ptr failure, const QString& module
 int RunApplication(int& argc, char** argv, const std::function<void()>& createForms) {
   QCoreApplication::setApplicationVersion(QStringLiteral(ZENTRA_VERSION));
   TCommandLineRequest request;
-  {
+  if (argc > 1) {
     // --help and --version answer without a display: a window-less application object is
-    // enough for the parser's texts, and it is gone before the real one connects to X.
+    // enough for the parser's texts, and it is gone before the real one connects to X. Without
+    // arguments there is nothing to read, and the ordinary start does not pay for it.
     QCoreApplication commandLine(argc, argv);
     request = ParseCommandLine(QCoreApplication::arguments());
   }
@@ -103,23 +138,33 @@ int RunApplication(int& argc, char** argv, const std::function<void()>& createFo
   QCoreApplication::setApplicationName(application.Title());
   // The menu entry's file: Wayland desktops find the name and icon of the taskbar entry by it.
   QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopFileName));
-  QGuiApplication::setWindowIcon(ApplicationIcon());
+  TIconPictures iconPictures;
   LoadBundledFonts();
 
-  try {
-    createForms();
-  } catch (...) {
-    const std::exception_ptr failure = std::current_exception();
+  const auto reportFatal = [&](std::exception_ptr failure) {
     application.DestroyForms();
+    if (QGuiApplication::windowIcon().isNull()) QGuiApplication::setWindowIcon(iconPictures.Take());
     ShowBox({QString::fromUtf16(kFatalReportCaption),
              FatalStartupReportText(failure, QFileInfo(executable).fileName()),
              BoxIcon::Error,
              {QString::fromUtf16(kOkButton)},
              0});
     return 1;
+  };
+  // The login window is what the person waits for: the hidden windows load their layouts once it
+  // has drawn its first picture.
+  application.DeferHiddenFormLayouts();
+  try {
+    createForms();
+  } catch (...) {
+    return reportFatal(std::current_exception());
   }
+  // Given before any window is mapped: the login window's native window, made with the window,
+  // takes it as every window made later does.
+  QGuiApplication::setWindowIcon(iconPictures.Take());
 
   application.Run();
+  if (application.StartupFailure()) return reportFatal(application.StartupFailure());
   application.DestroyForms();
   return 0;
 }

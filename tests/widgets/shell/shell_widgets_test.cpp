@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
@@ -286,6 +287,61 @@ TEST_F(ShellTest, OtherWindowsAreOwnedByTheMainWindowAndMinimiseWithIt) {
   EXPECT_TRUE(help->isMinimized());
   SetWindowRoleMark({});
   app->DestroyForms();
+}
+
+// Windows that note, in one list, when their layouts are loaded.
+std::vector<int>& LoadedLayouts() {
+  static std::vector<int> loaded;
+  return loaded;
+}
+template <int N>
+class TFrmOrdered : public TForm {
+ protected:
+  void SetupLayout() override { LoadedLayouts().push_back(N); }
+};
+
+// At start-up the hidden windows are made at once but load their layouts only after the main
+// window's first picture; whatever would need one of them before then loads them all first, in
+// their order.
+TEST_F(ShellTest, HiddenWindowsLoadTheirLayoutsInOrderOnceTheMainWindowIsUp) {
+  enum class Trigger { kFirstPicture, kKeyFirst, kHiddenWindowShown };
+  for (const Trigger trigger :
+       {Trigger::kFirstPicture, Trigger::kKeyFirst, Trigger::kHiddenWindowShown}) {
+    SCOPED_TRACE(static_cast<int>(trigger));
+    ScopedApplication app;
+    LoadedLayouts().clear();
+    app->DeferHiddenFormLayouts();
+    TFrmOrdered<1>* main = nullptr;
+    TFrmOrdered<2>* second = nullptr;
+    TFrmOrdered<3>* third = nullptr;
+    app->CreateForm(main);
+    app->CreateForm(second);
+    app->CreateForm(third);
+    ASSERT_NE(third, nullptr);
+    EXPECT_EQ(LoadedLayouts(), std::vector<int>{1});
+    EXPECT_TRUE(app->IsPending(second));
+
+    switch (trigger) {
+      case Trigger::kFirstPicture:
+        main->Show();
+        EXPECT_TRUE(app->IsPending(second));  // not before the picture
+        ASSERT_TRUE(WaitFor([] { return LoadedLayouts().size() == 3; }));
+        EXPECT_TRUE(main->windowHandle()->isExposed());
+        break;
+      case Trigger::kKeyFirst: {
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, u"a"_qs);
+        QCoreApplication::sendEvent(main, &key);
+        break;
+      }
+      case Trigger::kHiddenWindowShown:
+        third->Show();
+        break;
+    }
+    EXPECT_EQ(LoadedLayouts(), (std::vector<int>{1, 2, 3}));
+    EXPECT_FALSE(app->IsPending(second));
+    EXPECT_FALSE(app->IsPending(third));
+    app->DestroyForms();
+  }
 }
 
 TEST_F(ShellTest, AFailingWindowAtStartUpEndsWithCodeOneAfterTheFatalReport) {
