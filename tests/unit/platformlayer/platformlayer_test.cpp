@@ -1,4 +1,4 @@
-// The JPEG and PNG decoders, the processor identification and the place and start of a downloaded
+// The JPEG decoder, the processor identification and the place and start of a downloaded
 // program.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -12,7 +12,6 @@
 
 #include "platform/cpu.h"
 #include "platform/jpeg.h"
-#include "platform/png.h"
 #include "platform/process.h"
 #include "testapp.h"
 
@@ -73,49 +72,6 @@ TEST(Jpeg, GreyPicturesStayGrey) {
   EXPECT_EQ(decoded.format(), QImage::Format_Grayscale8);
   EXPECT_EQ(decoded.size(), QSize(5, 3));
   EXPECT_NEAR(qGray(decoded.pixel(2, 1)), 128, 3);
-}
-
-TEST(Png, DecodesTheIconsAsQtDoes) {
-  // Qt's own reader is the reference for size, colour order and (unpremultiplied) alpha.
-  for (int size : {16, 32, 48, 64}) {
-    SCOPED_TRACE(size);
-    const QString path = QStringLiteral(":/icons/zentra-%1.png").arg(size);
-    const QImage decoded = DecodePng(ReadAll(path));
-    const QImage expected = QImage(path).convertToFormat(QImage::Format_ARGB32);
-    ASSERT_FALSE(expected.isNull());
-    EXPECT_EQ(decoded.format(), QImage::Format_ARGB32);
-    EXPECT_EQ(decoded.size(), QSize(size, size));
-    EXPECT_EQ(decoded, expected);
-  }
-}
-
-TEST(Png, BrokenPicturesFailClearly) {
-  const QByteArray good = ReadAll(QStringLiteral(":/icons/zentra-64.png"));
-  QByteArray damaged = good;
-  for (qsizetype i = 100; i < damaged.size() - 16; i += 5) damaged[i] = static_cast<char>(0x5a);
-  // A header that claims a picture far larger than any the program carries.
-  QByteArray huge = good;
-  huge[16] = 0x7f;
-  const struct {
-    const char* name;
-    QByteArray bytes;
-  } cases[] = {
-      {"empty", QByteArray()},
-      {"not a PNG", QByteArray("GIF89a this is something else entirely")},
-      {"cut short", good.left(good.size() / 2)},
-      {"signature only", good.left(8)},
-      {"damaged data", damaged},
-      {"too large", huge},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    try {
-      (void)DecodePng(c.bytes);
-      ADD_FAILURE() << "decoded";
-    } catch (const EPngError& failure) {
-      EXPECT_FALSE(failure.Message().isEmpty());
-    }
-  }
 }
 
 TEST(Cpu, SixtyFourBitsOnlyForIntelAndAmdWithLongMode) {
