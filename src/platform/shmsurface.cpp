@@ -91,6 +91,8 @@ bool TShmSurface::Attach(int fd, QSize size) {
     std::free(error);
     return false;
   }
+  // A connection that cannot carry files (TCP) breaks on the way instead of answering.
+  if (xcb_connection_has_error(connection_) != 0) return false;
   segment_ = segment;
   size_ = size;
   return true;
