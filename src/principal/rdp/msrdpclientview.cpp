@@ -133,15 +133,9 @@ void TMsRdpClient::UpdateDirectOn(QWidget* surface, QPointer<TRdpDirectSurface>&
   if (fits) {
     if (!direct) {
       direct = new TRdpDirectSurface(*this, surface);
-      // Under anything else the surface holds (the full-screen bar). The X server hides what Qt
-      // draws into the surface's own window under a child window, so those widgets get windows
-      // of their own, above it.
+      // Under anything else the surface holds (the full-screen bar, which Qt gives a window of
+      // its own once it is raised over this one).
       direct->lower();
-      for (QWidget* child : surface->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        if (child == direct) continue;
-        child->setAttribute(Qt::WA_NativeWindow);
-        child->raise();
-      }
     }
     direct->setGeometry(surface->rect());
     if (direct->isHidden()) {

@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QMouseEvent>
 #include <QThread>
 #include <QWindow>
 #include <cstdlib>
@@ -17,10 +18,15 @@
 
 #include "framesinkfixture.h"
 #include "principal/rdp/msrdpclient.h"
+#include "principal/rdp/rdpfullscreen.h"
 
 struct TMsRdpClientFrameProbe {
   static void Show(TMsRdpClient& client, const TRdpFrame& frame) { client.SetFrame(frame); }
   static void Changed(TMsRdpClient& client, const QRegion& region) { client.Invalidate(region); }
+  static TRdpFullScreen* FullScreen(TMsRdpClient& client) {
+    client.ShowFullScreenWindow();
+    return client.fullScreen_;
+  }
 };
 
 namespace {
@@ -126,10 +132,11 @@ TEST_F(FrameSinkTest, TheXServerShowsTheFrameStraightFromItsMemory) {
     QSize desktop;
     int seed;
   } steps[] = {
-      {{320, 240}, 1},  // the first frame
-      {{320, 240}, 2},  // drawn again: the same memory, new pixels
-      {{300, 200}, 3},  // a new size: new memory, another row length
-      {{300, 200}, 4},
+      {{320, 240}, 1},                   // the first frame
+      {{320, 240}, 2},                   // drawn again: the same memory, new pixels
+      {{300, 200}, 3},                   // a new size: new memory, another row length
+      {{300, 200}, 4}, {{800, 600}, 5},  // larger than the view: scaled down by Qt's painting
+      {{320, 240}, 6},                   // and back
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(testing::Message()
@@ -142,7 +149,9 @@ TEST_F(FrameSinkTest, TheXServerShowsTheFrameStraightFromItsMemory) {
     }
     TMsRdpClientFrameProbe::Show(client, recorder_.Last());
     ServerDraws(connection_, client, step.seed);
-    EXPECT_TRUE(client.ShowsDirectly());
+    const bool scaled = step.desktop.width() > client.viewport()->width();
+    EXPECT_EQ(client.ShowsDirectly(), !scaled);
+    if (scaled) continue;
 
     const QPoint viewport = client.viewport()->mapTo(&client, QPoint());
     const QRect desktop = client.DesktopRect().translated(viewport);
@@ -157,6 +166,40 @@ TEST_F(FrameSinkTest, TheXServerShowsTheFrameStraightFromItsMemory) {
     ASSERT_FALSE(left.isEmpty());
     EXPECT_EQ(screen.Mismatches(window, left, [](int, int) { return 0x202020u; }), 0);
   }
+
+  // Full screen shows the desktop the same way, and the bar the pointer brings at the top edge
+  // stays above it (a child window of the X server's would hide what Qt draws under it).
+  TRdpFullScreen* full = TMsRdpClientFrameProbe::FullScreen(client);
+  ASSERT_NE(full, nullptr);
+  clock.restart();
+  while ((full->windowHandle() == nullptr || !full->windowHandle()->isExposed()) &&
+         clock.elapsed() < 5000)
+    QCoreApplication::processEvents();
+  const QRect fullDesktop = full->Target().toRect();
+  EXPECT_EQ(WaitForScreen([&] {
+              return screen.Mismatches(full->winId(), fullDesktop, [&](int x, int y) {
+                return Pattern(x, y, std::end(steps)[-1].seed);
+              });
+            }),
+            0);
+  QMouseEvent move(QEvent::MouseMove, QPointF(full->width() / 2.0, 0), full->mapToGlobal(QPointF()),
+                   Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(full, &move);
+  auto* bar = full->findChild<QWidget*>(QStringLiteral("FullScreenBar"));
+  ASSERT_NE(bar, nullptr);
+  ASSERT_TRUE(bar->isVisible());
+  const auto* direct = full->findChild<QWidget*>(QStringLiteral("RdpDirectSurface"));
+  ASSERT_NE(direct, nullptr);
+  EXPECT_TRUE(direct->isVisible());
+  ASSERT_FALSE(bar->geometry().intersects(fullDesktop));
+  // The bar's face, not the black around the desktop (its text may have a few black pixels).
+  const int barArea = bar->width() * bar->height();
+  EXPECT_EQ(WaitForScreen([&] {
+              const int black = barArea - screen.Mismatches(full->winId(), bar->geometry(),
+                                                            [](int, int) { return 0u; });
+              return black * 10 < barArea ? 0 : black;
+            }),
+            0);
 }
 
 }  // namespace
