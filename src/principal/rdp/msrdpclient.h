@@ -10,6 +10,7 @@
 #include <set>
 #include <utility>
 
+#include "platform/shmsurface.h"
 #include "principal/rdp/msrdpclientadvancedsettings.h"
 #include "principal/rdp/rdpconnection.h"
 #include "principal/rdp/rdpdisplay.h"
@@ -18,6 +19,7 @@
 class IRdpSession;
 class TCertificateQuestion;
 class TOpenBox;
+class TRdpDirectSurface;
 class TRdpFullScreen;
 class TRdpSessionBridge;
 class QKeyEvent;
@@ -98,6 +100,9 @@ class TMsRdpClient : public QAbstractScrollArea {
   // '.'), an IPv4 literal or a bracketed IPv6 literal, at most 253 characters. The name comes
   // from the network, and FreeRDP reads some other forms as local descriptors and sockets.
   [[nodiscard]] static bool ValidServerName(const QString& text);
+  // Whether the X server takes the desktop straight from the frame's memory on the window's view
+  // (a child window covering it), rather than through Qt's painting.
+  [[nodiscard]] bool ShowsDirectly() const;
   // A text for a reason number of OnDisconnected.
   [[nodiscard]] static QString DisconnectReasonText(int discReason);
 
@@ -124,6 +129,7 @@ class TMsRdpClient : public QAbstractScrollArea {
  private:
   friend class TMsRdpClientAdvancedSettings;
   friend class TRdpFullScreen;
+  friend class TRdpDirectSurface;
   friend class TRdpSessionBridge;
   // Tests hand the view a frame of their own drawing, as the session would.
   friend struct TMsRdpClientFrameProbe;
@@ -143,6 +149,20 @@ class TMsRdpClient : public QAbstractScrollArea {
   // session off the pixels meanwhile. The one way this view and the full-screen one read them.
   void DrawDesktop(QPainter& painter, const QRectF& target, const QRegion& region) const;
   void Invalidate(const QRegion& region);
+  // The desktop put on screen by the X server from the frame's own memory, with no copy on our
+  // side, where it is drawn 1:1 to device pixels on X11: a native child window covering the
+  // surface (the view's viewport or the full-screen window) shows it and the background around
+  // it. Anywhere else (scaled, another platform, an X server that cannot map our memory) the
+  // surface paints it through QPainter. UpdateDirect chooses, after anything that changes the
+  // fit: a new frame, a resize, another screen.
+  void UpdateDirect();
+  void UpdateDirectOn(QWidget* surface, QPointer<TRdpDirectSurface>& direct);
+  [[nodiscard]] bool DirectFits(const QWidget* surface) const;
+  // The widget that shows a surface's desktop now: its direct child, or the surface itself.
+  [[nodiscard]] QWidget* Shown(QWidget* surface) const;
+  // Paints region (the direct child's coordinates) of its surface; false when the X server
+  // refused, and the surface goes back to QPainter for good.
+  bool PaintDirect(TRdpDirectSurface* direct, const QRegion& region);
   void InvalidateIn(QWidget* surface, const QRegion& desktopRegion) const;
   // Tells the session the desktop the view wants now (it sends it when the server takes it).
   void UpdateDisplayLayout();
@@ -200,6 +220,13 @@ class TMsRdpClient : public QAbstractScrollArea {
   std::unique_ptr<TOpenBox> questionBox_;
   std::unique_ptr<IRdpSession> session_;
   TRdpFrame frame_;
+  // The direct way: the X connection that puts the pictures (null where it cannot), the frame
+  // whose memory the X server has mapped, and the child window of each surface.
+  std::unique_ptr<TShmSurface> shm_;
+  bool shmOpened_ = false;
+  std::shared_ptr<std::uint8_t[]> shmPixels_;
+  QPointer<TRdpDirectSurface> viewDirect_;
+  QPointer<TRdpDirectSurface> fullScreenDirect_;
   QImage image_;  // frame_'s pixels without a copy; drawn only under frame_'s lock
   std::optional<TRdpDisplayLayout> toldLayout_;  // the last layout handed to the session
   bool fullScreenWanted_ = false;

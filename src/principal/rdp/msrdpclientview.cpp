@@ -15,6 +15,7 @@
 #include "principal/rdp/msrdpclient.h"
 #include "principal/rdp/rdpfullscreen.h"
 #include "principal/rdp/rdpgeometry.h"
+#include "principal/rdp/rdplog.h"
 #include "shell/events.h"
 
 // The control's view: the remote desktop drawn whole in the view (or the full-screen window),
@@ -26,6 +27,38 @@ namespace {
 const QColor kBackground(0x20, 0x20, 0x20);
 
 }  // namespace
+
+// The native child window that shows a surface's desktop through the X server (UpdateDirect).
+// It covers its surface whole and takes no input: the X server passes the pointer through to the
+// surface's window, so cursor, clicks, wheel and focus stay the surface's, as without it.
+class TRdpDirectSurface : public QWidget {
+ public:
+  TRdpDirectSurface(TMsRdpClient& client, QWidget* surface) : QWidget(surface), client_(client) {
+    setObjectName(QStringLiteral("RdpDirectSurface"));
+    setFocusPolicy(Qt::NoFocus);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setWindowFlags(windowFlags() | Qt::WindowTransparentForInput);
+    // Qt's own painting, its backing store and the copy into it stay out: every pixel of the
+    // window is put by PaintDirect.
+    setAttribute(Qt::WA_PaintOnScreen);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    // Its own X window inside the surface's, without turning the window's other widgets native.
+    setAttribute(Qt::WA_DontCreateNativeAncestors);
+    setAttribute(Qt::WA_NativeWindow);
+    setGeometry(surface->rect());
+  }
+
+  [[nodiscard]] QPaintEngine* paintEngine() const override { return nullptr; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    Dispatch(this, [this, event] { (void)client_.PaintDirect(this, event->region()); });
+  }
+
+ private:
+  TMsRdpClient& client_;
+};
 
 QRect TMsRdpClient::DesktopRect() const {
   if (frame_.IsNull()) return {};
@@ -58,10 +91,103 @@ void TMsRdpClient::UpdateDisplayLayout() {
 void TMsRdpClient::SetFrame(const TRdpFrame& frame) {
   frame_ = frame;
   image_ = frame_.Image();
-  viewport()->update();
-  if (fullScreen_) fullScreen_->update();
+  UpdateDirect();
+  Shown(viewport())->update();
+  if (fullScreen_) Shown(fullScreen_)->update();
   // Another desktop size may be shown at another scale.
   ApplyRemotePointer();
+}
+
+bool TMsRdpClient::ShowsDirectly() const {
+  return viewDirect_ && !viewDirect_->isHidden();
+}
+
+QWidget* TMsRdpClient::Shown(QWidget* surface) const {
+  const TRdpDirectSurface* direct =
+      surface == viewport() ? viewDirect_.data() : fullScreenDirect_.data();
+  return direct != nullptr && !direct->isHidden() ? const_cast<TRdpDirectSurface*>(direct)
+                                                  : surface;
+}
+
+bool TMsRdpClient::DirectFits(const QWidget* surface) const {
+  if (frame_.IsNull() || frame_.fd < 0 || !surface->isVisible()) return false;
+  if (QGuiApplication::platformName() != QLatin1String("xcb")) return false;
+  return DeviceTarget(surface).size() == frame_.Size();
+}
+
+void TMsRdpClient::UpdateDirect() {
+  UpdateDirectOn(viewport(), viewDirect_);
+  if (fullScreen_) UpdateDirectOn(fullScreen_, fullScreenDirect_);
+}
+
+void TMsRdpClient::UpdateDirectOn(QWidget* surface, QPointer<TRdpDirectSurface>& direct) {
+  bool fits = DirectFits(surface);
+  if (fits && !shmOpened_) {
+    shmOpened_ = true;
+    shm_ = TShmSurface::Open();
+    qCInfo(lcRdp)
+        << (shm_ ? "the X server takes the desktop from shared memory"
+                 : "the desktop is painted through Qt: no shared memory with the X server");
+  }
+  fits = fits && shm_ != nullptr;
+  if (fits) {
+    if (!direct) {
+      direct = new TRdpDirectSurface(*this, surface);
+      // Under anything else the surface holds (the full-screen bar, which Qt gives a window of
+      // its own once it is raised over this one).
+      direct->lower();
+    }
+    direct->setGeometry(surface->rect());
+    if (direct->isHidden()) {
+      qCInfo(lcRdp) << surface->objectName() << "shows the desktop directly";
+      direct->show();
+    }
+  } else if (direct && !direct->isHidden()) {
+    qCInfo(lcRdp) << surface->objectName() << "paints the desktop through Qt";
+    direct->hide();
+    surface->update();
+  }
+}
+
+bool TMsRdpClient::PaintDirect(TRdpDirectSurface* direct, const QRegion& region) {
+  QWidget* surface = direct->parentWidget();
+  const qreal ratio = direct->devicePixelRatioF();
+  const QRect target = DeviceTarget(surface);
+  bool ok = shm_ != nullptr && !frame_.IsNull() && target.size() == frame_.Size();
+  if (ok) {
+    QRegion device;
+    for (const QRect& r : region) device += DeviceCover(r, ratio);
+    device &= QRect(QPoint(), DeviceSize(direct->size(), ratio));
+    const QRegion desktop = device & target;
+    const QColor colour = surface == viewport() ? kBackground : QColor(Qt::black);
+    const auto window = static_cast<std::uint32_t>(direct->winId());
+    // Held until the X server has read the pixels: what it shows is one whole frame.
+    const auto held = frame_.ReadLock();
+    if (shmPixels_ != frame_.pixels) {
+      // A new frame is new memory: the server maps it before anything of it is shown, and lets
+      // the old one go.
+      shmPixels_.reset();
+      ok = shm_->Attach(frame_.fd, frame_.Size());
+      if (ok) shmPixels_ = frame_.pixels;
+    }
+    if (ok) {
+      for (const QRect& r : desktop)
+        shm_->Put(window, r.translated(-target.topLeft()), r.topLeft());
+      shm_->Fill(window, device - target, colour.rgb());
+      ok = shm_->Finish();
+    }
+  }
+  if (ok) return true;
+  // The X server would not (another machine, a window of another depth): painting through Qt
+  // from here on, the same picture one copy later.
+  qCInfo(lcRdp) << "the X server did not show the desktop directly: painting it through Qt";
+  shm_.reset();
+  shmPixels_.reset();
+  if (viewDirect_) viewDirect_->hide();
+  if (fullScreenDirect_) fullScreenDirect_->hide();
+  viewport()->update();
+  if (fullScreen_) fullScreen_->update();
+  return false;
 }
 
 QRect TMsRdpClient::DeviceTarget(const QWidget* surface) const {
@@ -87,14 +213,16 @@ void TMsRdpClient::InvalidateIn(QWidget* surface, const QRegion& desktopRegion) 
   const qreal ratio = surface->devicePixelRatioF();
   const QRect target = DeviceTarget(surface);
   const QSize desktop = frame_.Size();
+  // The direct child covers its surface from the same origin: the same coordinates.
+  QWidget* shown = Shown(surface);
   if (ratio == 1.0 && target.size() == desktop) {
-    surface->update(desktopRegion.translated(target.topLeft()));
+    shown->update(desktopRegion.translated(target.topLeft()));
     return;
   }
   QRegion dirty;
   for (const QRect& r : desktopRegion)
     dirty += LogicalCover(DesktopToView(r, target, desktop), ratio);
-  surface->update(dirty);
+  shown->update(dirty);
 }
 
 void TMsRdpClient::ScreenChanged() {
@@ -105,6 +233,7 @@ void TMsRdpClient::ScreenChanged() {
       [this] {
         Dispatch(this, [this] {
           ApplyRemotePointer();
+          UpdateDirect();
           UpdateDisplayLayout();
         });
       },
@@ -153,6 +282,8 @@ void TMsRdpClient::paintEvent(QPaintEvent* event) {
 }
 
 void TMsRdpClient::PaintSurface(QWidget* surface, const QRegion& region) const {
+  // Covered whole by its direct child, which shows the same.
+  if (Shown(surface) != surface) return;
   QPainter painter(surface);
   const QRectF target = frame_.IsNull() ? QRectF() : TargetIn(surface);
   // The background goes wherever the desktop does not cover a whole pixel.
@@ -198,6 +329,7 @@ void TMsRdpClient::DrawDesktop(QPainter& painter, const QRectF& target,
 void TMsRdpClient::resizeEvent(QResizeEvent* event) {
   QAbstractScrollArea::resizeEvent(event);
   ApplyRemotePointer();
+  UpdateDirect();
   UpdateDisplayLayout();
 }
 
@@ -207,6 +339,7 @@ bool TMsRdpClient::event(QEvent* event) {
     event->accept();
     return true;
   }
+  if (event->type() == QEvent::Show) UpdateDirect();
   // Another screen may have another scale: the desktop follows it.
   if (event->type() == QEvent::ScreenChangeInternal) {
     ScreenChanged();

@@ -4,6 +4,7 @@
 #include <QRect>
 #include <QRegion>
 #include <QSize>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -24,6 +25,9 @@ inline constexpr char16_t kNoMemoryText[] =
 // takes the same lock, so nobody ever sees a half-drawn frame.
 struct TRdpFrame {
   std::shared_ptr<std::uint8_t[]> pixels;
+  // A memory file holding the pixels (open for as long as they live), so that the X server can
+  // read them straight from here; -1 when they are plain memory of this process.
+  int fd = -1;
   std::shared_ptr<std::mutex> lock;  // one per session, shared by all its frames
   int width = 0;
   int height = 0;
@@ -31,6 +35,9 @@ struct TRdpFrame {
 
   [[nodiscard]] bool IsNull() const { return !pixels || width <= 0 || height <= 0; }
   [[nodiscard]] QSize Size() const { return IsNull() ? QSize() : QSize(width, height); }
+  [[nodiscard]] std::size_t Bytes() const {
+    return IsNull() ? 0 : static_cast<std::size_t>(stride) * static_cast<std::size_t>(height);
+  }
   // Keeps FreeRDP from drawing for as long as the returned lock is held (unlocked for a null
   // frame).
   [[nodiscard]] std::unique_lock<std::mutex> ReadLock() const;

@@ -60,6 +60,7 @@ void TRdpFullScreen::resizeEvent(QResizeEvent* event) {
   PlaceBar();
   update();
   client_.ApplyRemotePointer();
+  client_.UpdateDirect();
   client_.UpdateDisplayLayout();
 }
 
@@ -76,6 +77,7 @@ bool TRdpFullScreen::event(QEvent* event) {
     client_.ScreenChanged();
     update();
   }
+  if (event->type() == QEvent::Show) client_.UpdateDirect();
   return QWidget::event(event);
 }
 

@@ -57,6 +57,15 @@ QRect LogicalCover(QRect device, qreal ratio) {
   return QRect(QPoint(left, top), QPoint(right - 1, bottom - 1));
 }
 
+QRect DeviceCover(QRect logical, qreal ratio) {
+  if (logical.isEmpty()) return {};
+  const int left = static_cast<int>(std::floor(logical.x() * ratio));
+  const int top = static_cast<int>(std::floor(logical.y() * ratio));
+  const int right = static_cast<int>(std::ceil((logical.x() + logical.width()) * ratio));
+  const int bottom = static_cast<int>(std::ceil((logical.y() + logical.height()) * ratio));
+  return QRect(QPoint(left, top), QPoint(right - 1, bottom - 1));
+}
+
 TSurfacePointer PointerOnSurface(const QImage& image, QPoint hotSpot, QRect target, QSize desktop,
                                  qreal ratio, bool hotSpotInDevicePixels) {
   TSurfacePointer shown{image, hotSpot};

@@ -29,6 +29,8 @@
 [[nodiscard]] QRectF LogicalRect(QRect device, qreal ratio);
 // The logical rectangle that covers a device rectangle (rounded outwards).
 [[nodiscard]] QRect LogicalCover(QRect device, qreal ratio);
+// The device rectangle that covers a logical rectangle (rounded outwards).
+[[nodiscard]] QRect DeviceCover(QRect logical, qreal ratio);
 
 // The server's pointer as a surface shows it. Where the desktop is scaled down the pointer is
 // scaled by the same factor, so it keeps its size against the picture under it; the hot spot

@@ -7,6 +7,10 @@
 #include <freerdp/gdi/region.h>
 #include <freerdp/settings.h>
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <new>
 
 #include "principal/rdp/rdplog.h"
@@ -19,6 +23,35 @@ constexpr int kBytesPerPixel = 4;
 // FreeRDP's own drawing of bitmap updates, for the rectangles we leave to it: the same function
 // for every connection.
 std::atomic<pBitmapUpdate> gdiBitmapUpdate = nullptr;
+
+struct FrameMemory {
+  std::shared_ptr<std::uint8_t[]> pixels;
+  int fd = -1;
+};
+
+// The pixels in a sealed memory file, so that the X server can take each picture straight from
+// them instead of the view copying it into Qt's buffer first; plain memory where there are no
+// memory files. Either way they start black.
+FrameMemory AllocateFrame(std::size_t bytes) {
+  const int fd = memfd_create("zentra-frame", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+  if (fd >= 0) {
+    // Sealed at its size: a reader that maps it can never be cut short by it shrinking.
+    if (ftruncate(fd, static_cast<off_t>(bytes)) == 0 &&
+        fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) == 0) {
+      void* at = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+      if (at != MAP_FAILED) {
+        return {std::shared_ptr<std::uint8_t[]>(static_cast<std::uint8_t*>(at),
+                                                [bytes, fd](std::uint8_t* pixels) {
+                                                  munmap(pixels, bytes);
+                                                  close(fd);
+                                                }),
+                fd};
+      }
+    }
+    close(fd);
+  }
+  return {std::shared_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[bytes]()), -1};
+}
 
 enum class InPlace { Drawn, NotOurs, Failed };
 
@@ -169,8 +202,10 @@ bool TRdpFrameSink::NewFrame(rdpContext* context, int width, int height) {
   next.width = width;
   next.height = height;
   next.stride = width * kBytesPerPixel;
-  next.pixels = std::shared_ptr<std::uint8_t[]>(new (
-      std::nothrow) std::uint8_t[static_cast<size_t>(next.stride) * static_cast<size_t>(height)]());
+  FrameMemory memory =
+      AllocateFrame(static_cast<std::size_t>(next.stride) * static_cast<std::size_t>(height));
+  next.pixels = std::move(memory.pixels);
+  next.fd = next.pixels ? memory.fd : -1;
   bool drawn = false;
   {
     // FreeRDP leaves the old image for the new one under the frame lock (already held when the
