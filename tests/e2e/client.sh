@@ -212,9 +212,13 @@ wait_for_pattern() {
 # Finds the program's open message box: a window of the program that is neither the login
 # window, the session window nor the pop-up notice. Sets BOX_ID ("" when none).
 find_box() {
-  local id name
+  local id name parent
   BOX_ID=
   for id in $(xdotool search --onlyvisible --classname '^zentra$' 2>/dev/null); do
+    # A box is a window of its own: a native child inside one of ours (the session view's
+    # directly drawn desktop) carries the class too, and is not one.
+    parent=$(xwininfo -children -id "$id" 2>/dev/null | awk '/Parent window id/ {print $4}')
+    [ -n "$parent" ] && xprop -id "$parent" WM_CLASS 2>/dev/null | grep -q '"zentra"' && continue
     name=$(xdotool getwindowname "$id" 2>/dev/null) || continue
     [ "$name" = "$kLoginCaption" ] || [ "$name" = "$kMainCaption" ] && continue
     eval "$(xdotool getwindowgeometry --shell "$id")"
